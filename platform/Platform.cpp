@@ -1,0 +1,17 @@
+#include "platform/Platform.h"
+
+namespace fw {
+
+namespace {
+const Platform* current = nullptr;
+}
+
+const Platform& os() { return current ? *current : hostPlatform(); }
+
+const Platform* setPlatform(const Platform* table) {
+    const Platform* previous = current ? current : &hostPlatform();
+    current = table;
+    return previous;
+}
+
+}  // namespace fw

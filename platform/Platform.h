@@ -1,0 +1,143 @@
+// The one seam through which the core (app/, archive/) reaches the operating system.
+//
+// It is a table of plain functions, like a file-system layer in an embedded database:
+// a backend fills one table (platform/posix, platform/win32), and a test can put a
+// table of its own over it that forwards to the real one and fails chosen calls.
+//
+// Every text that crosses the seam is bytes in the process's ANSI code page, exactly
+// as the Win32 "A" functions take them. A backend that talks to a file system in
+// another encoding converts at its own boundary, nowhere else.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace fw {
+
+// Win32 file-attribute bits.
+inline constexpr uint32_t kAttrReadOnly = 0x01;
+inline constexpr uint32_t kAttrHidden = 0x02;
+inline constexpr uint32_t kAttrSystem = 0x04;
+inline constexpr uint32_t kAttrDirectory = 0x10;
+inline constexpr uint32_t kAttrArchive = 0x20;
+inline constexpr uint32_t kInvalidAttributes = 0xFFFFFFFF;
+
+// A FILETIME: 100-nanosecond intervals since 1601-01-01 00:00:00, low half first.
+struct FileTime {
+    uint32_t low = 0;
+    uint32_t high = 0;
+    constexpr uint64_t ticks() const { return (uint64_t{high} << 32) | low; }
+    static constexpr FileTime fromTicks(uint64_t t) {
+        return FileTime{static_cast<uint32_t>(t), static_cast<uint32_t>(t >> 32)};
+    }
+    friend constexpr bool operator==(const FileTime&, const FileTime&) = default;
+};
+
+// A SYSTEMTIME, field for field.
+struct SystemTime {
+    uint16_t year = 0;
+    uint16_t month = 0;
+    uint16_t dayOfWeek = 0;
+    uint16_t day = 0;
+    uint16_t hour = 0;
+    uint16_t minute = 0;
+    uint16_t second = 0;
+    uint16_t milliseconds = 0;
+};
+
+// Open files and folder listings. -1 is the invalid value, as INVALID_HANDLE_VALUE is.
+using FileHandle = std::intptr_t;
+using FindHandle = std::intptr_t;
+inline constexpr FileHandle kInvalidFile = -1;
+inline constexpr FindHandle kInvalidFind = -1;
+
+// One entry of a folder listing (of WIN32_FIND_DATA only these two are used).
+struct FindEntry {
+    std::string name;  // ANSI code page
+    uint32_t attributes = 0;
+};
+
+// How a listing step ended: an entry, the normal end (ERROR_NO_MORE_FILES), or a failure.
+enum class FindStep { entry, end, failed };
+
+// A resource of the running executable's own image. `loaded` is false when it was not
+// found or could not be loaded; the bytes stay valid for the life of the process.
+struct Resource {
+    bool loaded = false;
+    const unsigned char* data = nullptr;
+    std::size_t size = 0;
+};
+
+// Origins for seekFile, as FILE_BEGIN, FILE_CURRENT and FILE_END.
+enum class SeekOrigin { begin, current, end };
+
+struct Platform {
+    // --- files and folders ---------------------------------------------------
+    // GetFileAttributesA: the attribute bits, or kInvalidAttributes when there is no such path.
+    uint32_t (*getFileAttributes)(const char* path);
+    // CreateDirectoryA(path, NULL): one level; false when it exists already or cannot be made.
+    bool (*createDirectory)(const char* path);
+    // CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, NORMAL, NULL).
+    FileHandle (*openFile)(const char* path);
+    // CreateFileA(path, GENERIC_WRITE [| GENERIC_READ], 0, NULL, CREATE_ALWAYS, attributes, NULL).
+    // An existing file is emptied; an existing read-only file is refused.
+    FileHandle (*createFile)(const char* path, uint32_t attributes, bool alsoRead);
+    // ReadFile: the number of bytes read (0 at the end), or -1 on failure.
+    std::int64_t (*readFile)(FileHandle file, void* buffer, std::size_t count);
+    // WriteFile: true when all `count` bytes were written.
+    bool (*writeFile)(FileHandle file, const void* data, std::size_t count);
+    // SetFilePointer: the new position, or -1 on failure.
+    std::int64_t (*seekFile)(FileHandle file, std::int64_t offset, SeekOrigin origin);
+    // SetFileTime; a null pointer, or a time of 0, leaves that time as it is.
+    bool (*setFileTimes)(FileHandle file, const FileTime* creation, const FileTime* lastAccess,
+                         const FileTime* lastWrite);
+    bool (*closeFile)(FileHandle file);
+    // The run-time library's remove(): a file only; a read-only file is refused.
+    bool (*removeFile)(const char* path);
+    // CopyFileA(source, destination, FALSE): contents, attributes and last-write time.
+    bool (*copyFile)(const char* source, const char* destination);
+    // FindFirstFileA / FindNextFileA / FindClose.
+    FindHandle (*findFirst)(const char* pattern, FindEntry& entry);
+    FindStep (*findNext)(FindHandle find, FindEntry& entry);
+    void (*findClose)(FindHandle find);
+    // GetCurrentDirectoryA: a full path with a drive; false when it cannot be had.
+    bool (*currentDirectory)(std::string& path);
+
+    // --- text and time -------------------------------------------------------
+    // The process's ANSI code page (GetACP), which is also its multibyte code page.
+    uint32_t (*ansiCodePage)();
+    // SystemTimeToFileTime: false for a time that is no valid calendar time.
+    bool (*systemTimeToFileTime)(const SystemTime& system, FileTime& file);
+    // LocalFileTimeToFileTime, with the time zone's current bias.
+    bool (*localFileTimeToFileTime)(const FileTime& local, FileTime& utc);
+
+    // --- the process -----------------------------------------------------------
+    // GetModuleFileNameA(NULL): the executable's own full path.
+    bool (*moduleFileName)(std::string& path);
+    // FindResourceA / SizeofResource / LoadResource / LockResource on the own image.
+    Resource (*findResource)(const char* name, const char* type);
+    // LoadStringA on the own image: false when there is no such string.
+    bool (*loadString)(uint32_t id, std::string& text);
+    // MessageBoxA(NULL, text, caption, MB_OK): returns when the user has closed it.
+    void (*messageBox)(const char* text, const char* caption);
+    // DialogBoxParamA with a template of the own image: returns the id that ended it.
+    int (*dialogBox)(uint32_t templateId);
+    // system(): runs a command line through the command interpreter and waits for it.
+    int (*runCommand)(const char* commandLine);
+    // printf-style output on standard output.
+    void (*writeStandardOutput)(const char* text);
+    // Sleep.
+    void (*sleep)(uint32_t milliseconds);
+};
+
+// The backend compiled into this build.
+const Platform& hostPlatform();
+
+// The table in force: the host platform unless a test has put another over it.
+const Platform& os();
+
+// Puts `table` in force (nullptr puts the host platform back); returns the one it replaced.
+const Platform* setPlatform(const Platform* table);
+
+}  // namespace fw

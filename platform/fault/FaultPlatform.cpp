@@ -1,0 +1,165 @@
+#include "platform/fault/FaultPlatform.h"
+
+#include <string_view>
+#include <tuple>
+#include <type_traits>
+
+namespace fw::fault {
+
+namespace {
+
+FaultInjector* active = nullptr;
+
+// What a failed call returns, as the Win32 call would report its failure.
+template <typename R>
+R failure() {
+    if constexpr (std::is_same_v<R, bool>) {
+        return false;
+    } else if constexpr (std::is_same_v<R, FindStep>) {
+        return FindStep::failed;
+    } else if constexpr (std::is_same_v<R, Resource>) {
+        return Resource{};
+    } else if constexpr (std::is_same_v<R, uint32_t>) {
+        return kInvalidAttributes;
+    } else if constexpr (std::is_void_v<R>) {
+        return;
+    } else {
+        return static_cast<R>(-1);  // handles, counts, positions, exit statuses
+    }
+}
+
+template <Call C, auto Member, typename Signature>
+struct Forward;
+
+template <Call C, auto Member, typename R, typename... Args>
+struct Forward<C, Member, R (*)(Args...)> {
+    static R call(Args... args) {
+        const char* path = nullptr;
+        if constexpr (sizeof...(Args) > 0) {
+            using First = std::tuple_element_t<0, std::tuple<Args...>>;
+            if constexpr (std::is_same_v<First, const char*>) {
+                path = std::get<0>(std::forward_as_tuple(args...));
+            }
+        }
+        std::size_t limit = 0;
+        const auto verdict = active->decide(C, path, limit);
+        if (verdict == FaultInjector::Verdict::fail) {
+            return failure<R>();
+        }
+        if constexpr (C == Call::readFile) {
+            if (verdict == FaultInjector::Verdict::shorten) {
+                return shortRead(limit, args...);
+            }
+        }
+        return (active->below().*Member)(args...);
+    }
+
+    static R shortRead(std::size_t limit, FileHandle file, void* buffer, std::size_t count) {
+        if (limit == 0) {
+            return 0;
+        }
+        return active->below().readFile(file, buffer, count < limit ? count : limit);
+    }
+};
+
+#define FW_FORWARD(name) &Forward<Call::name, &Platform::name, decltype(Platform::name)>::call
+
+const Platform forwardingTable = {
+    FW_FORWARD(getFileAttributes),
+    FW_FORWARD(createDirectory),
+    FW_FORWARD(openFile),
+    FW_FORWARD(createFile),
+    FW_FORWARD(readFile),
+    FW_FORWARD(writeFile),
+    FW_FORWARD(seekFile),
+    FW_FORWARD(setFileTimes),
+    FW_FORWARD(closeFile),
+    FW_FORWARD(removeFile),
+    FW_FORWARD(copyFile),
+    FW_FORWARD(findFirst),
+    FW_FORWARD(findNext),
+    FW_FORWARD(findClose),
+    FW_FORWARD(currentDirectory),
+    FW_FORWARD(ansiCodePage),
+    FW_FORWARD(systemTimeToFileTime),
+    FW_FORWARD(localFileTimeToFileTime),
+    FW_FORWARD(moduleFileName),
+    FW_FORWARD(findResource),
+    FW_FORWARD(loadString),
+    FW_FORWARD(messageBox),
+    FW_FORWARD(dialogBox),
+    FW_FORWARD(runCommand),
+    FW_FORWARD(writeStandardOutput),
+    FW_FORWARD(sleep),
+};
+
+#undef FW_FORWARD
+
+}  // namespace
+
+const char* callName(Call call) {
+    static constexpr const char* names[kCallCount] = {
+        "getFileAttributes", "createDirectory",  "openFile",
+        "createFile",        "readFile",         "writeFile",
+        "seekFile",          "setFileTimes",     "closeFile",
+        "removeFile",        "copyFile",         "findFirst",
+        "findNext",          "findClose",        "currentDirectory",
+        "ansiCodePage",      "systemTimeToFileTime", "localFileTimeToFileTime",
+        "moduleFileName",    "findResource",     "loadString",
+        "messageBox",        "dialogBox",        "runCommand",
+        "writeStandardOutput", "sleep",
+    };
+    return names[static_cast<std::size_t>(call)];
+}
+
+FaultInjector::FaultInjector() : below_(&os()), replaced_(nullptr) {
+    active = this;
+    replaced_ = setPlatform(&forwardingTable);
+}
+
+FaultInjector::~FaultInjector() {
+    setPlatform(replaced_ == &hostPlatform() ? nullptr : replaced_);
+    active = nullptr;
+}
+
+void FaultInjector::failNth(Call call, int nth, std::string pathPart) {
+    rules_.push_back({call, nth, false, false, 0, std::move(pathPart)});
+}
+
+void FaultInjector::failFrom(Call call, int nth, std::string pathPart) {
+    rules_.push_back({call, nth, true, false, 0, std::move(pathPart)});
+}
+
+void FaultInjector::shortReadNth(int nth, std::size_t limit) {
+    rules_.push_back({Call::readFile, nth, false, true, limit, {}});
+}
+
+void FaultInjector::shortReadFrom(int nth, std::size_t limit) {
+    rules_.push_back({Call::readFile, nth, true, true, limit, {}});
+}
+
+FaultInjector::Verdict FaultInjector::decide(Call call, const char* path, std::size_t& limit) {
+    ++counts_[static_cast<std::size_t>(call)];
+    Verdict verdict = Verdict::pass;
+    for (Rule& rule : rules_) {
+        if (rule.call != call) {
+            continue;
+        }
+        if (!rule.pathPart.empty() &&
+            (path == nullptr || std::string_view(path).find(rule.pathPart) == std::string_view::npos)) {
+            continue;
+        }
+        ++rule.matched;
+        const bool hit = rule.onwards ? rule.matched >= rule.nth : rule.matched == rule.nth;
+        if (hit && verdict == Verdict::pass) {
+            verdict = rule.shorten ? Verdict::shorten : Verdict::fail;
+            limit = rule.limit;
+        }
+    }
+    if (verdict != Verdict::pass) {
+        ++injected_;
+    }
+    return verdict;
+}
+
+}  // namespace fw::fault

@@ -1,0 +1,37 @@
+#include "platform/posix/PosixBackend.h"
+
+namespace fw {
+
+const Platform& hostPlatform() {
+    static const Platform table = {
+        posix::getFileAttributes,
+        posix::createDirectory,
+        posix::openFile,
+        posix::createFile,
+        posix::readFile,
+        posix::writeFile,
+        posix::seekFile,
+        posix::setFileTimes,
+        posix::closeFile,
+        posix::removeFile,
+        posix::copyFile,
+        posix::findFirst,
+        posix::findNext,
+        posix::findClose,
+        posix::currentDirectory,
+        posix::ansiCodePage,
+        posix::systemTimeToFileTime,
+        posix::localFileTimeToFileTime,
+        posix::moduleFileName,
+        posix::findResource,
+        posix::loadString,
+        posix::messageBox,
+        posix::dialogBox,
+        posix::runCommand,
+        posix::writeStandardOutput,
+        posix::sleep,
+    };
+    return table;
+}
+
+}  // namespace fw

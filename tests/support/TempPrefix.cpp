@@ -1,0 +1,65 @@
+#include "tests/support/TempPrefix.h"
+
+#include <stdlib.h>
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+namespace fw::test {
+
+namespace fs = std::filesystem;
+
+TempPrefix::TempPrefix() {
+    std::string pattern = (fs::temp_directory_path() / "ferrowick-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+        throw std::runtime_error("cannot make a temporary prefix");
+    }
+    root_ = pattern;
+    fs::create_directories(fs::path(root_) / "drive_c");
+    if (const char* old = getenv("FERROWICK_PREFIX")) {
+        previous_ = old;
+        hadPrevious_ = true;
+    }
+    setenv("FERROWICK_PREFIX", root_.c_str(), 1);
+}
+
+TempPrefix::~TempPrefix() {
+    if (hadPrevious_) {
+        setenv("FERROWICK_PREFIX", previous_.c_str(), 1);
+    } else {
+        unsetenv("FERROWICK_PREFIX");
+    }
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+}
+
+std::string TempPrefix::host(std::string_view drivePath) const {
+    std::string out;
+    std::string_view rest = drivePath;
+    if (rest.size() >= 2 && rest[1] == ':') {
+        const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(rest[0])));
+        out = letter == 'z' ? std::string() : root_ + "/drive_" + letter;
+        rest.remove_prefix(2);
+    }
+    for (char c : rest) {
+        out += (c == '\\') ? '/' : c;
+    }
+    return out.empty() ? "/" : out;
+}
+
+std::string readHostFile(const std::string& hostPath) {
+    std::ifstream in(hostPath, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool writeHostFile(const std::string& hostPath, std::string_view contents) {
+    std::error_code ec;
+    fs::create_directories(fs::path(hostPath).parent_path(), ec);
+    std::ofstream out(hostPath, std::ios::binary | std::ios::trunc);
+    out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
+    return static_cast<bool>(out);
+}
+
+}  // namespace fw::test
