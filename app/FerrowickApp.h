@@ -1,0 +1,44 @@
+// The installer driver: the application object whose start-up is the whole installation,
+// the resource folder copy and the About box.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/Dialog.h"
+#include "app/WinApp.h"
+
+// Command that opens the About box.
+inline constexpr uint32_t ID_APP_ABOUT = 0xE140;
+// Dialog template of the About box.
+inline constexpr uint32_t IDD_ABOUTBOX = 100;
+
+class CFerrowickApp : public CWinApp {
+  public:
+    CFerrowickApp();
+    // Removes the unpacked set-up program; the launched installer is done with it.
+    ~CFerrowickApp() override;
+
+    // The installation: notices, staging, unpacking, the resource folder copy and the
+    // launch of the installer. False only when the payload cannot be loaded or the
+    // staging archive cannot be written; every other failure is passed over.
+    bool InitInstance() override;
+
+    bool OnCommand(uint32_t id) override;
+
+    // Copies every file below `sourceFolder` into `destinationFolder`, folders included,
+    // replacing existing files and skipping "Thumbs.db". In copied file names every
+    // `replaceFrom` becomes `replaceTo`. A file that cannot be copied gets a notice.
+    void CopyResourceFolder(std::string replaceFrom, std::string replaceTo,
+                            std::string sourceFolder, std::string destinationFolder);
+
+    void OnAppAbout();
+};
+
+class CAboutDlg : public CDialog {
+  public:
+    CAboutDlg() : CDialog(IDD_ABOUTBOX) {}
+};
+
+// Creates the one folder `path` unless a file or folder of that name exists.
+void CreateFolderIfMissing(std::string path);

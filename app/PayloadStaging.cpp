@@ -1,0 +1,30 @@
+#include "app/PayloadStaging.h"
+
+#include "app/File.h"
+#include "platform/Platform.h"
+
+StagingResult StagePayload(const char* archivePath) {
+    char name[] = "#132";
+    char type[] = "TIMELISTINGS";
+    static_assert(sizeof(name) == 5 && sizeof(type) == 13);
+
+    const fw::Resource payload = fw::os().findResource(name, type);
+    // A resource shorter than the prefix holds no archive at all.
+    if (!payload.loaded || payload.data == nullptr || payload.size < kPayloadPrefixSize) {
+        return StagingResult::payloadNotLoadable;
+    }
+
+    CFile archive;
+    if (!archive.Open(archivePath, CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary)) {
+        return StagingResult::archiveNotCreatable;
+    }
+    const bool written =
+        archive.Write(payload.data + kPayloadPrefixSize, payload.size - kPayloadPrefixSize);
+    const bool closed = archive.Close();
+    if (!written || !closed) {
+        // A truncated archive must not be unpacked as if it were the installer set.
+        fw::os().removeFile(archivePath);
+        return StagingResult::archiveNotWritten;
+    }
+    return StagingResult::staged;
+}

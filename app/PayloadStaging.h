@@ -1,0 +1,18 @@
+// Writes the archive carried in the executable's payload resource to a file.
+#pragma once
+
+#include <cstddef>
+
+// Bytes ahead of the archive in the payload resource; never read.
+inline constexpr std::size_t kPayloadPrefixSize = 54;
+
+enum class StagingResult {
+    staged,
+    payloadNotLoadable,   // missing, not loadable, or too short to hold the prefix
+    archiveNotCreatable,  // the file cannot be created or emptied
+    archiveNotWritten,    // writing or closing it failed; the partial file is removed
+};
+
+// Creates (or empties) `archivePath` and writes the payload's archive into it in one
+// piece, straight from the loaded resource.
+StagingResult StagePayload(const char* archivePath);

@@ -1,0 +1,60 @@
+// The recursive copy of the resource folder into the product folder.
+#include <string>
+
+#include "app/FerrowickApp.h"
+#include "app/File.h"
+#include "app/Text.h"
+#include "platform/Platform.h"
+
+namespace {
+
+std::string CopyFailureNotice(const std::string& source, const std::string& destination) {
+    return "Remind ! Failed to copy a resource file '" + source + "'\n" +
+           "to the new resource file '" + destination + "'. \n" +
+           "Note: if failed be copied files are not used later (such as .ncd ,opt), you may "
+           "continue without any problem." +
+           "First need to close an running product for it (such as .ncd ,opt).";
+}
+
+}  // namespace
+
+void CFerrowickApp::CopyResourceFolder(std::string replaceFrom, std::string replaceTo,
+                                       std::string sourceFolder, std::string destinationFolder) {
+    const std::string pattern = sourceFolder + "\\*";
+    fw::FindEntry entry;
+    const fw::FindHandle find = fw::os().findFirst(pattern.c_str(), entry);
+    if (find == fw::kInvalidFind) {
+        fw::os().writeStandardOutput("No files found\n\n");
+        return;
+    }
+
+    // Paths are built in strings, so a long name is never cut short here; a path the
+    // platform refuses fails its own copy and gets its own notice.
+    for (;;) {
+        if ((entry.attributes & fw::kAttrDirectory) != 0) {
+            if (entry.name != "." && entry.name != "..") {
+                const std::string childSource = sourceFolder + "\\" + entry.name;
+                const std::string childDestination = destinationFolder + "\\" + entry.name;
+                fw::os().createDirectory(childDestination.c_str());
+                CopyResourceFolder(replaceFrom, replaceTo, childSource, childDestination);
+            }
+        } else if (Trim(entry.name) != "Thumbs.db") {
+            const std::string source = sourceFolder + "\\" + entry.name;
+            CFileStatus status;
+            if (!CFile::GetStatus(destinationFolder.c_str(), status)) {
+                fw::os().createDirectory(destinationFolder.c_str());
+            }
+            const std::string destination =
+                destinationFolder + "\\" + ReplaceAll(entry.name, replaceFrom, replaceTo);
+            if (!fw::os().copyFile(source.c_str(), destination.c_str())) {
+                AfxMessageBox(CopyFailureNotice(source, destination), MB_OK, 0);
+            }
+        }
+        // A failed step delivers no entry: the listing of this folder ends there rather
+        // than handling the previous entry again.
+        if (fw::os().findNext(find, entry) != fw::FindStep::entry) {
+            break;
+        }
+    }
+    fw::os().findClose(find);
+}

@@ -1,0 +1,75 @@
+#include "app/WinApp.h"
+
+#include "platform/Mbcs.h"
+#include "platform/Platform.h"
+
+namespace {
+
+CWinApp* theApp = nullptr;
+
+// The executable's file name without its extension: the name of last resort.
+std::string ExeBaseName(const std::string& modulePath) {
+    const std::size_t slash = fw::mbcs::rfindSeparator(modulePath);
+    std::string name = slash == fw::mbcs::npos ? modulePath : modulePath.substr(slash + 1);
+    const std::size_t dot = fw::mbcs::rfind(name, '.');
+    if (dot != fw::mbcs::npos) {
+        name.erase(dot);
+    }
+    return name;
+}
+
+}  // namespace
+
+std::string HelpFilePathFor(const std::string& modulePath) {
+    const std::size_t slash = fw::mbcs::rfindSeparator(modulePath);
+    const std::size_t dot = fw::mbcs::rfind(modulePath, '.');
+    // A dot in a folder name is no extension of the file.
+    const bool hasExtension = dot != fw::mbcs::npos && (slash == fw::mbcs::npos || dot > slash);
+    return (hasExtension ? modulePath.substr(0, dot) : modulePath) + ".HLP";
+}
+
+CWinApp::CWinApp(const char* appName) {
+    std::string modulePath;
+    if (!fw::os().moduleFileName(modulePath)) {
+        modulePath.clear();
+    }
+    m_pszHelpFilePath = HelpFilePathFor(modulePath);
+    if (appName != nullptr) {
+        m_pszAppName = appName;
+    } else if (!fw::os().loadString(AFX_IDS_APP_TITLE, m_pszAppName)) {
+        m_pszAppName = ExeBaseName(modulePath);
+    }
+    theApp = this;
+}
+
+CWinApp::~CWinApp() {
+    if (theApp == this) {
+        theApp = nullptr;
+    }
+}
+
+bool CWinApp::InitInstance() {
+    return true;
+}
+
+bool CWinApp::OnCommand(uint32_t) {
+    return false;
+}
+
+CWinApp* AfxGetApp() {
+    return theApp;
+}
+
+int AfxMessageBox(const std::string& text, uint32_t, uint32_t) {
+    const CWinApp* app = AfxGetApp();
+    fw::os().messageBox(text.c_str(), app != nullptr ? app->m_pszAppName.c_str() : "");
+    return IDOK;
+}
+
+int AfxWinMain() {
+    CWinApp* app = AfxGetApp();
+    if (app == nullptr) {
+        return 1;
+    }
+    return app->InitInstance() ? 0 : 1;
+}

@@ -1,0 +1,45 @@
+// The application-object part of the framework stand-in: one application object per
+// process, its name and help-file path, message boxes captioned with that name, and the
+// entry that runs the object's start-up.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+inline constexpr uint32_t MB_OK = 0x00000000;
+inline constexpr int IDOK = 1;
+// String resource holding the application's title.
+inline constexpr uint32_t AFX_IDS_APP_TITLE = 0xE000;
+
+class CWinApp {
+  public:
+    // A null name takes the name from string AFX_IDS_APP_TITLE.
+    explicit CWinApp(const char* appName = nullptr);
+    virtual ~CWinApp();
+    CWinApp(const CWinApp&) = delete;
+    CWinApp& operator=(const CWinApp&) = delete;
+
+    // Per-instance start-up; false ends the application as a failed start.
+    virtual bool InitInstance();
+
+    // Command routing: true when the command was handled.
+    virtual bool OnCommand(uint32_t id);
+
+    // The caption of every message box.
+    std::string m_pszAppName;
+    // The executable's full path with its extension changed to ".HLP".
+    std::string m_pszHelpFilePath;
+};
+
+// The process's application object, or null when there is none.
+CWinApp* AfxGetApp();
+
+// A modal message box captioned with the application's name; returns IDOK.
+int AfxMessageBox(const std::string& text, uint32_t type = MB_OK, uint32_t helpContext = 0);
+
+// Runs InitInstance once on the application object: 0 after a complete run, 1 after a
+// failed start or when there is no application object.
+int AfxWinMain();
+
+// The help-file path the framework derives from an executable's path.
+std::string HelpFilePathFor(const std::string& modulePath);
