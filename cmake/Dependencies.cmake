@@ -1,3 +1,9 @@
+# The Windows cross build brings its own (cmake/WindowsDependencies.cmake).
+if(WIN32)
+    include(${CMAKE_CURRENT_LIST_DIR}/WindowsDependencies.cmake)
+    return()
+endif()
+
 # zlib and minizip come from Debian's packages (zlib1g-dev, libminizip-dev).
 find_package(ZLIB REQUIRED)
 find_package(PkgConfig REQUIRED)
