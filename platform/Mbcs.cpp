@@ -2,6 +2,14 @@
 
 #include "platform/Platform.h"
 
+#ifdef _WIN32
+#include <string>
+
+// After the C++ headers: <mbctype.h> defines macros (_M1, _M2) that they use as names.
+#include <mbctype.h>
+#include <mbstring.h>
+#endif
+
 namespace fw::mbcs {
 
 bool isLeadByte(uint32_t codePage, unsigned char byte) {
@@ -47,15 +55,47 @@ std::size_t scanLast(std::string_view text, Match match) {
     return last;
 }
 
-bool isSeparator(char c) { return c == '\\' || c == '/'; }
+bool isSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+#ifdef _WIN32
+// On Windows the run-time library searches in the process's multibyte code page. A table
+// in force that reports another code page (a test's) is served by the portable scan.
+// The library's functions stop at a NUL, so text holding one takes the portable scan too.
+bool useRuntimeLibrary(std::string_view text, std::string_view needle) {
+    return text.find('\0') == npos && needle.find('\0') == npos &&
+           os().ansiCodePage() == static_cast<uint32_t>(_getmbcp());
+}
+
+const unsigned char* bytes(const std::string& s) {
+    return reinterpret_cast<const unsigned char*>(s.c_str());
+}
+
+std::size_t offsetIn(const std::string& s, const unsigned char* hit) {
+    return hit ? static_cast<std::size_t>(hit - bytes(s)) : npos;
+}
+#endif
 
 }  // namespace
 
 std::size_t find(std::string_view text, char c) {
+#ifdef _WIN32
+    if (useRuntimeLibrary(text, std::string_view(&c, 1))) {
+        const std::string s(text);
+        return offsetIn(s, _mbschr(bytes(s), static_cast<unsigned char>(c)));
+    }
+#endif
     return scan(text, [&](std::size_t i) { return text[i] == c; });
 }
 
 std::size_t rfind(std::string_view text, char c) {
+#ifdef _WIN32
+    if (useRuntimeLibrary(text, std::string_view(&c, 1))) {
+        const std::string s(text);
+        return offsetIn(s, _mbsrchr(bytes(s), static_cast<unsigned char>(c)));
+    }
+#endif
     return scanLast(text, [&](char x) { return x == c; });
 }
 
@@ -63,12 +103,21 @@ std::size_t findSeparator(std::string_view text) {
     return scan(text, [&](std::size_t i) { return isSeparator(text[i]); });
 }
 
-std::size_t rfindSeparator(std::string_view text) { return scanLast(text, isSeparator); }
+std::size_t rfindSeparator(std::string_view text) {
+    return scanLast(text, isSeparator);
+}
 
 std::size_t findSubstring(std::string_view text, std::string_view needle) {
     if (needle.empty()) {
         return 0;
     }
+#ifdef _WIN32
+    if (useRuntimeLibrary(text, needle)) {
+        const std::string s(text);
+        const std::string n(needle);
+        return offsetIn(s, _mbsstr(bytes(s), bytes(n)));
+    }
+#endif
     return scan(text, [&](std::size_t i) { return text.substr(i, needle.size()) == needle; });
 }
 

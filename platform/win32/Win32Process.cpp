@@ -1,0 +1,108 @@
+// The process: its own image's resources, modal windows, the command interpreter.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/win32/Win32Backend.h"
+
+namespace fw::win32 {
+
+namespace {
+
+// A modal dialog with no controls of its own to serve: OK (Enter) and Cancel (Esc,
+// the close box) end it with their id.
+INT_PTR CALLBACK plainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            return TRUE;  // focus to the first tab stop
+        case WM_COMMAND: {
+            const int id = LOWORD(wParam);
+            if (id == IDOK || id == IDCANCEL) {
+                EndDialog(dialog, id);
+                return TRUE;
+            }
+            break;
+        }
+        default:
+            break;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+bool moduleFileName(std::string& path) {
+    // A full buffer means the path may have been cut: try again with a larger one.
+    for (DWORD size = MAX_PATH; size <= 32768 * 2; size *= 2) {
+        std::string buffer(size, '\0');
+        const DWORD got = GetModuleFileNameA(nullptr, buffer.data(), size);
+        if (got == 0) {
+            return false;
+        }
+        if (got < size) {
+            buffer.resize(got);
+            path = std::move(buffer);
+            return true;
+        }
+    }
+    return false;
+}
+
+Resource findResource(const char* name, const char* type) {
+    Resource result;
+    HRSRC info = FindResourceA(nullptr, name, type);
+    if (!info) {
+        return result;
+    }
+    const DWORD size = SizeofResource(nullptr, info);
+    HGLOBAL loaded = LoadResource(nullptr, info);
+    if (!loaded) {
+        return result;
+    }
+    result.data = static_cast<const unsigned char*>(LockResource(loaded));
+    result.size = size;
+    result.loaded = result.data != nullptr;
+    return result;
+}
+
+bool loadString(uint32_t id, std::string& text) {
+    // LoadStringA cuts at the buffer's end; a full buffer asks for a larger one.
+    for (int size = 256; size <= (1 << 18); size *= 2) {
+        std::string buffer(static_cast<std::size_t>(size), '\0');
+        const int got = LoadStringA(GetModuleHandleA(nullptr), id, buffer.data(), size);
+        if (got <= 0) {
+            return false;
+        }
+        if (got < size - 1) {
+            buffer.resize(static_cast<std::size_t>(got));
+            text = std::move(buffer);
+            return true;
+        }
+    }
+    return false;
+}
+
+void messageBox(const char* text, const char* caption) {
+    MessageBoxA(nullptr, text, caption, MB_OK);
+}
+
+int dialogBox(uint32_t templateId) {
+    return static_cast<int>(DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId),
+                                            nullptr, plainDialogProc, 0));
+}
+
+int runCommand(const char* commandLine) {
+    return std::system(commandLine);
+}
+
+void writeStandardOutput(const char* text) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+void sleep(uint32_t milliseconds) {
+    Sleep(milliseconds);
+}
+
+}  // namespace fw::win32
