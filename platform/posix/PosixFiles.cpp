@@ -1,0 +1,302 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <memory>
+#include <string>
+
+#include "platform/posix/PosixBackend.h"
+#include "platform/posix/PosixPaths.h"
+#include "platform/posix/PosixTime.h"
+
+namespace fw::posix {
+
+namespace {
+
+int toFd(FileHandle file) {
+    return file >= 0 && file <= INT_MAX ? static_cast<int>(file) : -1;
+}
+
+bool isReadOnly(const struct stat& info) {
+    return (info.st_mode & S_IWUSR) == 0;
+}
+
+// Checked here rather than left to open(): a process running as root may write to a
+// file without write permission, and Windows refuses a read-only file to everyone.
+bool refusesReplacement(const HostPath& target, struct stat& info) {
+    if (target.driveRoot || target.trailingSeparator) {
+        errno = EISDIR;
+        return true;
+    }
+    if (!target.exists || !statEntry(target.path, info)) {
+        info = {};
+        return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        errno = EISDIR;
+        return true;
+    }
+    if (isReadOnly(info)) {
+        errno = EACCES;
+        return true;
+    }
+    return false;
+}
+
+bool writeAll(int fd, const void* data, std::size_t count) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (count > 0) {
+        const ssize_t written = write(fd, bytes, count < SSIZE_MAX ? count : SSIZE_MAX);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        bytes += written;
+        count -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+std::int64_t readSome(int fd, void* buffer, std::size_t count) {
+    for (;;) {
+        const ssize_t got = read(fd, buffer, count < SSIZE_MAX ? count : SSIZE_MAX);
+        if (got >= 0 || errno != EINTR) {
+            return got;
+        }
+    }
+}
+
+struct Fd {
+    int fd = -1;
+    ~Fd() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+};
+
+std::string parentFolder(const std::string& hostPath) {
+    const std::size_t slash = hostPath.rfind('/');
+    return slash == 0 || slash == std::string::npos ? "/" : hostPath.substr(0, slash);
+}
+
+// A new, empty file beside `target` that does not exist yet.
+int createSibling(const std::string& target, mode_t mode, std::string& name) {
+    static std::atomic<unsigned> counter{0};
+    const std::string folder = parentFolder(target);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = (folder == "/" ? std::string() : folder) + "/.fw-copy-" + std::to_string(getpid()) +
+               "-" + std::to_string(counter++);
+        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+uint32_t getFileAttributes(const char* path) {
+    HostPath target;
+    struct stat info {};
+    if (!resolvePath(path, target) || !target.exists || !statEntry(target.path, info)) {
+        return kInvalidAttributes;
+    }
+    if (target.trailingSeparator && !S_ISDIR(info.st_mode)) {
+        return kInvalidAttributes;
+    }
+    return attributesOf(info);
+}
+
+bool createDirectory(const char* path) {
+    HostPath target;
+    if (!resolvePath(path, target)) {
+        return false;
+    }
+    if (target.exists || target.driveRoot) {
+        errno = EEXIST;
+        return false;
+    }
+    return mkdir(target.path.c_str(), 0777) == 0;
+}
+
+FileHandle openFile(const char* path) {
+    HostPath target;
+    if (!resolvePath(path, target) || !target.exists) {
+        return kInvalidFile;
+    }
+    const int fd = open(target.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return kInvalidFile;
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) || target.trailingSeparator) {
+        close(fd);
+        errno = EISDIR;
+        return kInvalidFile;
+    }
+    return fd;
+}
+
+FileHandle createFile(const char* path, uint32_t attributes, bool alsoRead) {
+    HostPath target;
+    struct stat existing {};
+    if (!resolvePath(path, target) || refusesReplacement(target, existing)) {
+        return kInvalidFile;
+    }
+    const bool readOnly = (attributes & kAttrReadOnly) != 0;
+    const int flags = (alsoRead ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC | O_CLOEXEC;
+    // A new read-only file gets no write permission; the descriptor still writes.
+    const int fd = open(target.path.c_str(), flags, readOnly ? 0444 : 0666);
+    if (fd < 0) {
+        return kInvalidFile;
+    }
+    if (readOnly && target.exists &&
+        fchmod(fd, existing.st_mode & 07777 & ~static_cast<mode_t>(0222)) != 0) {
+        close(fd);
+        return kInvalidFile;
+    }
+    return fd;
+}
+
+std::int64_t readFile(FileHandle file, void* buffer, std::size_t count) {
+    return readSome(toFd(file), buffer, count);
+}
+
+bool writeFile(FileHandle file, const void* data, std::size_t count) {
+    return writeAll(toFd(file), data, count);
+}
+
+std::int64_t seekFile(FileHandle file, std::int64_t offset, SeekOrigin origin) {
+    const int whence = origin == SeekOrigin::begin     ? SEEK_SET
+                       : origin == SeekOrigin::current ? SEEK_CUR
+                                                       : SEEK_END;
+    return lseek(toFd(file), offset, whence);
+}
+
+bool setFileTimes(FileHandle file, const FileTime* /*creation: no POSIX counterpart*/,
+                  const FileTime* lastAccess, const FileTime* lastWrite) {
+    timespec times[2];
+    const FileTime* given[2] = {lastAccess, lastWrite};
+    for (int i = 0; i < 2; ++i) {
+        if (given[i] == nullptr || given[i]->ticks() == 0) {
+            times[i].tv_sec = 0;
+            times[i].tv_nsec = UTIME_OMIT;
+        } else if (!timespecFromFileTime(*given[i], times[i])) {
+            errno = EINVAL;
+            return false;
+        }
+    }
+    return futimens(toFd(file), times) == 0;
+}
+
+bool closeFile(FileHandle file) {
+    const int fd = toFd(file);
+    if (fd < 0) {
+        errno = EBADF;
+        return false;
+    }
+    // On Linux the descriptor is released even when close() is interrupted.
+    return close(fd) == 0 || errno == EINTR;
+}
+
+bool removeFile(const char* path) {
+    HostPath target;
+    struct stat info {};
+    if (!resolvePath(path, target) || !target.exists || target.trailingSeparator ||
+        lstat(target.path.c_str(), &info) != 0) {
+        return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    if (S_ISREG(info.st_mode) && isReadOnly(info)) {
+        errno = EACCES;
+        return false;
+    }
+    return unlink(target.path.c_str()) == 0;
+}
+
+bool copyFile(const char* source, const char* destination) {
+    HostPath from;
+    HostPath to;
+    if (!resolvePath(source, from) || !from.exists || from.trailingSeparator ||
+        !resolvePath(destination, to)) {
+        return false;
+    }
+    Fd in{open(from.path.c_str(), O_RDONLY | O_CLOEXEC)};
+    struct stat sourceInfo {};
+    if (in.fd < 0 || fstat(in.fd, &sourceInfo) != 0) {
+        return false;
+    }
+    if (!S_ISREG(sourceInfo.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    struct stat existing {};
+    if (refusesReplacement(to, existing)) {
+        return false;
+    }
+    if (to.exists && existing.st_dev == sourceInfo.st_dev && existing.st_ino == sourceInfo.st_ino) {
+        errno = EBUSY;  // a file copied onto itself, which Windows refuses
+        return false;
+    }
+
+    // Written beside the destination and renamed over it at the end, so that a copy
+    // that fails half-way leaves the old destination as it was.
+    std::string temporary;
+    Fd out{createSibling(to.path, 0666, temporary)};
+    if (out.fd < 0) {
+        return false;
+    }
+    const auto fail = [&] {
+        const int error = errno;
+        unlink(temporary.c_str());
+        errno = error;
+        return false;
+    };
+    constexpr std::size_t kChunk = 256 * 1024;
+    const std::unique_ptr<unsigned char[]> buffer(new unsigned char[kChunk]);
+    for (;;) {
+        const std::int64_t got = readSome(in.fd, buffer.get(), kChunk);
+        if (got < 0) {
+            return fail();
+        }
+        if (got == 0) {
+            break;
+        }
+        if (!writeAll(out.fd, buffer.get(), static_cast<std::size_t>(got))) {
+            return fail();
+        }
+    }
+    const timespec times[2] = {{0, UTIME_OMIT}, sourceInfo.st_mtim};
+    struct stat made {};
+    if (futimens(out.fd, times) != 0 || fstat(out.fd, &made) != 0) {
+        return fail();
+    }
+    mode_t mode = to.exists ? existing.st_mode & 07777 : made.st_mode & 07777;
+    if (isReadOnly(sourceInfo)) {
+        mode &= ~static_cast<mode_t>(0222);
+    }
+    if (fchmod(out.fd, mode) != 0) {
+        return fail();
+    }
+    const int fd = out.fd;
+    out.fd = -1;
+    if (close(fd) != 0 && errno != EINTR) {
+        return fail();
+    }
+    if (rename(temporary.c_str(), to.path.c_str()) != 0) {
+        return fail();
+    }
+    return true;
+}
+
+}  // namespace fw::posix

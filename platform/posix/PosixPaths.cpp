@@ -1,0 +1,296 @@
+#include "platform/posix/PosixPaths.h"
+
+#include <dirent.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/posix/PosixBackend.h"
+#include "platform/posix/PosixCodePage.h"
+
+namespace fw::posix {
+
+namespace {
+
+bool isSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool exists(const std::string& hostPath) {
+    struct stat info {};
+    return lstat(hostPath.c_str(), &info) == 0;
+}
+
+std::string driveRoot(char drive) {
+    return drive == 'z' ? std::string() : prefixFolder() + "/drive_" + drive;
+}
+
+std::string hostCurrentDirectory() {
+    std::string buffer(PATH_MAX, '\0');
+    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE) {
+            return {};
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    buffer.resize(buffer.find('\0'));
+    return buffer;
+}
+
+// Windows' clean-up of one written component: "." and ".." move within the drive
+// (never above its root); a trailing single dot goes; the last component loses all
+// its trailing dots and spaces.
+void addComponent(std::vector<std::string>& components, std::string_view segment, bool last) {
+    if (segment == ".") {
+        return;
+    }
+    if (segment == "..") {
+        if (!components.empty()) {
+            components.pop_back();
+        }
+        return;
+    }
+    std::string name(segment);
+    if (last) {
+        while (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
+            name.pop_back();
+        }
+    } else if (name.size() >= 2 && name.back() == '.' && name[name.size() - 2] != '.') {
+        name.pop_back();
+    }
+    if (!name.empty()) {
+        components.push_back(std::move(name));
+    }
+}
+
+// The entry of `folder` whose name equals `name` but for ASCII letter case.
+bool findIgnoringCase(const std::string& folder, const std::string& name, std::string& found) {
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.empty() ? "/" : folder.c_str()),
+                                            closedir);
+    if (!dir) {
+        return false;
+    }
+    while (const dirent* entry = readdir(dir.get())) {
+        if (equalsIgnoringCase(entry->d_name, name)) {
+            found = entry->d_name;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string prefixFolder() {
+    std::string prefix;
+    if (const char* value = std::getenv("FERROWICK_PREFIX"); value != nullptr && *value != '\0') {
+        prefix = value;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (home == nullptr || *home == '\0') {
+            const passwd* user = getpwuid(getuid());
+            home = user != nullptr ? user->pw_dir : "";
+        }
+        prefix = std::string(home) + "/.ferrowick";
+    }
+    while (prefix.size() > 1 && prefix.back() == '/') {
+        prefix.pop_back();
+    }
+    return prefix == "/" ? std::string() : prefix;
+}
+
+bool statEntry(const std::string& hostPath, struct stat& info) {
+    return stat(hostPath.c_str(), &info) == 0 || lstat(hostPath.c_str(), &info) == 0;
+}
+
+uint32_t attributesOf(const struct stat& info) {
+    uint32_t attributes = S_ISDIR(info.st_mode) ? kAttrDirectory : kAttrArchive;
+    if ((info.st_mode & S_IWUSR) == 0) {
+        attributes |= kAttrReadOnly;
+    }
+    return attributes;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string hostPathOf(const DrivePath& path) {
+    std::string host = driveRoot(path.drive);
+    for (const std::string& component : path.components) {
+        host += '/';
+        host += component;
+    }
+    return host.empty() ? "/" : host;
+}
+
+DrivePath drivePathOf(std::string_view hostPath) {
+    DrivePath result;
+    std::string_view rest = hostPath;
+    const std::string prefix = prefixFolder();
+    std::string candidates[2] = {prefix, {}};
+    if (char* real = realpath(prefix.empty() ? "/" : prefix.c_str(), nullptr)) {
+        candidates[1] = std::string(real) == "/" ? std::string() : real;
+        std::free(real);
+    }
+    for (const std::string& candidate : candidates) {
+        const std::string folder = candidate + "/drive_";
+        if (hostPath.size() >= folder.size() + 1 && hostPath.substr(0, folder.size()) == folder) {
+            const char letter = hostPath[folder.size()];
+            const bool ends =
+                hostPath.size() == folder.size() + 1 || hostPath[folder.size() + 1] == '/';
+            if (letter >= 'a' && letter <= 'y' && ends) {
+                result.drive = letter;
+                rest = hostPath.substr(folder.size() + 1);
+                break;
+            }
+        }
+    }
+    while (!rest.empty()) {
+        const std::size_t slash = rest.find('/');
+        const std::string_view part = rest.substr(0, slash);
+        if (!part.empty()) {
+            result.components.emplace_back(part);
+        }
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    }
+    return result;
+}
+
+bool parsePath(const char* path, DrivePath& parsed, bool& trailingSeparator) {
+    if (path == nullptr || *path == '\0') {
+        errno = ENOENT;
+        return false;
+    }
+    // Convert first, split afterwards: a trail byte 0x5C is no separator.
+    const std::string text = ansiToUtf8(path, ansiCodePage());
+    if (utf16Length(text) >= kMaxPath) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    if (text.size() >= 2 && isSeparator(text[0]) && isSeparator(text[1])) {
+        errno = ENOENT;  // UNC and device paths lead nowhere here
+        return false;
+    }
+    std::string_view rest = text;
+    bool fromRoot = false;
+    bool hasDrive = false;
+    parsed = DrivePath{};
+    if (text.size() >= 2 && text[1] == ':') {
+        const char letter = lowerAscii(text[0]);
+        if (letter < 'a' || letter > 'z') {
+            errno = ENOENT;
+            return false;
+        }
+        parsed.drive = letter;
+        hasDrive = true;
+        rest.remove_prefix(2);
+    }
+    if (!rest.empty() && isSeparator(rest.front())) {
+        fromRoot = true;
+    }
+    if (!fromRoot) {
+        // Relative to the current directory (only one is kept, for its own drive).
+        const std::string cwd = hostCurrentDirectory();
+        if (cwd.empty()) {
+            return false;
+        }
+        DrivePath current = drivePathOf(cwd);
+        if (!hasDrive || current.drive == parsed.drive) {
+            parsed = std::move(current);
+        }
+    } else if (!hasDrive) {
+        const std::string cwd = hostCurrentDirectory();
+        if (cwd.empty()) {
+            return false;
+        }
+        parsed.drive = drivePathOf(cwd).drive;
+    }
+    trailingSeparator = !rest.empty() && isSeparator(rest.back());
+    while (!rest.empty()) {
+        std::size_t end = 0;
+        while (end < rest.size() && !isSeparator(rest[end])) {
+            ++end;
+        }
+        const std::string_view segment = rest.substr(0, end);
+        rest.remove_prefix(end);
+        while (!rest.empty() && isSeparator(rest.front())) {
+            rest.remove_prefix(1);
+        }
+        if (!segment.empty()) {
+            addComponent(parsed.components, segment, rest.empty() && !trailingSeparator);
+        }
+    }
+    return true;
+}
+
+bool resolvePath(const char* path, HostPath& resolved) {
+    DrivePath parsed;
+    resolved = HostPath{};
+    if (!parsePath(path, parsed, resolved.trailingSeparator)) {
+        return false;
+    }
+    resolved.driveRoot = parsed.components.empty();
+    resolved.path = hostPathOf(parsed);
+    if (exists(resolved.path)) {
+        resolved.exists = true;
+        return true;
+    }
+    // Walk down, correcting the case of each component that is missing as spelled.
+    std::string current = driveRoot(parsed.drive);
+    const auto& components = parsed.components;
+    for (std::size_t i = 0; i < components.size(); ++i) {
+        std::string next = current + "/" + components[i];
+        std::string found;
+        if (!exists(next)) {
+            if (errno != ENOENT || !findIgnoringCase(current, components[i], found)) {
+                for (std::size_t j = i + 1; j < components.size(); ++j) {
+                    next += "/" + components[j];
+                }
+                resolved.path = next;
+                return true;
+            }
+            next = current + "/" + found;
+        }
+        current = std::move(next);
+    }
+    resolved.path = current.empty() ? "/" : current;
+    resolved.exists = !components.empty() && exists(resolved.path);
+    return true;
+}
+
+bool currentDirectory(std::string& path) {
+    const std::string cwd = hostCurrentDirectory();
+    if (cwd.empty()) {
+        return false;
+    }
+    const DrivePath drivePath = drivePathOf(cwd);
+    std::string text{static_cast<char>(drivePath.drive - 'a' + 'A'), ':'};
+    for (const std::string& component : drivePath.components) {
+        text += '\\';
+        text += component;
+    }
+    if (drivePath.components.empty()) {
+        text += '\\';
+    }
+    return utf8ToAnsi(text, ansiCodePage(), path);
+}
+
+}  // namespace fw::posix

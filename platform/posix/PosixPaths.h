@@ -1,0 +1,59 @@
+// Drive paths of the ANSI code page to host paths, as a Windows layer over POSIX lays
+// them out: "X:" is the folder drive_x of the prefix folder, "Z:" the host's root.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fw::posix {
+
+// Paths of this many UTF-16 units or more are refused, as MAX_PATH does.
+inline constexpr std::size_t kMaxPath = 260;
+
+// The prefix folder: FERROWICK_PREFIX, or $HOME/.ferrowick.
+std::string prefixFolder();
+
+// A drive path taken apart: the drive letter (lower case) and its components (UTF-8),
+// with "." and ".." already resolved.
+struct DrivePath {
+    char drive = 'z';
+    std::vector<std::string> components;
+};
+
+// Where a drive path leads on the host.
+struct HostPath {
+    std::string path;                // host path, UTF-8
+    bool exists = false;             // the whole path names an existing entry
+    bool trailingSeparator = false;  // written with a separator at the end
+    bool driveRoot = false;          // the root folder of a drive
+};
+
+// Parses an ANSI path: a drive letter, a root-relative or a relative path. False for
+// a path that cannot name anything: null, empty, too long, UNC, or a bad drive.
+bool parsePath(const char* path, DrivePath& parsed, bool& trailingSeparator);
+
+// Parses and resolves `path`: every component that does not exist as spelled is looked
+// up with ASCII letters compared case-insensitively; components not found stay as given.
+bool resolvePath(const char* path, HostPath& resolved);
+
+// The host folder a drive path leads to, spelled exactly as given.
+std::string hostPathOf(const DrivePath& path);
+
+// The drive path of a host path (inside the prefix's drive_x folders: "X:", else "Z:").
+DrivePath drivePathOf(std::string_view hostPath);
+
+// stat() of a host entry; a symbolic link that leads nowhere is taken as it is.
+bool statEntry(const std::string& hostPath, struct stat& info);
+
+// Win32 attribute bits of a host entry: folder or file, read-only when the owner may
+// not write.
+uint32_t attributesOf(const struct stat& info);
+
+// ASCII letters compared case-insensitively; other bytes exactly.
+bool equalsIgnoringCase(std::string_view a, std::string_view b);
+
+}  // namespace fw::posix
