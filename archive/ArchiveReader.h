@@ -45,12 +45,12 @@ inline constexpr int kArchivePathSize = 260;  // every composed path, NUL includ
 
 // The record that describes one item.
 struct ArchiveItem {
-    int32_t index = 0;                // the item's number; for the count query, the count
+    int32_t index = 0;                 // the item's number; for the count query, the count
     char name[kArchiveNameSize] = {};  // cleaned name, NUL-terminated, ANSI code page
-    uint32_t attributes = 0;          // Win32 attribute bits 0x01 0x02 0x04 0x10 0x20
-    fw::FileTime lastAccessTime;      // UTC
-    fw::FileTime creationTime;        // UTC
-    fw::FileTime lastWriteTime;       // UTC
+    uint32_t attributes = 0;           // Win32 attribute bits 0x01 0x02 0x04 0x10 0x20
+    fw::FileTime lastAccessTime;       // UTC
+    fw::FileTime creationTime;         // UTC
+    fw::FileTime lastWriteTime;        // UTC
     uint32_t compressedSize = 0;
     uint32_t uncompressedSize = 0;
 };
@@ -70,20 +70,46 @@ inline constexpr int32_t kReaderHandleKind = 1;
 
 // Opens the ZIP file at `path` with its first item current, or gives the absent handle.
 // The process's current directory at this moment becomes the base folder that relative
-// extraction targets are put below.
+// extraction targets are put below. When the current directory cannot be had, or does
+// not fit 259 characters with its separator, the archive still opens; every relative
+// target then gives AR_PATH_TOO_LONG. An archive that is nothing but an empty
+// end-of-central-directory record (at the very first byte) opens with the count 0.
 ArchiveHandle OpenArchive(const char* path);
 
 // Index -1: puts the item count in `item.index`. Otherwise describes item `index`.
 // `index`, the first byte of `name` and `uncompressedSize` are cleared before any check.
+// On a failure the record keeps those cleared fields and whatever else it held.
+//
+// Items described in ascending order cost one step each; a lower index than the current
+// one starts again at the first item. A failed step or unreadable central entry gives
+// AR_BAD_CATALOGUE, and the next call starts again from the first item.
+//
+// Names: drive prefixes and leading separators are dropped, everything up to and
+// including the first "\..\", "\../", "/../" or "/..\" (multibyte-aware), then a
+// leading "../" or "..\"; repeated until none applies; a name that is then exactly
+// ".." becomes empty. So no cleaned name climbs out of the folder it is unpacked into.
+// A stored name of 260 bytes or more gives AR_NAME_TOO_LONG.
+//
+// Times: the DOS date and time taken as local time; a date that is no calendar time
+// gives FileTime 0 (setFileTimes leaves such a time as it is). The "UT" block of the
+// local extra field then overrides: only times that lie wholly inside both the block
+// and the field are taken.
 ArchiveResult GetArchiveItem(ArchiveHandle handle, int32_t index, ArchiveItem& item);
 
 // Unpacks item `index` to `targetPath`, creating every missing folder on the way.
+// A null target or an index below 0 gives AR_BAD_ARGUMENT. The item is described first;
+// when that fails, its code is the result and nothing is created. A composed path
+// longer than 259 characters gives AR_PATH_TOO_LONG before anything is created.
+// Separators are found multibyte-aware. An item whose size is 0 is written empty with
+// AR_OK and its times. Data that ends before the item's stated size, or whose CRC-32
+// does not match, gives AR_INFLATE_FAILED; the file written so far stays, without the
+// item's times. Encrypted items are read with the empty password.
 ArchiveResult ExtractArchiveItem(ArchiveHandle handle, int32_t index, const char* targetPath);
 
 // Releases the handle, its reader and the archive file.
 ArchiveResult CloseArchive(ArchiveHandle handle);
 
-// True when `handle` is present and its kind is 1.
+// True when `handle` is present, its kind is 1 and it has a reader.
 bool IsReaderHandle(ArchiveHandle handle);
 
 // Makes sure the folder `path` exists, creating missing levels from the shallowest down.

@@ -1,0 +1,59 @@
+// minizip's file access over the platform seam, with a small read-ahead buffer.
+//
+// minizip reads the central directory and local headers a few bytes at a time and
+// seeks before every read; the buffer turns those into one platform read per block.
+// The reader's own data reads go through the same object, so the logical position and
+// the buffer stay coherent.
+#pragma once
+
+#include <unzip.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "platform/Platform.h"
+
+namespace fw::archive {
+
+class SeamFile {
+  public:
+    static constexpr std::size_t kBufferSize = 4096;
+
+    SeamFile() = default;
+    SeamFile(const SeamFile&) = delete;
+    SeamFile& operator=(const SeamFile&) = delete;
+    ~SeamFile() { close(); }
+
+    // Opens `path` for reading through the seam; false when the platform refuses or
+    // memory runs out.
+    bool open(const char* path);
+    bool isOpen() const { return handle_ != kInvalidFile; }
+    // Closes the file if it is open; idempotent.
+    void close();
+
+    // Reads up to `count` bytes at the current position: the count delivered (short only
+    // at the end of the file), or -1 when the platform reports a failure.
+    std::int64_t read(void* buffer, std::size_t count);
+    // Moves the logical position; -1 on failure (a negative result or no file size).
+    std::int64_t seek(std::int64_t offset, SeekOrigin origin);
+    std::uint64_t tell() const { return position_; }
+    bool failed() const { return failed_; }
+
+    // The table handed to unzOpen2_64; its opaque pointer is this object, whose open
+    // callback opens the path it is given.
+    zlib_filefunc64_def functions();
+
+  private:
+    bool physicalSeek(std::uint64_t to);
+
+    FileHandle handle_ = kInvalidFile;
+    std::uint64_t position_ = 0;  // logical position that the next read starts at
+    std::uint64_t physical_ = 0;  // where the platform's file pointer stands
+    std::uint64_t bufferStart_ = 0;
+    std::size_t bufferLength_ = 0;
+    std::unique_ptr<unsigned char[]> buffer_;
+    bool failed_ = false;
+};
+
+}  // namespace fw::archive
