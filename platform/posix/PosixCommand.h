@@ -1,0 +1,38 @@
+// The command interpreter of the POSIX backend: a command line is taken apart as the
+// Windows command interpreter and the started program's run-time library would, the
+// program is found through the drive mapping, and it is started directly (never
+// through a shell), a Windows program through wine.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fw::posix {
+
+// A command line taken apart: the program as written (its quotes removed) and its
+// arguments. Bytes stay in the code page they were given in.
+struct CommandLine {
+    std::string program;
+    std::vector<std::string> arguments;
+};
+
+// The program ends at the first blank or tab outside double quotes; the arguments
+// follow the run-time library's rules (quotes group, 2n backslashes before a quote are
+// n backslashes and the quote groups, 2n+1 are n and a literal quote, "" inside quotes
+// is a literal quote).
+CommandLine splitCommandLine(std::string_view line);
+
+// What a program file is, by its first bytes.
+enum class ProgramKind { windows, script, elf, unknown };
+ProgramKind programKindOf(std::string_view head);
+
+// The "#!" line of a script: the interpreter and its one optional argument (the rest
+// of the line, trimmed), as the kernel reads it. False when there is no interpreter.
+bool parseInterpreterLine(std::string_view head, std::string& interpreter, std::string& argument);
+
+// The host path of an executable file `name` in the folders of `searchPath` (a
+// PATH-style list); empty when there is none.
+std::string findOnSearchPath(std::string_view name, std::string_view searchPath);
+
+}  // namespace fw::posix
