@@ -1,0 +1,25 @@
+// The Windows process entry: a windowless GUI program whose entry is WinMain. It holds
+// the one application object, as the POSIX entry does for its build.
+#include "app/FerrowickApp.h"
+
+// After the C++ headers: <mbctype.h> defines macros (_M1, _M2) that they use as names.
+#include <mbctype.h>
+
+namespace {
+
+// Runs before the application object is made (same file, earlier definition): the
+// multibyte code page is the system's ANSI code page from the start, as the run-time
+// library's own start-up would set it.
+const int multibyteCodePage = _setmbcp(_MB_CP_ANSI);
+
+CFerrowickApp theApp;
+
+}  // namespace
+
+// Declared here rather than through <windows.h>, whose MB_OK and IDOK macros would
+// collide with the framework stand-in's constants.
+struct HINSTANCE__;
+extern "C" int __stdcall WinMain(HINSTANCE__*, HINSTANCE__*, char*, int) {
+    (void)multibyteCodePage;
+    return AfxWinMain();
+}
