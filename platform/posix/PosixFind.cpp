@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -28,8 +29,11 @@ char lowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-std::size_t utf8Length(unsigned char lead) {
-    return lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+// Offset of the character after the one at `i` (a stray byte counts as one).
+std::size_t nextCharacter(std::string_view text, std::size_t i) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    return std::min(i + length, text.size());
 }
 
 // '*' matches any run of characters, '?' one character; ASCII letters in any case.
@@ -44,13 +48,13 @@ bool matches(std::string_view pattern, std::string_view name) {
             starN = n;
         } else if (p < pattern.size() && pattern[p] == '?') {
             ++p;
-            n += utf8Length(static_cast<unsigned char>(name[n]));
+            n = nextCharacter(name, n);
         } else if (p < pattern.size() && lowerAscii(pattern[p]) == lowerAscii(name[n])) {
             ++p;
             ++n;
         } else if (starP != std::string_view::npos) {
             p = starP;
-            starN += utf8Length(static_cast<unsigned char>(name[starN]));
+            starN = nextCharacter(name, starN);
             n = starN;
         } else {
             return false;

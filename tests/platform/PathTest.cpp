@@ -1,0 +1,169 @@
+// Drive paths: mapping, "." and "..", relative paths, letter case and length limits.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "platform/Platform.h"
+#include "tests/platform/ScopedEnv.h"
+#include "tests/support/TempPrefix.h"
+
+namespace fw {
+namespace {
+
+class PathTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(test::writeHostFile(prefix.host("C:\\Temp\\Sub\\file.txt"), "data"));
+    }
+    test::ScopedLocale locale{"en_US.UTF-8"};
+    test::TempPrefix prefix;
+};
+
+std::string backslashed(std::string path) {
+    for (char& c : path) {
+        c = c == '/' ? '\\' : c;
+    }
+    return path;
+}
+
+TEST_F(PathTest, AttributesThroughEverySpelling) {
+    const std::string zFile = "Z:" + backslashed(prefix.host("C:\\Temp\\Sub\\file.txt"));
+    struct Case {
+        std::string path;
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {"C:\\Temp", kAttrDirectory},
+        {"C:\\", kAttrDirectory},
+        {"C:", kAttrDirectory},  // the current directory of C: is its root here
+        {"c:/temp/sub/FILE.TXT", kAttrArchive},
+        {"C:\\Temp/Sub\\\\file.txt", kAttrArchive},
+        {"C:\\Temp\\..\\..\\..\\Temp", kAttrDirectory},
+        {"C:\\..\\Temp\\.\\Sub\\", kAttrDirectory},
+        {"C:\\Temp\\Sub\\file.txt\\..", kAttrDirectory},
+        {"C:\\Temp\\Sub\\file.txt\\", kInvalidAttributes},
+        {"C:\\Temp\\Sub\\file.txt.", kAttrArchive},
+        {"C:\\Temp\\Sub\\file.txt . ", kAttrArchive},
+        {"C:\\Temp.\\Sub\\file.txt", kAttrArchive},
+        {"C:\\Temp\\Sub\\missing", kInvalidAttributes},
+        {"C:\\Temp\\Sub\\file.txt\\x", kInvalidAttributes},
+        {"D:\\Temp", kInvalidAttributes},
+        {zFile, kAttrArchive},
+        {zFile.substr(2), kAttrArchive},  // from the root of the current drive, Z:
+        {"\\\\server\\share", kInvalidAttributes},
+        {"//server/share/x", kInvalidAttributes},
+        {"", kInvalidAttributes},
+        {"1:\\Temp", kInvalidAttributes},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(os().getFileAttributes(c.path.c_str()), c.expected) << c.path;
+    }
+    EXPECT_EQ(os().getFileAttributes(nullptr), kInvalidAttributes);
+}
+
+TEST_F(PathTest, DotDotNeverLeavesTheDrive) {
+    // A file beside drive_c must not be reachable from C:.
+    ASSERT_TRUE(test::writeHostFile(prefix.root() + "/outside.txt", "x"));
+    EXPECT_EQ(os().getFileAttributes("C:\\..\\outside.txt"), kInvalidAttributes);
+    const FileHandle file = os().createFile("C:\\..\\..\\escape.txt", 0, false);
+    ASSERT_NE(file, kInvalidFile);
+    os().closeFile(file);
+    struct stat info {};
+    EXPECT_NE(stat((prefix.root() + "/escape.txt").c_str(), &info), 0);
+    EXPECT_EQ(stat((prefix.root() + "/drive_c/escape.txt").c_str(), &info), 0);
+}
+
+TEST_F(PathTest, RelativePathsAndCurrentDirectory) {
+    struct Case {
+        std::string hostFolder;
+        std::string expectedCwd;
+        const char* relative;
+        uint32_t expected;
+    };
+    const std::string root = prefix.root();
+    const Case cases[] = {
+        {root + "/drive_c/Temp", "C:\\Temp", "Sub\\file.txt", kAttrArchive},
+        {root + "/drive_c/Temp", "C:\\Temp", "\\Temp\\Sub", kAttrDirectory},
+        {root + "/drive_c/Temp", "C:\\Temp", "..\\..\\Temp\\Sub", kAttrDirectory},
+        {root + "/drive_c/Temp", "C:\\Temp", "C:Sub", kAttrDirectory},
+        {root + "/drive_c/Temp/Sub", "C:\\Temp\\Sub", ".\\file.txt", kAttrArchive},
+        {root + "/drive_c", "C:\\", "Temp", kAttrDirectory},
+        {root, "Z:" + backslashed(root), "drive_c\\Temp", kAttrDirectory},
+        {root, "Z:" + backslashed(root), "C:Temp", kAttrDirectory},  // C: from its root
+    };
+    for (const Case& c : cases) {
+        test::ScopedCwd cwd(c.hostFolder);
+        ASSERT_TRUE(cwd.ok()) << c.hostFolder;
+        std::string current;
+        ASSERT_TRUE(os().currentDirectory(current));
+        EXPECT_EQ(current, c.expectedCwd);
+        EXPECT_EQ(os().getFileAttributes(current.c_str()), kAttrDirectory) << current;
+        EXPECT_EQ(os().getFileAttributes(c.relative), c.expected) << c.relative;
+    }
+}
+
+TEST_F(PathTest, ExistingNamesAreFoundInAnyLetterCase) {
+    // Created through a spelling in another case: the existing file is replaced.
+    const FileHandle file = os().createFile("C:\\TEMP\\sub\\File.TXT", 0, false);
+    ASSERT_NE(file, kInvalidFile);
+    ASSERT_TRUE(os().writeFile(file, "new", 3));
+    ASSERT_TRUE(os().closeFile(file));
+    EXPECT_EQ(test::readHostFile(prefix.host("C:\\Temp\\Sub\\file.txt")), "new");
+    EXPECT_EQ(test::readHostFile(prefix.host("C:\\Temp\\Sub\\File.TXT")), "");
+
+    // A new name goes into the folder that exists, under the spelling given.
+    const FileHandle other = os().createFile("c:\\TEMP\\SUB\\New.txt", 0, false);
+    ASSERT_NE(other, kInvalidFile);
+    os().closeFile(other);
+    struct stat info {};
+    EXPECT_EQ(stat(prefix.host("C:\\Temp\\Sub\\New.txt").c_str(), &info), 0);
+
+    EXPECT_FALSE(os().createDirectory("C:\\temp\\SUB"));
+    EXPECT_FALSE(os().createDirectory("C:\\TEMP"));
+    EXPECT_TRUE(os().createDirectory("C:\\TEMP\\Sub2"));
+    EXPECT_EQ(stat(prefix.host("C:\\Temp\\Sub2").c_str(), &info), 0);
+}
+
+TEST_F(PathTest, ExactSpellingWinsOverOtherCase) {
+    ASSERT_TRUE(test::writeHostFile(prefix.host("C:\\Temp\\ab"), "lower"));
+    ASSERT_TRUE(test::writeHostFile(prefix.host("C:\\Temp\\AB"), "upper"));
+    for (const auto& [path, expected] :
+         {std::pair{"C:\\Temp\\ab", "lower"}, std::pair{"C:\\Temp\\AB", "upper"}}) {
+        const FileHandle file = os().openFile(path);
+        ASSERT_NE(file, kInvalidFile);
+        char buffer[16] = {};
+        EXPECT_EQ(os().readFile(file, buffer, sizeof buffer), 5);
+        EXPECT_STREQ(buffer, expected);
+        os().closeFile(file);
+    }
+}
+
+TEST_F(PathTest, PathsOfMaxPathUnitsAreRefused) {
+    // "C:\" + 100 + "\" + 100 + "\" + n characters: 205 + n in all.
+    const std::string a(100, 'a');
+    const std::string b(100, 'b');
+    ASSERT_TRUE(test::writeHostFile(
+        prefix.root() + "/drive_c/" + a + "/" + b + "/" + std::string(54, 'c'), "x"));
+    ASSERT_TRUE(test::writeHostFile(
+        prefix.root() + "/drive_c/" + a + "/" + b + "/" + std::string(55, 'c'), "x"));
+    const std::string folder = "C:\\" + a + "\\" + b + "\\";
+    EXPECT_EQ(os().getFileAttributes((folder + std::string(54, 'c')).c_str()), kAttrArchive);
+    EXPECT_EQ(os().getFileAttributes((folder + std::string(55, 'c')).c_str()), kInvalidAttributes);
+    EXPECT_EQ(os().openFile((folder + std::string(55, 'c')).c_str()), kInvalidFile);
+    EXPECT_EQ(os().createFile((folder + std::string(56, 'c')).c_str(), 0, false), kInvalidFile);
+
+    // The limit counts characters, not bytes: 164 characters in 324 GBK bytes.
+    test::ScopedLocale chinese("zh_CN.UTF-8");
+    std::string gbk;
+    for (int i = 0; i < 80; ++i) {
+        gbk += "\xB0\xB2";  // 安
+    }
+    const std::string inner = "C:\\" + gbk + "\\" + gbk;
+    EXPECT_TRUE(os().createDirectory(("C:\\" + gbk).c_str()));
+    EXPECT_TRUE(os().createDirectory(inner.c_str()));
+    EXPECT_EQ(os().getFileAttributes(inner.c_str()), kAttrDirectory);
+}
+
+}  // namespace
+}  // namespace fw
