@@ -21,6 +21,12 @@ bool isSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
+// Characters Windows refuses in names (':' past the drive would name a stream).
+bool isForbiddenInName(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == '*' || c == '?' || c == '<' || c == '>' ||
+           c == '|' || c == '"' || c == ':';
+}
+
 char lowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -202,6 +208,12 @@ bool parsePath(const char* path, DrivePath& parsed, bool& trailingSeparator) {
         parsed.drive = letter;
         hasDrive = true;
         rest.remove_prefix(2);
+    }
+    for (char c : rest) {
+        if (isForbiddenInName(c)) {
+            errno = EINVAL;
+            return false;
+        }
     }
     if (!rest.empty() && isSeparator(rest.front())) {
         fromRoot = true;

@@ -55,6 +55,10 @@ TEST_F(PathTest, AttributesThroughEverySpelling) {
         {"//server/share/x", kInvalidAttributes},
         {"", kInvalidAttributes},
         {"1:\\Temp", kInvalidAttributes},
+        {"C:\\Temp\\Sub\\file.txt:stream", kInvalidAttributes},
+        {"C:\\Temp\\Sub\\file.tx?", kInvalidAttributes},
+        {"C:\\Temp\\Sub\\*", kInvalidAttributes},
+        {"C:\\Temp\\Sub\\\"file.txt\"", kInvalidAttributes},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(os().getFileAttributes(c.path.c_str()), c.expected) << c.path;
@@ -121,6 +125,10 @@ TEST_F(PathTest, ExistingNamesAreFoundInAnyLetterCase) {
 
     EXPECT_FALSE(os().createDirectory("C:\\temp\\SUB"));
     EXPECT_FALSE(os().createDirectory("C:\\TEMP"));
+    for (const char* bad : {"C:\\Temp\\a<b", "C:\\Temp\\a|b", "C:\\Temp\\a\tb"}) {
+        EXPECT_EQ(os().createFile(bad, 0, false), kInvalidFile) << bad;
+        EXPECT_FALSE(os().createDirectory(bad)) << bad;
+    }
     EXPECT_TRUE(os().createDirectory("C:\\TEMP\\Sub2"));
     EXPECT_EQ(stat(prefix.host("C:\\Temp\\Sub2").c_str(), &info), 0);
 }
