@@ -52,7 +52,9 @@ bool cleanItemName(std::string_view stored, char* out, std::size_t outSize) {
         out[0] = '\0';
         return false;
     }
-    std::memcpy(out, name.data(), name.size());
+    if (!name.empty()) {
+        std::memcpy(out, name.data(), name.size());
+    }
     out[name.size()] = '\0';
     return true;
 }

@@ -22,6 +22,9 @@ bool joinPath(char (&out)[kArchivePathSize], std::initializer_list<std::string_v
     }
     char* at = out;
     for (std::string_view piece : pieces) {
+        if (piece.empty()) {
+            continue;  // an empty view may have no data pointer at all
+        }
         std::memcpy(at, piece.data(), piece.size());
         at += piece.size();
     }

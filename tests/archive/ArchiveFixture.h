@@ -1,0 +1,110 @@
+// A fixture for reader tests: a throw-away prefix, the current directory at C:\work
+// (so the base folder is C:\work\), and helpers to write archives and read files back.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "archive/ArchiveReader.h"
+#include "tests/archive/RawZip.h"
+#include "tests/support/TempPrefix.h"
+#include "tools/ZipWriter.h"
+
+namespace fw::test {
+
+class ArchiveFixture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        saved_ = std::filesystem::current_path();
+        std::filesystem::create_directories(prefix.host("C:/work"));
+        std::filesystem::current_path(prefix.host("C:/work"));
+    }
+    void TearDown() override {
+        for (ArchiveHandle h : open_) {
+            CloseArchive(h);
+        }
+        std::filesystem::current_path(saved_);
+    }
+
+    // Writes `bytes` as C:/zips/<name>; gives its drive path.
+    std::string putArchive(const std::string& name, const std::string& bytes) {
+        const std::string drive = "C:/zips/" + name;
+        EXPECT_TRUE(writeHostFile(prefix.host(drive), bytes));
+        return drive;
+    }
+    std::string zipArchive(const std::string& name, const std::vector<zipwrite::Entry>& entries) {
+        const std::string drive = "C:/zips/" + name;
+        std::filesystem::create_directories(prefix.host("C:/zips"));
+        std::string error;
+        EXPECT_TRUE(zipwrite::writeArchive(prefix.host(drive), entries, &error)) << error;
+        return drive;
+    }
+    // Opens and remembers the handle for closing at the end of the test.
+    ArchiveHandle open(const std::string& drivePath) {
+        ArchiveHandle h = OpenArchive(drivePath.c_str());
+        if (h) {
+            open_.push_back(h);
+        }
+        return h;
+    }
+    ArchiveHandle openRaw(const std::vector<RawEntry>& entries) {
+        return open(putArchive("raw" + std::to_string(++counter_) + ".zip", buildArchive(entries)));
+    }
+    ArchiveHandle openZip(const std::vector<zipwrite::Entry>& entries) {
+        return open(zipArchive("made" + std::to_string(++counter_) + ".zip", entries));
+    }
+    // Closes a handle that the test opened itself, ahead of TearDown.
+    ArchiveResult close(ArchiveHandle h) {
+        std::erase(open_, h);
+        return CloseArchive(h);
+    }
+    std::string read(const std::string& drivePath) const {
+        return readHostFile(prefix.host(drivePath));
+    }
+    bool exists(const std::string& drivePath) const {
+        return std::filesystem::exists(prefix.host(drivePath));
+    }
+
+    TempPrefix prefix;
+
+  private:
+    std::filesystem::path saved_;
+    std::vector<ArchiveHandle> open_;
+    int counter_ = 0;
+};
+
+// Puts a locale, and with it the ANSI code page, in force for its lifetime (the POSIX
+// backend derives the code page from LC_ALL, LC_CTYPE and LANG on every call).
+class ScopedLocale {
+  public:
+    explicit ScopedLocale(const char* locale) {
+        if (const char* old = std::getenv("LC_ALL")) {
+            previous_ = old;
+            had_ = true;
+        }
+        setenv("LC_ALL", locale, 1);
+    }
+    ~ScopedLocale() {
+        if (had_) {
+            setenv("LC_ALL", previous_.c_str(), 1);
+        } else {
+            unsetenv("LC_ALL");
+        }
+    }
+    ScopedLocale(const ScopedLocale&) = delete;
+    ScopedLocale& operator=(const ScopedLocale&) = delete;
+
+  private:
+    std::string previous_;
+    bool had_ = false;
+};
+
+inline constexpr const char* kChinese = "zh_CN.UTF-8";        // code page 936
+inline constexpr const char* kWesternEurope = "en_US.UTF-8";  // code page 1252
+
+}  // namespace fw::test

@@ -1,0 +1,299 @@
+// Opening, counting, positioning with the cache, and the local header check.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "archive/ReaderState.h"
+#include "platform/fault/FaultPlatform.h"
+#include "tests/archive/ArchiveFixture.h"
+
+namespace fw::test {
+namespace {
+
+using CatalogueTest = ArchiveFixture;
+
+std::vector<zipwrite::Entry> numbered(int count) {
+    std::vector<zipwrite::Entry> entries;
+    for (int i = 0; i < count; ++i) {
+        entries.push_back({.name = "item" + std::to_string(i), .data = std::string(i, 'x')});
+    }
+    return entries;
+}
+
+ArchiveItem filledRecord() {
+    ArchiveItem item;
+    item.index = 77;
+    std::strcpy(item.name, "stale");
+    item.attributes = 0x21;
+    item.lastWriteTime = FileTime{1, 2};
+    item.compressedSize = 5;
+    item.uncompressedSize = 6;
+    return item;
+}
+
+TEST_F(CatalogueTest, HandleAndIndexChecks) {
+    ArchiveHandle h = openZip(numbered(3));
+    ASSERT_NE(h, nullptr);
+    ArchiveHandleRecord foreign{2, h->reader};
+    struct Case {
+        const char* what;
+        ArchiveHandle handle;
+        int32_t index;
+        ArchiveResult expected;
+    };
+    const Case cases[] = {
+        {"absent handle, count query", nullptr, -1, AR_BAD_ARGUMENT},
+        {"absent handle, item", nullptr, 0, AR_BAD_ARGUMENT},
+        {"handle of another kind", &foreign, 0, AR_WRONG_KIND},
+        {"index -2", h, -2, AR_BAD_ARGUMENT},
+        {"index equal to the count", h, 3, AR_BAD_ARGUMENT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ArchiveItem item = filledRecord();
+        EXPECT_EQ(GetArchiveItem(c.handle, c.index, item), c.expected);
+        // The three fields of the first step are cleared; the rest is left alone.
+        EXPECT_EQ(item.index, 0);
+        EXPECT_EQ(item.name[0], '\0');
+        EXPECT_EQ(item.uncompressedSize, 0u);
+        EXPECT_EQ(item.attributes, 0x21u);
+        EXPECT_EQ(ExtractArchiveItem(c.handle, c.index, "C:/out/x"), c.expected);
+    }
+    EXPECT_EQ(ExtractArchiveItem(h, -1, "C:/out/x"), AR_BAD_ARGUMENT);
+    EXPECT_EQ(ExtractArchiveItem(h, 0, nullptr), AR_BAD_ARGUMENT);
+    EXPECT_FALSE(exists("C:/out"));
+
+    EXPECT_FALSE(IsReaderHandle(nullptr));
+    EXPECT_FALSE(IsReaderHandle(&foreign));
+    EXPECT_TRUE(IsReaderHandle(h));
+    EXPECT_EQ(CloseArchive(nullptr), AR_BAD_ARGUMENT);
+    EXPECT_EQ(CloseArchive(&foreign), AR_WRONG_KIND);  // releases nothing: h still works
+
+    ArchiveItem count = filledRecord();
+    EXPECT_EQ(GetArchiveItem(h, -1, count), AR_OK);
+    EXPECT_EQ(count.index, 3);
+    EXPECT_EQ(count.name[0], '\0');
+    EXPECT_EQ(count.attributes, 0u);
+    EXPECT_EQ(count.lastWriteTime, FileTime{});
+    EXPECT_EQ(count.compressedSize, 0u);
+    EXPECT_EQ(close(h), AR_OK);
+}
+
+TEST_F(CatalogueTest, WhatOpensAndWhatDoesNot) {
+    std::string eocd("PK\x05\x06", 4);
+    eocd += std::string(18, '\0');
+    std::string eocdClaimingItems = eocd;
+    eocdClaimingItems[8] = eocdClaimingItems[10] = 1;
+    std::string eocdWithComment = eocd;
+    eocdWithComment[20] = 3;
+    eocdWithComment += "abc";
+    struct Case {
+        const char* what;
+        std::string bytes;
+        bool opens;
+    };
+    const Case cases[] = {
+        {"end record at the first byte", eocd, true},
+        {"the same with a comment", eocdWithComment, true},
+        {"an end record that claims items", eocdClaimingItems, false},
+        {"an end record followed by junk", eocd + "junk", false},
+        {"not an archive", "hello, world", false},
+        {"an empty file", "", false},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ArchiveHandle h = open(putArchive("case" + std::to_string(++n) + ".zip", c.bytes));
+        ASSERT_EQ(h != nullptr, c.opens);
+        if (h) {
+            ArchiveItem item = filledRecord();
+            EXPECT_EQ(GetArchiveItem(h, -1, item), AR_OK);
+            EXPECT_EQ(item.index, 0);
+            EXPECT_EQ(GetArchiveItem(h, 0, item), AR_BAD_ARGUMENT);
+            EXPECT_EQ(ExtractArchiveItem(h, 0, "x"), AR_BAD_ARGUMENT);
+        }
+    }
+    EXPECT_EQ(OpenArchive("C:/zips/missing.zip"), nullptr);
+    EXPECT_EQ(OpenArchive("C:/zips"), nullptr);  // a folder
+
+    // minizip's writer with no items makes exactly the record-at-byte-0 archive.
+    ArchiveHandle made = openZip({});
+    ASSERT_NE(made, nullptr);
+    ArchiveItem item;
+    EXPECT_EQ(GetArchiveItem(made, -1, item), AR_OK);
+    EXPECT_EQ(item.index, 0);
+}
+
+TEST_F(CatalogueTest, FailedOpenClosesTheFile) {
+    fault::FaultInjector faults;
+    EXPECT_EQ(OpenArchive(putArchive("bad.zip", "no archive here").c_str()), nullptr);
+    EXPECT_EQ(faults.calls(fault::Call::openFile), faults.calls(fault::Call::closeFile));
+    ArchiveHandle h = OpenArchive(zipArchive("good.zip", numbered(2)).c_str());
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(CloseArchive(h), AR_OK);
+    EXPECT_EQ(faults.calls(fault::Call::openFile), faults.calls(fault::Call::closeFile));
+}
+
+TEST_F(CatalogueTest, PositioningStepsForwardAndTheCacheReadsNothing) {
+    ArchiveHandle h = openZip(numbered(8));
+    ASSERT_NE(h, nullptr);
+    const ArchiveReader& reader = *h->reader;
+    ArchiveItem item;
+    struct Step {
+        int32_t index;
+        uint64_t steps;  // totals after the call
+        uint64_t restarts;
+    };
+    // 5 then 2 goes back to the first item and steps twice; 2 then 5 steps three times.
+    const Step walk[] = {{5, 5, 0}, {2, 7, 1}, {5, 10, 1}, {0, 10, 2}, {7, 17, 2}};
+    for (const Step& s : walk) {
+        SCOPED_TRACE(s.index);
+        ASSERT_EQ(GetArchiveItem(h, s.index, item), AR_OK);
+        EXPECT_EQ(item.index, s.index);
+        EXPECT_STREQ(item.name, ("item" + std::to_string(s.index)).c_str());
+        EXPECT_EQ(item.uncompressedSize, static_cast<uint32_t>(s.index));
+        EXPECT_EQ(reader.steps, s.steps);
+        EXPECT_EQ(reader.restarts, s.restarts);
+    }
+
+    // Describing the cached index again, with a count query between, touches no file.
+    fault::FaultInjector faults;
+    ArchiveItem again;
+    EXPECT_EQ(GetArchiveItem(h, -1, again), AR_OK);
+    EXPECT_EQ(GetArchiveItem(h, 7, again), AR_OK);
+    EXPECT_STREQ(again.name, "item7");
+    EXPECT_EQ(faults.calls(fault::Call::readFile), 0);
+    EXPECT_EQ(faults.calls(fault::Call::seekFile), 0);
+    EXPECT_EQ(reader.currentIndex, 7);
+    EXPECT_EQ(reader.steps, 17u);
+}
+
+TEST_F(CatalogueTest, LocalHeaderMustAgreeWithTheCentralEntry) {
+    struct Case {
+        const char* what;
+        RawEntry entry;
+        ArchiveResult expected;
+    };
+    const Case cases[] = {
+        {"agreeing", {.name = "a", .content = "abc"}, AR_OK},
+        {"deflated", {.name = "a", .content = "abc", .method = 8}, AR_OK},
+        {"method differs", {.name = "a", .content = "abc", .localMethod = 8}, AR_BAD_LOCAL_HEADER},
+        {"CRC differs", {.name = "a", .content = "abc", .localCrc = 1}, AR_BAD_LOCAL_HEADER},
+        {"CRC differs, sizes after the data",
+         {.name = "a", .content = "abc", .flags = 8, .localCrc = 1},
+         AR_OK},
+        {"name length differs",
+         {.name = "ab", .content = "abc", .localNameLength = 1},
+         AR_BAD_LOCAL_HEADER},
+        {"method neither stored nor deflated",
+         {.name = "a", .content = "abc", .method = 12},
+         AR_BAD_LOCAL_HEADER},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ArchiveHandle h = openRaw({{.name = "first", .content = "1"}, c.entry});
+        ASSERT_NE(h, nullptr);
+        ArchiveItem item;
+        ASSERT_EQ(GetArchiveItem(h, 0, item), AR_OK);
+        item = filledRecord();
+        EXPECT_EQ(GetArchiveItem(h, 1, item), c.expected);
+        if (c.expected != AR_OK) {
+            EXPECT_STREQ(item.name, "");
+            EXPECT_EQ(item.attributes, 0x21u);
+            EXPECT_EQ(h->reader->cachedIndex, 0);  // the cache is unchanged
+            EXPECT_EQ(h->reader->currentIndex, 1);
+            EXPECT_EQ(ExtractArchiveItem(h, 1, "C:/out/a"), c.expected);
+            EXPECT_FALSE(exists("C:/out"));
+        }
+    }
+}
+
+TEST_F(CatalogueTest, DamagedDirectoryStopsPositioningAndRecovers) {
+    std::string bytes = buildArchive({{.name = "a", .content = "1"},
+                                      {.name = "b", .content = "2"},
+                                      {.name = "c", .content = "3"}});
+    // Spoil the signature of the third central entry.
+    const std::size_t third = bytes.rfind(std::string("PK\x01\x02", 4));
+    bytes[third + 2] = 'X';
+    ArchiveHandle h = open(putArchive("damaged.zip", bytes));
+    ASSERT_NE(h, nullptr);
+    ArchiveItem item;
+    EXPECT_EQ(GetArchiveItem(h, 2, item), AR_BAD_CATALOGUE);
+    EXPECT_EQ(ExtractArchiveItem(h, 2, "C:/out/c"), AR_BAD_CATALOGUE);
+    EXPECT_FALSE(exists("C:/out"));
+    const uint64_t restarts = h->reader->restarts;
+    EXPECT_EQ(GetArchiveItem(h, 1, item), AR_OK);  // starts again from the first item
+    EXPECT_STREQ(item.name, "b");
+    EXPECT_EQ(h->reader->restarts, restarts + 1);
+}
+
+TEST_F(CatalogueTest, NamesOfTheBufferSizeAreRefused) {
+    const std::string fits(259, 'n');
+    const std::string tooLong(260, 'n');
+    ArchiveHandle h = openRaw({{.name = fits, .content = "1"}, {.name = tooLong, .content = "2"}});
+    ASSERT_NE(h, nullptr);
+    ArchiveItem item;
+    ASSERT_EQ(GetArchiveItem(h, 0, item), AR_OK);
+    EXPECT_EQ(std::string(item.name), fits);
+    item = filledRecord();
+    EXPECT_EQ(GetArchiveItem(h, 1, item), AR_NAME_TOO_LONG);
+    EXPECT_EQ(item.name[0], '\0');
+    EXPECT_EQ(h->reader->cachedIndex, 0);
+    EXPECT_EQ(ExtractArchiveItem(h, 1, "C:/out/n"), AR_NAME_TOO_LONG);
+    EXPECT_FALSE(exists("C:/out"));
+}
+
+TEST_F(CatalogueTest, DataAheadOfTheArchiveIsSkipped) {
+    const std::string extra = zipwrite::utBlock(1, {1000});
+    const std::string bytes =
+        buildArchive({{.name = "lead.txt", .content = "payload", .method = 8, .localExtra = extra}},
+                     std::string(54, 'S'));
+    ArchiveHandle h = open(putArchive("prefixed.zip", bytes));
+    ASSERT_NE(h, nullptr);
+    ArchiveItem item;
+    ASSERT_EQ(GetArchiveItem(h, 0, item), AR_OK);
+    EXPECT_EQ(item.lastWriteTime.ticks(), (1000 + 11644473600ull) * 10000000ull);
+    EXPECT_EQ(ExtractArchiveItem(h, 0, "C:/out/lead.txt"), AR_OK);
+    EXPECT_EQ(read("C:/out/lead.txt"), "payload");
+}
+
+TEST_F(CatalogueTest, FailedReadsOfTheHeaderAndTheExtraField) {
+    // An extra field larger than the read-ahead buffer is read from the file directly.
+    std::string extra = "ZZ";
+    extra += static_cast<char>(0x64);
+    extra += static_cast<char>(0x19);  // 6500 data bytes
+    extra += std::string(6500, 'e');
+    const std::string path =
+        putArchive("extra.zip", buildArchive({{.name = "a", .content = "1"},
+                                              {.name = "b", .content = "2", .localExtra = extra}}));
+    auto readsToDescribe = [&](int failAt, ArchiveResult& result) {
+        ArchiveHandle h = open(path);
+        ArchiveItem item;
+        EXPECT_EQ(GetArchiveItem(h, 0, item), AR_OK);
+        fault::FaultInjector faults;
+        if (failAt > 0) {
+            faults.failNth(fault::Call::readFile, failAt);
+        }
+        result = GetArchiveItem(h, 1, item);
+        const int reads = faults.calls(fault::Call::readFile);
+        close(h);
+        return reads;
+    };
+    ArchiveResult result = AR_OK;
+    const int reads = readsToDescribe(0, result);
+    ASSERT_EQ(result, AR_OK);
+    ASSERT_GE(reads, 2);
+    // Every read of the description matters; the last one is the extra field's.
+    for (int k = 1; k <= reads; ++k) {
+        SCOPED_TRACE(k);
+        readsToDescribe(k, result);
+        EXPECT_TRUE(result == AR_BAD_CATALOGUE || result == AR_BAD_LOCAL_HEADER ||
+                    result == AR_READ_FAILED)
+            << std::hex << result;
+    }
+    EXPECT_EQ(result, AR_READ_FAILED);
+}
+
+}  // namespace
+}  // namespace fw::test

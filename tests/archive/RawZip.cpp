@@ -1,0 +1,135 @@
+#include "tests/archive/RawZip.h"
+
+#include <zlib.h>
+
+namespace fw::test {
+
+namespace {
+
+void put16(std::string& out, uint32_t v) {
+    out += static_cast<char>(v & 0xFF);
+    out += static_cast<char>((v >> 8) & 0xFF);
+}
+
+void put32(std::string& out, uint32_t v) {
+    put16(out, v & 0xFFFF);
+    put16(out, v >> 16);
+}
+
+uint32_t crcOf(const std::string& s) {
+    return static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
+}
+
+// The key schedule written out from the published description, independently of the
+// reader's.
+struct Keys {
+    uint32_t k[3] = {305419896u, 591751049u, 878082192u};
+    static uint32_t crcByte(uint32_t c, uint8_t b) {
+        uint32_t x = (c ^ b) & 0xFF;
+        for (int i = 0; i < 8; ++i) {
+            x = (x & 1) ? (x >> 1) ^ 0xEDB88320u : x >> 1;
+        }
+        return x ^ (c >> 8);
+    }
+    uint8_t stream() const {
+        const uint32_t t = (k[2] & 0xFFFF) | 2;
+        return static_cast<uint8_t>((t * (t ^ 1)) >> 8);
+    }
+    void update(uint8_t p) {
+        k[0] = crcByte(k[0], p);
+        k[1] = (k[1] + (k[0] & 0xFF)) * 134775813u + 1;
+        k[2] = crcByte(k[2], static_cast<uint8_t>(k[1] >> 24));
+    }
+};
+
+}  // namespace
+
+std::string encryptTraditional(const std::string& plain) {
+    Keys keys;
+    std::string out;
+    out.reserve(plain.size());
+    for (char c : plain) {
+        const auto p = static_cast<uint8_t>(c);
+        out += static_cast<char>(p ^ keys.stream());
+        keys.update(p);
+    }
+    return out;
+}
+
+std::string deflateRaw(const std::string& data) {
+    z_stream z{};
+    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, static_cast<uLong>(data.size())) + 16, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+std::string buildArchive(const std::vector<RawEntry>& entries, const std::string& leading) {
+    std::string archive = leading;
+    std::string central;
+    for (const RawEntry& e : entries) {
+        const uint32_t crc = e.crc.value_or(crcOf(e.content));
+        const uint32_t size = e.uncompressedSize.value_or(static_cast<uint32_t>(e.content.size()));
+        std::string data = e.stored ? *e.stored : e.method == 8 ? deflateRaw(e.content) : e.content;
+        uint16_t flags = e.flags;
+        if (e.encrypt) {
+            flags |= 1;
+            const uint8_t check = e.checkByte.value_or(
+                static_cast<uint8_t>((flags & 8) ? (e.dosDateTime >> 8) & 0xFF : crc >> 24));
+            std::string header = "0123456789A";
+            header += static_cast<char>(check);
+            data = encryptTraditional(header + data);
+        }
+        const auto offset = static_cast<uint32_t>(archive.size() - leading.size());
+        std::string local;
+        put32(local, 0x04034b50);
+        put16(local, 20);
+        put16(local, flags);
+        put16(local, e.localMethod.value_or(e.method));
+        put32(local, e.dosDateTime);
+        put32(local, e.localCrc.value_or(crc));
+        put32(local, static_cast<uint32_t>(data.size()));
+        put32(local, size);
+        put16(local, e.localNameLength.value_or(static_cast<uint16_t>(e.name.size())));
+        put16(local, static_cast<uint32_t>(e.localExtra.size()));
+        archive += local + e.name + e.localExtra + data;
+
+        put32(central, 0x02014b50);
+        put16(central, e.versionMadeBy);
+        put16(central, 20);
+        put16(central, flags);
+        put16(central, e.method);
+        put32(central, e.dosDateTime);
+        put32(central, crc);
+        put32(central, static_cast<uint32_t>(data.size()));
+        put32(central, size);
+        put16(central, static_cast<uint32_t>(e.name.size()));
+        put16(central, 0);  // central extra
+        put16(central, 0);  // comment
+        put16(central, 0);  // disk
+        put16(central, 0);  // internal attributes
+        put32(central, e.external);
+        put32(central, offset);
+        central += e.name;
+    }
+    const auto centralOffset = static_cast<uint32_t>(archive.size() - leading.size());
+    archive += central;
+    put32(archive, 0x06054b50);
+    put16(archive, 0);
+    put16(archive, 0);
+    put16(archive, static_cast<uint32_t>(entries.size()));
+    put16(archive, static_cast<uint32_t>(entries.size()));
+    put32(archive, static_cast<uint32_t>(central.size()));
+    put32(archive, centralOffset);
+    put16(archive, 0);
+    return archive;
+}
+
+}  // namespace fw::test
