@@ -1,0 +1,78 @@
+// The framework stand-in: application object, message boxes, entry, About command.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/FerrowickApp.h"
+#include "app/WinApp.h"
+#include "tests/app/RecordingPlatform.h"
+#include "tests/support/TempPrefix.h"
+
+namespace {
+
+TEST(HelpFilePath, ChangesOnlyTheFileNamesExtension) {
+    struct Case {
+        const char* module;
+        const char* help;
+    };
+    const Case cases[] = {
+        {"C:\\Tools\\Ferrowick.exe", "C:\\Tools\\Ferrowick.HLP"},
+        {"C:\\Tools\\a.b.exe", "C:\\Tools\\a.b.HLP"},
+        {"C:\\v1.2\\Ferrowick", "C:\\v1.2\\Ferrowick.HLP"},
+        {"C:/v1.2/Ferrowick", "C:/v1.2/Ferrowick.HLP"},
+        {"Ferrowick", "Ferrowick.HLP"},
+    };
+    fw::test::RecordingPlatform platform;
+    for (const Case& c : cases) {
+        EXPECT_EQ(HelpFilePathFor(c.module), c.help);
+    }
+}
+
+TEST(Application, TakesItsTitleFromTheStringResourceElseFromTheExecutable) {
+    fw::test::TempPrefix prefix;
+    fw::test::RecordingPlatform platform;
+    {
+        CFerrowickApp app;
+        EXPECT_EQ(AfxGetApp(), &app);
+        EXPECT_EQ(app.m_pszHelpFilePath, "C:\\Tools\\Ferrowick.HLP");
+        AfxMessageBox("hello", MB_OK, 0);
+    }
+    EXPECT_EQ(AfxGetApp(), nullptr);
+    platform.script.hasTitle = false;
+    {
+        CFerrowickApp app;
+        AfxMessageBox("again");
+    }
+    EXPECT_EQ(platform.recorded.notices, (std::vector<std::string>{"hello", "again"}));
+    EXPECT_EQ(platform.recorded.captions, (std::vector<std::string>{"BRASKETTLE", "Ferrowick"}));
+}
+
+TEST(Application, EntryReportsTheStartUpsOutcome) {
+    struct Starter : CWinApp {
+        bool result;
+        int calls = 0;
+        explicit Starter(bool r) : CWinApp("x"), result(r) {}
+        bool InitInstance() override {
+            ++calls;
+            return result;
+        }
+    };
+    fw::test::RecordingPlatform platform;
+    EXPECT_EQ(AfxWinMain(), 1);  // no application object
+    for (const bool result : {true, false}) {
+        Starter app(result);
+        EXPECT_EQ(AfxWinMain(), result ? 0 : 1);
+        EXPECT_EQ(app.calls, 1);
+    }
+}
+
+TEST(Application, AboutCommandShowsTheAboutBoxAndNothingElseIsHandled) {
+    fw::test::TempPrefix prefix;
+    fw::test::RecordingPlatform platform;
+    CFerrowickApp app;
+    EXPECT_TRUE(app.OnCommand(ID_APP_ABOUT));
+    EXPECT_FALSE(app.OnCommand(ID_APP_ABOUT + 1));
+    EXPECT_EQ(platform.recorded.events, std::vector<std::string>{"dialog:100"});
+}
+
+}  // namespace
