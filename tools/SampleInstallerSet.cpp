@@ -60,7 +60,7 @@ std::vector<SampleItem> makeItems() {
         item("disk1/" + kExplanation + ".txt", "Name in code page 936.\r\n", base + 420));
     items.push_back(item("disk1/Res/" + kShallow + "/shade.txt",
                          "A folder whose name ends in the byte 0x5C.\r\n", base + 480));
-    items.push_back(item("disk1/SETUP.EXE", kSetupScript, base + 540));
+    items.push_back(item(kSetupItemName, kSetupScript, base + 540));
     items.push_back(
         item("disk1/Data/Samples/sample2.txt", repeated("0123456789", 200), base + 600));
     return items;
@@ -73,12 +73,12 @@ const std::vector<SampleItem>& sampleItems() {
     return items;
 }
 
-std::vector<zipwrite::Entry> sampleEntries() {
+std::vector<zipwrite::Entry> sampleEntries(const std::string* setupProgram) {
     std::vector<zipwrite::Entry> entries;
     for (const SampleItem& i : sampleItems()) {
         zipwrite::Entry e;
         e.name = i.name;
-        e.data = i.data;
+        e.data = setupProgram && i.name == kSetupItemName ? *setupProgram : i.data;
         e.deflate = i.deflate;
         e.host = zipwrite::kHostNtfs;
         e.externalAttributes = i.externalAttributes;

@@ -29,6 +29,11 @@ inline constexpr const char* kSetupLogName = "SETUP.LOG";
 
 // The items as archive entries: host 11, a fixed DOS time, a "UT" block with all three
 // times in the local extra field and with the modification time in the central one.
-std::vector<zipwrite::Entry> sampleEntries();
+// `setupProgram`, when given, takes the place of the set-up script's bytes (a build for
+// Windows carries a Windows program there).
+std::vector<zipwrite::Entry> sampleEntries(const std::string* setupProgram = nullptr);
+
+// The name of the set-up program item.
+inline constexpr const char* kSetupItemName = "disk1/SETUP.EXE";
 
 }  // namespace fw::sample

@@ -1,0 +1,3 @@
+Begin Form about
+  Caption = "About Pellmoor"
+End

@@ -1,0 +1,3 @@
+Begin Form main
+  Caption = "Pellmoor"
+End

@@ -1,0 +1,48 @@
+// Helpers of the launcher's tests: run a program with its output captured, and
+// capture this process's own standard error.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace fw::test {
+
+struct ProgramRun {
+    int status = -1;  // exit status; 128 + signal number when killed
+    std::string out;
+    std::string err;
+};
+
+// Runs argv[0] (a host path) with standard input from /dev/null, this process's
+// environment plus `extraEnv` ("NAME=value", taking precedence), and waits.
+ProgramRun runProgram(const std::vector<std::string>& argv,
+                      const std::vector<std::string>& extraEnv = {});
+
+// A resource for withResources: type and name as FindResourceA takes them.
+struct TestResource {
+    std::string type;
+    std::string name;
+    std::string data;
+};
+
+// A launcher file: `image`, then each resource at the next aligned offset, then the table.
+std::string withResources(const std::string& image, const std::vector<TestResource>& resources);
+
+// Sends this process's standard error to a file for the object's lifetime.
+class StderrCapture {
+  public:
+    StderrCapture();
+    ~StderrCapture();
+    StderrCapture(const StderrCapture&) = delete;
+    StderrCapture& operator=(const StderrCapture&) = delete;
+
+    // Ends the capture (once) and gives what was written.
+    std::string text();
+
+  private:
+    int saved_ = -1;
+    std::string path_;
+    std::string text_;
+};
+
+}  // namespace fw::test
