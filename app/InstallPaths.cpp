@@ -30,6 +30,28 @@ std::string ResourceFolderFrom(std::string_view helpFilePath) {
     return folder + "\\res\\Pellmoor";
 }
 
+namespace {
+
+// A component of dots (and blanks, which the file system drops from the end) names a
+// parent folder: the program would lie outside the unpack folder.
+bool LeavesTheUnpackFolder(std::string_view topFolder) {
+    std::string_view rest = topFolder;
+    for (;;) {
+        const std::size_t separator = fw::mbcs::findSeparator(rest);
+        const std::string_view component = rest.substr(0, separator);
+        const bool onlyDotsAndBlanks = component.find_first_not_of(". ") == std::string_view::npos;
+        if (onlyDotsAndBlanks && component.find("..") != std::string_view::npos) {
+            return true;
+        }
+        if (separator == fw::mbcs::npos) {
+            return false;
+        }
+        rest.remove_prefix(separator + 1);
+    }
+}
+
+}  // namespace
+
 std::optional<std::string> LaunchCommandFor(std::string_view topFolder) {
     if (topFolder.empty()) {
         return std::string(kUnpackPrefix) + "SETUP.exe";
@@ -45,6 +67,9 @@ std::optional<std::string> LaunchCommandFor(std::string_view topFolder) {
         if (static_cast<unsigned char>(c) < 0x20) {
             return std::nullopt;
         }
+    }
+    if (LeavesTheUnpackFolder(topFolder)) {
+        return std::nullopt;
     }
     for (char c : std::string_view(" &|<>^()!,;=")) {
         if (fw::mbcs::find(topFolder, c) != fw::mbcs::npos) {

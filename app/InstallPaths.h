@@ -26,5 +26,5 @@ std::string ResourceFolderFrom(std::string_view helpFilePath);
 // The command line that runs the unpacked installer's SETUP.exe. A top folder with a
 // blank or a character the command interpreter treats specially is quoted; one that no
 // quoting makes safe (a '%' or '"', which expand or end the quotes, or a control
-// character) gives no command at all.
+// character), or one that climbs out of the unpack folder, gives no command at all.
 std::optional<std::string> LaunchCommandFor(std::string_view topFolder);

@@ -57,6 +57,13 @@ TEST(LaunchCommand, QuotesWhatTheInterpreterWouldSplitAndRefusesWhatItWouldExpan
         {1252, "a\"b", std::nullopt},
         {1252, "a\tb", std::nullopt},
         {1252, "a\nb", std::nullopt},
+        // The program must lie below the unpack folder.
+        {1252, "..", std::nullopt},
+        {1252, "a/../..", std::nullopt},
+        {1252, "a/.. ", std::nullopt},
+        {1252, "...", std::nullopt},
+        {1252, ".", p + "./SETUP.exe"},
+        {1252, "..a", p + "..a/SETUP.exe"},
         // A trail byte equal to '|' or '^' is part of a character, not an operator.
         {936, "\x81|\x81^", p + "\x81|\x81^/SETUP.exe"},
         {1252, "\x81|", "\"" + p + "\x81|/SETUP.exe\""},
