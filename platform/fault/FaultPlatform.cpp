@@ -44,6 +44,11 @@ struct Forward<C, Member, R (*)(Args...)> {
         std::size_t limit = 0;
         const auto verdict = active->decide(C, path, limit);
         if (verdict == FaultInjector::Verdict::fail) {
+            // A release that reports failure still releases, as CloseHandle and
+            // FindClose do: failing one must not leak the handle it was given.
+            if constexpr (C == Call::closeFile || C == Call::findClose) {
+                (active->below().*Member)(args...);
+            }
             return failure<R>();
         }
         if constexpr (C == Call::readFile) {

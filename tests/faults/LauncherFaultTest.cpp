@@ -1,0 +1,283 @@
+// A whole launcher run (InitInstance, then the application object's destruction) with
+// each kind of platform call failing in turn: the first call, every n-th call that a
+// clean run makes, and every call of that kind. Whatever fails, the run must end, give
+// the documented result, and touch nothing outside the staging folder and the product
+// folder. Leaks show in the sanitizer build.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/FerrowickApp.h"
+#include "platform/fault/FaultPlatform.h"
+#include "tests/faults/LauncherWorld.h"
+#include "tests/support/PrefixSnapshot.h"
+#include "tests/support/TempPrefix.h"
+#include "tools/ZipWriter.h"
+
+namespace fw::test {
+namespace {
+
+namespace fs = std::filesystem;
+using fault::Call;
+using fault::FaultInjector;
+
+constexpr const char* kLaunch = "C:/Temp/_Download/_UnZip/disk1/SETUP.exe";
+constexpr const char* kLaunchWithoutFolder = "C:/Temp/_Download/_UnZip/SETUP.exe";
+
+std::string text(std::size_t size) {
+    std::string out;
+    while (out.size() < size) {
+        out += "setup data resource window value 1.0.0.1\r\n";
+    }
+    out.resize(size);
+    return out;
+}
+
+// Shaped like the shipped installer set: nested folders, a read-only file, an empty
+// file, code page 936 names (one with a trail byte 0x5C), "UT" times, and items larger
+// than one 16 KB piece.
+std::string makePayload() {
+    using zipwrite::Entry;
+    const std::string times = zipwrite::utBlock(7, {1200000000, 1200000100, 1200000200});
+    auto file = [&](std::string name, std::string data, bool deflate = true) {
+        Entry e;
+        e.name = std::move(name);
+        e.data = std::move(data);
+        e.deflate = deflate;
+        e.localExtra = times;
+        return e;
+    };
+    Entry folder = file("disk1/Res/", "", false);
+    folder.externalAttributes = 0x10;
+    Entry readOnly = file("disk1/readonly.ini", "[setup]\r\n", false);
+    readOnly.externalAttributes = 0x21;
+    const std::vector<Entry> entries = {
+        file("disk1/DATA.TAG", "tag", false),
+        folder,
+        file("disk1/SETUP.EXE", text(40000)),
+        file("disk1/Res/REST/html1.htm", text(70000)),
+        readOnly,
+        file("disk1/empty.dat", "", false),
+        file("disk1/\xB0\xB2\xD7\xB0/\xCA\xFD\xBE\xDD.txt", text(500)),
+        file("disk1/Res/\x81\x5C.txt", "trail byte", false),
+    };
+    TempPrefix scratch;
+    const std::string path = scratch.root() + "/payload.zip";
+    std::string error;
+    if (!zipwrite::writeArchive(path, entries, &error)) {
+        ADD_FAILURE() << error;
+    }
+    return std::string(54, 'P') + readHostFile(path);
+}
+
+struct Outcome {
+    bool result = false;
+    LauncherWorld world;
+    std::array<int, fault::kCallCount> calls{};
+    int injected = 0;
+    std::vector<std::string> escaped;  // changed paths outside the two folders
+    bool stagingArchiveLeft = false;
+    bool setupLeft = false;
+    bool productFolder = false;
+    bool unpackedAsExpected = false;  // the clean run's files, byte for byte
+};
+
+class LauncherFaults : public ::testing::TestWithParam<Call> {
+  protected:
+    static void SetUpTestSuite() {
+        setenv("LC_ALL", "zh_CN.UTF-8", 1);  // code page 936
+        payload_ = new std::string(makePayload());
+    }
+    static void TearDownTestSuite() {
+        delete payload_;
+        payload_ = nullptr;
+        unsetenv("LC_ALL");
+    }
+
+    static Outcome run(const std::function<void(FaultInjector&)>& arm) {
+        Outcome outcome;
+        TempPrefix prefix;
+        // The resource folder beside the executable's build folder, and files that
+        // must stay as they are.
+        writeHostFile(prefix.host("C:/Tools/res/Pellmoor/readme.txt"), "readme");
+        writeHostFile(prefix.host("C:/Tools/res/Pellmoor/sub/b.txt"), "b");
+        writeHostFile(prefix.host("C:/Tools/res/Pellmoor/Thumbs.db"), "thumbs");
+        writeHostFile(prefix.host("C:/Temp/keep.txt"), "keep");
+        writeHostFile(prefix.host("C:/Product_Released/keep.txt"), "keep");
+        writeHostFile(prefix.host("C:/Users/Public/keep.txt"), "keep");
+        fs::create_directories(prefix.host("C:/work"));
+        const fs::path saved = fs::current_path();
+        fs::current_path(prefix.host("C:/work"));
+
+        const PrefixSnapshot before = snapshotPrefix(prefix.root());
+        outcome.world.payload = *payload_;
+        {
+            ScriptedPlatform scripted(outcome.world);
+            FaultInjector injector;
+            arm(injector);
+            {
+                CFerrowickApp app;
+                outcome.result = app.InitInstance();
+            }
+            for (std::size_t k = 0; k < fault::kCallCount; ++k) {
+                outcome.calls[k] = injector.calls(static_cast<Call>(k));
+            }
+            outcome.injected = injector.injected();
+        }
+        const PrefixSnapshot after = snapshotPrefix(prefix.root());
+        fs::current_path(saved);
+
+        outcome.escaped =
+            outside(changedPaths(before, after),
+                    {"drive_c/Temp", "drive_c/Temp/_Download", "drive_c/Product_Released"},
+                    {"drive_c/Temp/_Download/_UnZip", "drive_c/Product_Released/Pellmoor"});
+        outcome.stagingArchiveLeft =
+            fs::exists(prefix.host("C:/Temp/_Download/_UnZip/Morvanta.zip"));
+        outcome.setupLeft = fs::exists(prefix.host("C:/Temp/_Download/_UnZip/disk1/SETUP.EXE"));
+        outcome.productFolder = fs::exists(prefix.host("C:/Product_Released/Pellmoor"));
+        outcome.unpackedAsExpected =
+            readHostFile(prefix.host("C:/Temp/_Download/_UnZip/disk1/Res/REST/html1.htm")) ==
+                text(70000) &&
+            readHostFile(prefix.host("C:/Temp/_Download/_UnZip/disk1/\xE5\xAE\x89\xE8\xA3\x85/"
+                                     "\xE6\x95\xB0\xE6\x8D\xAE.txt")) == text(500) &&
+            fs::exists(prefix.host("C:/Temp/_Download/_UnZip/disk1/empty.dat")) &&
+            readHostFile(prefix.host("C:/Product_Released/Pellmoor/sub/b.txt")) == "b";
+        return outcome;
+    }
+
+    // The clean run's number of calls of each kind, made once.
+    static const std::array<int, fault::kCallCount>& cleanCalls() {
+        static const std::array<int, fault::kCallCount> calls = run([](FaultInjector&) {}).calls;
+        return calls;
+    }
+
+    static std::string* payload_;
+};
+
+std::string* LauncherFaults::payload_ = nullptr;
+
+// C:\Temp exists before the run (it holds keep.txt): the run creates the two staging
+// levels below it, and then the folders of the unpacking and the copy.
+constexpr int kStagingLevelsCreated = 2;
+
+// Only a failure while the payload is staged ends the run early: finding the resource,
+// a staging level that cannot be made, or creating, writing or closing the staging
+// archive (the first of each, and the only one before the unpacking starts). `nth` 0
+// stands for every call.
+bool stopsEarly(Call call, int nth) {
+    switch (call) {
+        case Call::findResource:
+            return true;
+        case Call::createDirectory:
+            return nth <= kStagingLevelsCreated;
+        case Call::createFile:
+        case Call::writeFile:
+        case Call::closeFile:
+            return nth <= 1;
+        default:
+            return false;
+    }
+}
+
+// The n-th calls to fail: all of them for a kind that a clean run makes rarely, a spread
+// over the whole run otherwise.
+std::vector<int> nthCalls(int count) {
+    std::vector<int> picked;
+    constexpr int kAll = 24;
+    for (int n = 1; n <= count; ++n) {
+        if (count <= kAll || n <= 4 || n == count || n % (count / (kAll - 5)) == 0) {
+            picked.push_back(n);
+        }
+    }
+    return picked;
+}
+
+void expectSound(const Outcome& o, Call call, int nth, const std::string& what) {
+    SCOPED_TRACE(what);
+    EXPECT_GT(o.injected, 0) << "the fault never fired";
+    EXPECT_EQ(o.result, !stopsEarly(call, nth));
+    EXPECT_TRUE(o.escaped.empty()) << "touched outside the staging and product folders: "
+                                   << ::testing::PrintToString(o.escaped);
+    if (!o.result) {
+        // Silent: the opening notice only, and nothing after the staging.
+        EXPECT_EQ(o.world.notices.size(), 1u);
+        EXPECT_TRUE(o.world.commands.empty());
+        EXPECT_TRUE(o.world.sleeps.empty());
+        EXPECT_FALSE(o.productFolder);
+        return;
+    }
+    for (const std::string& command : o.world.commands) {
+        EXPECT_TRUE(command == kLaunch || command == kLaunchWithoutFolder) << command;
+    }
+    if (call != Call::runCommand) {
+        EXPECT_EQ(o.world.commands.size(), 1u);
+    }
+    if (call != Call::sleep) {
+        EXPECT_EQ(o.world.sleeps, std::vector<uint32_t>{5000});
+    }
+    if (call != Call::removeFile) {
+        EXPECT_FALSE(o.stagingArchiveLeft);
+        EXPECT_FALSE(o.setupLeft);
+    }
+}
+
+TEST_F(LauncherFaults, CleanRunUnpacksCopiesAndLaunches) {
+    const Outcome o = run([](FaultInjector&) {});
+    EXPECT_TRUE(o.result);
+    EXPECT_TRUE(o.escaped.empty()) << ::testing::PrintToString(o.escaped);
+    EXPECT_TRUE(o.unpackedAsExpected);
+    EXPECT_EQ(o.world.notices.size(), 3u);  // opening, preparation, completion: no copy failure
+    EXPECT_EQ(o.world.commands, std::vector<std::string>{kLaunch});
+    EXPECT_EQ(o.world.sleeps, std::vector<uint32_t>{5000});
+    EXPECT_FALSE(o.stagingArchiveLeft);
+    EXPECT_FALSE(o.setupLeft);
+    // The staging is one resource, one archive created, written and closed first.
+    EXPECT_EQ(o.calls[static_cast<std::size_t>(Call::findResource)], 1);
+}
+
+TEST_P(LauncherFaults, EndsSoundlyWhateverCallFails) {
+    const Call call = GetParam();
+    const int count = cleanCalls()[static_cast<std::size_t>(call)];
+    if (count == 0) {
+        GTEST_SKIP() << fault::callName(call) << " is not called in a launcher run";
+    }
+    expectSound(run([&](FaultInjector& f) { f.failFrom(call, 1); }), call, 0, "every call fails");
+    for (int nth : nthCalls(count)) {
+        expectSound(run([&](FaultInjector& f) { f.failNth(call, nth); }), call, nth,
+                    "call " + std::to_string(nth) + " of " + std::to_string(count) + " fails");
+    }
+}
+
+TEST_F(LauncherFaults, ShortReadsOfTheStagingArchiveEndSoundly) {
+    const int reads = cleanCalls()[static_cast<std::size_t>(Call::readFile)];
+    ASSERT_GT(reads, 0);
+    for (int nth : nthCalls(reads)) {
+        for (std::size_t limit : {std::size_t{0}, std::size_t{1}, std::size_t{7}}) {
+            const Outcome o = run([&](FaultInjector& f) { f.shortReadNth(nth, limit); });
+            expectSound(o, Call::readFile, nth,
+                        "read " + std::to_string(nth) + " cut to " + std::to_string(limit));
+        }
+    }
+}
+
+std::vector<Call> allCalls() {
+    std::vector<Call> calls;
+    for (std::size_t k = 0; k < fault::kCallCount; ++k) {
+        calls.push_back(static_cast<Call>(k));
+    }
+    return calls;
+}
+
+INSTANTIATE_TEST_SUITE_P(EachCallKind, LauncherFaults, ::testing::ValuesIn(allCalls()),
+                         [](const ::testing::TestParamInfo<Call>& param) {
+                             return std::string(fault::callName(param.param));
+                         });
+
+}  // namespace
+}  // namespace fw::test

@@ -1,0 +1,64 @@
+#include "tests/support/PrefixSnapshot.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+namespace fw::test {
+
+namespace fs = std::filesystem;
+
+PrefixSnapshot snapshotPrefix(const std::string& root) {
+    PrefixSnapshot snapshot;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it);
+         it.increment(ec)) {
+        PrefixEntry entry;
+        entry.folder = it->is_directory();
+        if (!entry.folder) {
+            std::ifstream in(it->path(), std::ios::binary);
+            entry.contents.assign(std::istreambuf_iterator<char>(in), {});
+            entry.lastWrite = it->last_write_time();
+        }
+        snapshot.emplace(fs::relative(it->path(), root).generic_string(), std::move(entry));
+    }
+    return snapshot;
+}
+
+std::vector<std::string> changedPaths(const PrefixSnapshot& before, const PrefixSnapshot& after) {
+    std::vector<std::string> changed;
+    for (const auto& [path, entry] : before) {
+        const auto found = after.find(path);
+        if (found == after.end() || !(found->second == entry)) {
+            changed.push_back(path);
+        }
+    }
+    for (const auto& [path, entry] : after) {
+        if (!before.contains(path)) {
+            changed.push_back(path);
+        }
+    }
+    return changed;
+}
+
+std::vector<std::string> outside(const std::vector<std::string>& changed,
+                                 const std::vector<std::string_view>& exactly,
+                                 const std::vector<std::string_view>& below) {
+    std::vector<std::string> result;
+    for (const std::string& path : changed) {
+        const std::string_view p = path;
+        const bool allowed =
+            std::find(exactly.begin(), exactly.end(), p) != exactly.end() ||
+            std::any_of(below.begin(), below.end(), [p](std::string_view folder) {
+                return p == folder || (p.starts_with(folder) && p.size() > folder.size() &&
+                                       p[folder.size()] == '/');
+            });
+        if (!allowed) {
+            result.push_back(path);
+        }
+    }
+    return result;
+}
+
+}  // namespace fw::test
