@@ -1,6 +1,7 @@
 #include "platform/posix/PosixCommand.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -115,17 +116,41 @@ int spawnAndWait(const std::vector<std::string>& argv, const std::vector<std::st
 
     std::fflush(stdout);
     std::fflush(stderr);
+    // As system(): an interrupt at the terminal ends the program, not this process,
+    // which then goes on to its clean-up.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    struct sigaction oldInt {};
+    struct sigaction oldQuit {};
+    sigaction(SIGINT, &ignore, &oldInt);
+    sigaction(SIGQUIT, &ignore, &oldQuit);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGQUIT);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), env.data());
+    int rc = posix_spawn(&pid, args[0], nullptr, &attributes, args.data(), env.data());
+    posix_spawnattr_destroy(&attributes);
+    int status = 0;
+    if (rc == 0) {
+        while (waitpid(pid, &status, 0) < 0) {
+            if (errno != EINTR) {
+                rc = errno;
+                break;
+            }
+        }
+    }
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGQUIT, &oldQuit, nullptr);
     if (rc != 0) {
         errno = rc;
         return -1;
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
     }
     if (WIFEXITED(status)) {
         return WEXITSTATUS(status);

@@ -77,6 +77,24 @@ TEST_F(CommandTest, FindsAProgramWithoutItsExtension) {
     EXPECT_EQ(argsOf("C:\\Setup"), "now\n");
 }
 
+TEST_F(CommandTest, StartsAWindowsProgramThroughWineWithTheSameDrives) {
+    install("C:\\Win\\SETUP.exe", std::string("MZ\x90\x00\x03", 5), false);
+    const std::string bin = prefix.root() + "/bin";
+    ASSERT_TRUE(writeHostFile(bin + "/wine",
+                              "#!/bin/sh\n"
+                              "{ echo \"$WINEPREFIX\"; printf '%s\\n' \"$@\"; } > \"$0.log\"\n"
+                              "exit 3\n"));
+    ASSERT_EQ(chmod((bin + "/wine").c_str(), 0755), 0);
+    const std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", bin.c_str(), 1);
+    const int status = hostPlatform().runCommand("c:/win/setup.exe /s \"x y\"");
+    setenv("PATH", savedPath.c_str(), 1);
+
+    EXPECT_EQ(status, 3);
+    EXPECT_EQ(readHostFile(bin + "/wine.log"),
+              prefix.root() + "\n" + prefix.host("C:\\Win\\SETUP.exe") + "\n/s\nx y\n");
+}
+
 TEST_F(CommandTest, NeverHandsTheLineToAShell) {
     install("C:\\Tools\\run.sh", kRecorder, true);
     const std::string marker = prefix.host("C:\\pwned");

@@ -1,5 +1,5 @@
-// The process entries of the POSIX backend: the own path as a drive path, the string
-// table, and the notices and About box on standard error.
+// The process entries of the POSIX backend: the own path as a drive path, and the
+// notices and About box on standard error.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -28,28 +28,6 @@ TEST(ProcessTest, ModuleFileNameIsTheOwnPathOnDriveZ) {
     std::string path;
     ASSERT_TRUE(hostPlatform().moduleFileName(path));
     EXPECT_EQ(path, expected);
-}
-
-TEST(ProcessTest, StringTableHoldsTheTitles) {
-    struct Case {
-        uint32_t id;
-        bool found;
-        const char* text;
-    } cases[] = {
-        {0xE000, true, "BRASKETTLE"},
-        {128, true, "BRASKETTLE"},
-        {0xE001, true, "Ready"},
-        {0xE002, false, ""},
-        {0, false, ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.id);
-        std::string text = "unchanged";
-        EXPECT_EQ(hostPlatform().loadString(c.id, text), c.found);
-        if (c.found) {
-            EXPECT_EQ(text, c.text);
-        }
-    }
 }
 
 TEST(ProcessTest, NoticeAndAboutBoxGoToStandardErrorWithoutWaiting) {
