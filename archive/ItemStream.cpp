@@ -104,16 +104,19 @@ std::int64_t ItemStream::readDeflated(unsigned char* out, std::size_t want) {
             if (got < 0) {
                 return got;
             }
-            if (got == 0) {
-                break;  // no more input: what was inflated so far is all there is
-            }
+            // With no input left, inflate is still asked: it may hold output that did
+            // not fit the last piece.
             zstream_.next_in = input_;
             zstream_.avail_in = static_cast<uInt>(got);
         }
         const int rc = inflate(&zstream_, Z_SYNC_FLUSH);
         if (rc == Z_STREAM_END) {
             streamEnded_ = true;
-        } else if (rc != Z_OK && !(rc == Z_BUF_ERROR && zstream_.avail_in == 0)) {
+        } else if (rc == Z_BUF_ERROR && zstream_.avail_in == 0) {
+            if (compressedLeft_ == 0) {
+                break;  // no input and nothing held back: what came is all there is
+            }
+        } else if (rc != Z_OK) {
             return kReadFailed;  // damaged data, or no progress with input at hand
         }
     }

@@ -1,5 +1,5 @@
 // A picture of everything in a drive prefix, to show what a run touched: every file and
-// folder with, for files, their bytes and last-write time.
+// folder with, for files, their bytes (their size, past 1 MB) and last-write time.
 #pragma once
 
 #include <filesystem>

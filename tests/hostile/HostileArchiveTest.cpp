@@ -1,0 +1,503 @@
+// Hostile archives, walked the way the installation walks its payload: open, count,
+// then describe and extract every item to "C:/Temp/_Download/_UnZip/" + its name.
+// Whatever the archive holds, nothing may be written outside the staging folder, the
+// walk must end, and each item gets its defined result.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "archive/ArchiveReader.h"
+#include "tests/archive/RawZip.h"
+#include "tests/support/PrefixSnapshot.h"
+#include "tests/support/TempPrefix.h"
+
+namespace fw::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kUnpackPrefix = "C:/Temp/_Download/_UnZip/";
+constexpr std::size_t kUnpackPrefixLength = 25;
+
+struct ItemOutcome {
+    std::string name;  // as described
+    ArchiveResult result = AR_OK;
+};
+
+struct Walk {
+    bool opened = false;
+    int32_t count = 0;
+    std::vector<ItemOutcome> items;
+    std::vector<std::string> escaped;
+    uint64_t bytesWritten = 0;  // below the staging folder
+};
+
+void put16(std::string& s, std::size_t at, uint32_t v) {
+    s[at] = static_cast<char>(v & 0xFF);
+    s[at + 1] = static_cast<char>((v >> 8) & 0xFF);
+}
+
+void append16(std::string& s, uint32_t v) {
+    s += static_cast<char>(v & 0xFF);
+    s += static_cast<char>((v >> 8) & 0xFF);
+}
+
+void append32(std::string& s, uint32_t v) {
+    append16(s, v & 0xFFFF);
+    append16(s, v >> 16);
+}
+
+uint32_t crcOf(const std::string& s) {
+    return static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
+}
+
+RawEntry stored(std::string name, std::string content) {
+    RawEntry e;
+    e.name = std::move(name);
+    e.content = std::move(content);
+    return e;
+}
+
+class HostileArchives : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        saved_ = fs::current_path();
+        // Files that must stay as they are, beside and above the staging folder.
+        writeHostFile(prefix.host("C:/Temp/keep.txt"), "keep");
+        writeHostFile(prefix.host("C:/Temp/_Download/keep.txt"), "keep");
+        writeHostFile(prefix.host("C:/Windows/keep.txt"), "keep");
+        fs::create_directories(prefix.host("C:/work"));
+        fs::create_directories(prefix.host("C:/Temp/_Download/_UnZip"));
+        fs::current_path(prefix.host("C:/work"));
+    }
+    void TearDown() override {
+        fs::current_path(saved_);
+        unsetenv("LC_ALL");
+    }
+
+    // The installation's loop over `bytes`, in a fresh staging folder.
+    Walk walk(const std::string& bytes) {
+        fs::remove_all(prefix.host("C:/Temp/_Download/_UnZip"));
+        fs::create_directories(prefix.host("C:/Temp/_Download/_UnZip"));
+        writeHostFile(prefix.host("C:/zips/hostile.zip"), bytes);
+        const PrefixSnapshot before = snapshotPrefix(prefix.root());
+
+        Walk w;
+        ArchiveHandle archive = OpenArchive("C:\\zips\\hostile.zip");
+        w.opened = archive != nullptr;
+        ArchiveItem item;
+        GetArchiveItem(archive, -1, item);
+        w.count = item.index;
+        for (int32_t i = 0; i < w.count; ++i) {
+            GetArchiveItem(archive, i, item);
+            ItemOutcome outcome;
+            outcome.name.assign(item.name, strnlen(item.name, sizeof item.name));
+            const std::string target = kUnpackPrefix + outcome.name;
+            outcome.result = ExtractArchiveItem(archive, i, target.c_str());
+            w.items.push_back(outcome);
+        }
+        EXPECT_EQ(CloseArchive(archive), w.opened ? AR_OK : AR_BAD_ARGUMENT);
+
+        w.escaped = outside(changedPaths(before, snapshotPrefix(prefix.root())), {},
+                            {"drive_c/Temp/_Download/_UnZip"});
+        for (const auto& e :
+             fs::recursive_directory_iterator(prefix.host("C:/Temp/_Download/_UnZip"))) {
+            if (e.is_regular_file()) {
+                w.bytesWritten += e.file_size();
+            }
+        }
+        return w;
+    }
+
+    // Host paths of the files below the staging folder that hold exactly `content`.
+    std::vector<std::string> filesHolding(const std::string& content) const {
+        std::vector<std::string> found;
+        for (const auto& e :
+             fs::recursive_directory_iterator(prefix.host("C:/Temp/_Download/_UnZip"))) {
+            if (e.is_regular_file() && readHostFile(e.path().string()) == content) {
+                found.push_back(fs::relative(e.path(), prefix.host("C:/Temp/_Download/_UnZip"))
+                                    .generic_string());
+            }
+        }
+        return found;
+    }
+
+    TempPrefix prefix;
+
+  private:
+    fs::path saved_;
+};
+
+// Names that climb, start at a root or a drive, or name a server: each is cleaned into
+// a relative name, so the item lands below the staging folder and nowhere else.
+TEST_F(HostileArchives, NamesThatClimbOrStartAtARootLandInsideTheStagingFolder) {
+    std::vector<std::string> names;
+    for (const std::string up : {"../", "..\\", "../..\\", "..\\../"}) {
+        std::string climb;
+        for (int depth = 1; depth <= 5; ++depth) {
+            climb += up;
+            names.push_back(climb + "evil.txt");
+            names.push_back("a/" + climb + "evil.txt");
+            names.push_back("a\\b\\" + climb + "evil.txt");
+            names.push_back("a/b/c/" + climb + "Windows/evil.txt");
+        }
+    }
+    for (const std::string name :
+         {"/etc/evil.txt", "\\evil.txt", "C:\\Windows\\evil.txt", "C:/evil.txt", "Z:/tmp/evil.txt",
+          "c:..\\..\\evil.txt", "\\\\server\\share\\evil.txt", "//server/share/evil.txt",
+          "\\\\?\\C:\\evil.txt", "a\\b/../..\\c/evil.txt", "/../../evil.txt", "..", "../",
+          "a/.."}) {
+        names.push_back(name);
+    }
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        const std::string content = "content of " + name;
+        const Walk w = walk(buildArchive({stored(name, content)}));
+        ASSERT_TRUE(w.opened);
+        ASSERT_EQ(w.items.size(), 1u);
+        EXPECT_TRUE(w.escaped.empty()) << ::testing::PrintToString(w.escaped);
+        const std::string& cleaned = w.items[0].name;
+        EXPECT_FALSE(cleaned.starts_with("/") || cleaned.starts_with("\\") ||
+                     (cleaned.size() >= 2 && cleaned[1] == ':'))
+            << cleaned;
+        if (w.items[0].result == AR_OK) {
+            EXPECT_EQ(filesHolding(content).size(), 1u);
+        } else {
+            // Only a name that cleans down to nothing, or to a folder, has no file to write.
+            EXPECT_EQ(w.items[0].result, AR_CANNOT_OPEN) << cleaned;
+            // or to a name with a character Windows does not allow.
+            EXPECT_TRUE(cleaned.empty() || cleaned.ends_with("..") || cleaned.ends_with("/") ||
+                        cleaned.find_first_of("?*<>|\":") != std::string::npos)
+                << cleaned;
+        }
+    }
+}
+
+// Double-byte names of code page 936 whose trail byte is 0x5C or 0x2F: under 936 that
+// byte is no separator, under 1252 it is. Either way nothing climbs out.
+TEST_F(HostileArchives, TrailBytesThatLookLikeSeparatorsNeverClimb) {
+    const std::vector<std::string> names = {
+        "\x81\x5C..\\evil.txt",        "\x81\x5C..\\..\\..\\evil.txt", "a/\x95\x5C/../../evil.txt",
+        "\x81\x2F..\\..\\evil.txt",    "\xB1\x5C\\..\\..\\evil.txt",   "\x81\x5C\x81\x5C..\\..\\e",
+        "disk1/\xB0\xB2\x5C..\\x.txt",
+    };
+    for (const char* locale : {"zh_CN.UTF-8", "en_US.UTF-8"}) {
+        setenv("LC_ALL", locale, 1);
+        for (const std::string& name : names) {
+            SCOPED_TRACE(std::string(locale) + " " + name);
+            const Walk w = walk(buildArchive({stored(name, "dbcs")}));
+            ASSERT_EQ(w.items.size(), 1u);
+            EXPECT_TRUE(w.escaped.empty()) << ::testing::PrintToString(w.escaped);
+            // A name the platform cannot spell in the code page is refused, never cut.
+            EXPECT_TRUE(w.items[0].result == AR_OK || w.items[0].result == AR_CANNOT_OPEN)
+                << std::hex << w.items[0].result;
+            EXPECT_EQ(filesHolding("dbcs").size(), w.items[0].result == AR_OK ? 1u : 0u);
+        }
+    }
+}
+
+// Every composed path has room for 259 characters: a name that makes the target longer
+// is refused before anything is created, and a stored name of 260 bytes or more does
+// not fit the record at all. Nothing is ever cut short.
+TEST_F(HostileArchives, LongNamesAreRefusedWholeNeverCut) {
+    const std::size_t fits = 259 - kUnpackPrefixLength;
+    const struct {
+        std::size_t length;
+        ArchiveResult result;
+    } cases[] = {
+        {fits, AR_OK},           {fits + 1, AR_PATH_TOO_LONG}, {259, AR_PATH_TOO_LONG},
+        {260, AR_NAME_TOO_LONG}, {300, AR_NAME_TOO_LONG},      {1000, AR_NAME_TOO_LONG},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.length);
+        const std::string name = "d/" + std::string(c.length - 2, 'n');
+        const Walk w = walk(buildArchive({stored(name, "long")}));
+        ASSERT_EQ(w.items.size(), 1u);
+        EXPECT_EQ(w.items[0].result, c.result);
+        EXPECT_TRUE(w.escaped.empty());
+        if (c.result == AR_OK) {
+            EXPECT_EQ(w.items[0].name, name);
+            EXPECT_EQ(filesHolding("long").size(), 1u);
+        } else {
+            EXPECT_EQ(w.bytesWritten, 0u);
+            EXPECT_TRUE(fs::is_empty(prefix.host("C:/Temp/_Download/_UnZip")));
+        }
+    }
+}
+
+// Device names and names ending in a dot or a blank are written as the platform spells
+// them, inside the staging folder: a trailing dot or blank goes, as Win32 drops it.
+TEST_F(HostileArchives, DeviceNamesAndTrailingDotsOrBlanksStayInside) {
+    const struct {
+        const char* name;
+        const char* lands;  // below the staging folder; null: wherever the platform puts it
+    } cases[] = {
+        {"disk1/x.", "disk1/x"},   {"disk1/y ", "disk1/y"}, {"disk1/z. . ", "disk1/z"},
+        {"disk1/dir./f", nullptr}, {"disk1/NUL", nullptr},  {"disk1/CON.txt", nullptr},
+        {"disk1/COM1", nullptr},   {"NUL", nullptr},        {"disk1/aux/x", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string content = std::string("device ") + c.name;
+        const Walk w = walk(buildArchive({stored(c.name, content)}));
+        ASSERT_EQ(w.items.size(), 1u);
+        EXPECT_EQ(w.items[0].result, AR_OK);
+        EXPECT_TRUE(w.escaped.empty()) << ::testing::PrintToString(w.escaped);
+        const std::vector<std::string> found = filesHolding(content);
+        ASSERT_EQ(found.size(), 1u);
+        if (c.lands) {
+            EXPECT_EQ(found[0], c.lands);
+        }
+    }
+}
+
+// The central directory's count is the count: one that states more items than it holds
+// gives the missing ones AR_BAD_CATALOGUE, one that states fewer hides the rest.
+TEST_F(HostileArchives, ACentralDirectoryThatLiesAboutItsCount) {
+    const std::string honest =
+        buildArchive({stored("a.txt", "a"), stored("b.txt", "b"), stored("c.txt", "c")});
+    const std::size_t end = honest.size() - 22;
+    for (uint32_t stated : {0u, 1u, 2u, 4u, 100u, 0xFFFFu}) {
+        SCOPED_TRACE(stated);
+        std::string bytes = honest;
+        put16(bytes, end + 8, stated);
+        put16(bytes, end + 10, stated);
+        const Walk w = walk(bytes);
+        EXPECT_TRUE(w.escaped.empty());
+        if (!w.opened) {
+            continue;  // the container may refuse a directory that cannot hold the count
+        }
+        EXPECT_EQ(w.count, static_cast<int32_t>(stated));
+        for (int32_t i = 0; i < w.count; ++i) {
+            EXPECT_EQ(w.items[static_cast<std::size_t>(i)].result, i < 3 ? AR_OK : AR_BAD_CATALOGUE)
+                << i;
+        }
+        EXPECT_EQ(w.bytesWritten, std::min<uint64_t>(stated, 3));
+    }
+}
+
+// A local header that disagrees with its central entry: the item is refused before its
+// output file exists; the items around it are unpacked.
+TEST_F(HostileArchives, LocalHeadersThatDisagreeAreRefused) {
+    RawEntry method = stored("method.txt", "m");
+    method.localMethod = 8;
+    RawEntry crc = stored("crc.txt", "c");
+    crc.localCrc = 0xDEADBEEF;
+    RawEntry nameLength = stored("length.txt", "l");
+    nameLength.localNameLength = 3;
+    RawEntry unknownMethod = stored("method99.txt", "u");
+    unknownMethod.method = 99;
+    const Walk w = walk(buildArchive({stored("first.txt", "1"), method, crc, nameLength,
+                                      unknownMethod, stored("last.txt", "2")}));
+    ASSERT_EQ(w.items.size(), 6u);
+    EXPECT_EQ(w.items[0].result, AR_OK);
+    for (std::size_t i = 1; i <= 4; ++i) {
+        EXPECT_EQ(w.items[i].result, AR_BAD_LOCAL_HEADER) << i;
+    }
+    EXPECT_EQ(w.items[5].result, AR_OK);
+    EXPECT_EQ(w.bytesWritten, 2u);
+    EXPECT_TRUE(w.escaped.empty());
+}
+
+// Cut at every sixteenth of its length, an archive loses its end record and does not
+// open; cut out of its middle, it opens and its damaged items fail on their own.
+TEST_F(HostileArchives, TruncatedArchivesOpenNotOrFailPerItem) {
+    std::vector<RawEntry> entries;
+    for (int i = 0; i < 8; ++i) {
+        RawEntry e =
+            stored("disk1/f" + std::to_string(i) + ".txt", std::string(3000, char('a' + i)));
+        e.method = i % 2 ? 8 : 0;
+        entries.push_back(e);
+    }
+    const std::string whole = buildArchive(entries);
+    for (std::size_t k = 1; k < 16; ++k) {
+        SCOPED_TRACE(k);
+        const Walk w = walk(whole.substr(0, whole.size() * k / 16));
+        EXPECT_FALSE(w.opened);
+        EXPECT_EQ(w.count, 0);
+        EXPECT_EQ(w.bytesWritten, 0u);
+        EXPECT_TRUE(w.escaped.empty());
+
+        // The same cut taken out of the data, the directory kept: offsets now point
+        // at the wrong bytes.
+        const std::size_t cut = whole.size() * k / 16 / 2;
+        const Walk holed = walk(whole.substr(0, cut) + whole.substr(cut + 500));
+        EXPECT_TRUE(holed.escaped.empty());
+        for (const ItemOutcome& item : holed.items) {
+            EXPECT_TRUE(item.result == AR_OK || item.result == AR_BAD_LOCAL_HEADER ||
+                        item.result == AR_BAD_CATALOGUE || item.result == AR_INFLATE_FAILED ||
+                        item.result == AR_READ_FAILED)
+                << item.name << " " << std::hex << item.result;
+        }
+    }
+}
+
+// Several central entries over one local header: each is unpacked within its own stated
+// size, so the total written is what the central directory states.
+TEST_F(HostileArchives, ItemsSharingOneLocalHeaderUnpackEachWithinItsSize) {
+    std::string bytes = buildArchive({stored("a.txt", "shared")});
+    // Copy the one central entry eight times, with names of the same length.
+    const std::size_t end = bytes.size() - 22;
+    const std::size_t central = end - (46 + 5);
+    std::string entries;
+    for (char c = 'a'; c < 'i'; ++c) {
+        std::string entry = bytes.substr(central, 46 + 5);
+        entry[46] = c;
+        entries += entry;
+    }
+    std::string record = bytes.substr(end);
+    put16(record, 8, 8);
+    put16(record, 10, 8);
+    put16(record, 12, static_cast<uint32_t>(entries.size()));
+    put16(record, 14, 0);
+    bytes = bytes.substr(0, central) + entries + record;
+    const Walk w = walk(bytes);
+    ASSERT_EQ(w.items.size(), 8u);
+    for (const ItemOutcome& item : w.items) {
+        EXPECT_EQ(item.result, AR_OK) << item.name;
+    }
+    EXPECT_EQ(w.bytesWritten, 8u * 6u);
+    EXPECT_TRUE(w.escaped.empty());
+}
+
+// Highly compressed data whose last input byte is consumed while the inflater still
+// holds output: the rest must be drained, not taken for the end of the data. (The last
+// pieces of a long run of zeros were lost, and the item reported as failed.)
+TEST_F(HostileArchives, OutputPendingAfterTheLastInputIsDrained) {
+    for (const std::size_t lead :
+         {std::size_t{1}, std::size_t{41}, std::size_t{123}, std::size_t{300}}) {
+        for (const std::size_t zeros : {std::size_t{1} << 20, (std::size_t{2} << 20) - 77}) {
+            SCOPED_TRACE(std::to_string(lead) + " + " + std::to_string(zeros));
+            RawEntry e =
+                stored("disk1/zeros.bin", std::string(lead, 'h') + std::string(zeros, '\0'));
+            e.method = 8;
+            const Walk w = walk(buildArchive({e}));
+            ASSERT_EQ(w.items.size(), 1u);
+            EXPECT_EQ(w.items[0].result, AR_OK);
+            EXPECT_EQ(readHostFile(prefix.host("C:/Temp/_Download/_UnZip/disk1/zeros.bin")),
+                      e.content);
+        }
+    }
+}
+
+// The peak resident size of this process so far, in KB.
+long peakResidentKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("VmHWM:")) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return 0;
+}
+
+// A zip bomb of overlapping items: each local header is quoted, as a stored deflate
+// block, inside the data of the item before it, and all items end in one shared kernel
+// that inflates to many zeros. Every item's data is well formed and its CRC is right.
+//
+// The defined result: each item is unpacked within its own stated size and the
+// installer's loop goes on, so the total written is exactly the sum of the central
+// directory's sizes, never more, and the reader streams it in bounded memory.
+std::string quotedOverlapBomb(int items, std::size_t kernelZeros, uint64_t& statedTotal) {
+    std::string zeros(kernelZeros, '\0');
+    const std::string kernel = deflateRaw(zeros);
+    // Built from the last item back: each item's data and unpacked content include
+    // every local header after it.
+    std::vector<std::string> headers(static_cast<std::size_t>(items));
+    std::vector<std::string> data(static_cast<std::size_t>(items));
+    std::vector<std::string> plain(static_cast<std::size_t>(items));
+    std::vector<std::string> names(static_cast<std::size_t>(items));
+    for (int i = items - 1; i >= 0; --i) {
+        const auto at = static_cast<std::size_t>(i);
+        names[at] = "bomb/" + std::string(1, char('A' + i / 26)) + char('a' + i % 26) + ".bin";
+        if (i == items - 1) {
+            data[at] = kernel;
+            plain[at] = zeros;
+        } else {
+            const std::string& next = headers[at + 1];
+            std::string quote(1, '\0');
+            append16(quote, static_cast<uint32_t>(next.size()));
+            append16(quote, static_cast<uint32_t>(~next.size() & 0xFFFF));
+            data[at] = quote + next + data[at + 1];
+            plain[at] = next + plain[at + 1];
+        }
+        std::string h;
+        append32(h, 0x04034b50);
+        append16(h, 20);
+        append16(h, 0);
+        append16(h, 8);
+        append32(h, 0x38C16000);
+        append32(h, crcOf(plain[at]));
+        append32(h, static_cast<uint32_t>(data[at].size()));
+        append32(h, static_cast<uint32_t>(plain[at].size()));
+        append16(h, static_cast<uint32_t>(names[at].size()));
+        append16(h, 0);
+        headers[at] = h + names[at];
+    }
+    // The file: every local header once, the data of the last item, then the directory
+    // with each entry's offset at its own header.
+    std::string file;
+    std::vector<uint32_t> offsets;
+    for (int i = 0; i < items; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        offsets.push_back(static_cast<uint32_t>(file.size()));
+        file += headers[at];
+        if (i < items - 1) {
+            file += data[at].substr(0, 5);  // the quote of the next header
+        }
+    }
+    file += kernel;
+    statedTotal = 0;
+    std::string central;
+    for (int i = 0; i < items; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        append32(central, 0x02014b50);
+        append16(central, (11 << 8) | 20);
+        central += headers[at].substr(4, 26);  // version .. name length, as in the header
+        append16(central, 0);                  // comment
+        append16(central, 0);                  // disk
+        append16(central, 0);                  // internal attributes
+        append32(central, 0x20);
+        append32(central, offsets[at]);
+        central += names[at];
+        statedTotal += plain[at].size();
+    }
+    std::string record;
+    append32(record, 0x06054b50);
+    append32(record, 0);
+    append16(record, static_cast<uint32_t>(items));
+    append16(record, static_cast<uint32_t>(items));
+    append32(record, static_cast<uint32_t>(central.size()));
+    append32(record, static_cast<uint32_t>(file.size()));
+    append16(record, 0);
+    return file + central + record;
+}
+
+TEST_F(HostileArchives, QuotedOverlapBombIsBoundedByItsStatedSizes) {
+    uint64_t stated = 0;
+    const std::string bomb = quotedOverlapBomb(24, std::size_t{2} << 20, stated);
+    ASSERT_LT(bomb.size(), 16u * 1024);
+    ASSERT_GT(stated, 40u << 20);  // an amplification of more than 2500 times
+
+    const long peakBefore = peakResidentKb();
+    const Walk w = walk(bomb);
+    const long grown = peakResidentKb() - peakBefore;
+
+    ASSERT_EQ(w.items.size(), 24u);
+    for (const ItemOutcome& item : w.items) {
+        EXPECT_EQ(item.result, AR_OK) << item.name;
+    }
+    EXPECT_EQ(w.bytesWritten, stated);
+    EXPECT_TRUE(w.escaped.empty());
+    EXPECT_LT(grown, 16 * 1024) << "KB of resident memory grown while unpacking";
+}
+
+}  // namespace
+}  // namespace fw::test
