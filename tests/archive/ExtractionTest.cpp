@@ -56,6 +56,21 @@ TEST_F(ExtractionTest, StoredAndDeflatedItemsOfEverySize) {
     }
 }
 
+TEST_F(ExtractionTest, HighlyCompressedItemsInflatePastTheirLastInput) {
+    // All input is taken in long before the output is delivered, and the last piece of
+    // output is still held in the inflater when the input is gone: it must be asked
+    // again, not taken as dry. A short stored block ahead of a long run of zeros does it.
+    const std::string head(40, 'H');
+    const std::string zeros(std::size_t{2} << 20, '\0');
+    std::string stored("\x00\x28\x00\xD7\xFF", 5);  // a stored block of 40 bytes
+    stored += head + deflateRaw(zeros);
+    ArchiveHandle h =
+        openRaw({{.name = "run", .content = head + zeros, .method = 8, .stored = stored}});
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(ExtractArchiveItem(h, 0, "C:/z/run"), AR_OK);
+    EXPECT_TRUE(read("C:/z/run") == head + zeros);
+}
+
 TEST_F(ExtractionTest, BadDataKeepsWhatWasWrittenWithoutTheItemsTimes) {
     const std::string data = pattern(40000);
     struct Case {
