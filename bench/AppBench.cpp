@@ -98,7 +98,8 @@ int main(int argc, char** argv) {
     // The resource folder copy: 2000 files in 40 folders.
     const fs::path source = fs::path(root) / "drive_c" / "src";
     for (int i = 0; i < 2000; ++i) {
-        const fs::path folder = source / ("f" + std::to_string(i % 40));
+        fs::path folder = source / "f";
+        folder += std::to_string(i % 40);
         fs::create_directories(folder);
         std::ofstream(folder / ("file" + std::to_string(i) + ".res")) << std::string(4096, 'r');
     }

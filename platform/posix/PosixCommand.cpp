@@ -36,7 +36,15 @@ bool hasSeparatorOrDrive(std::string_view program) {
 }
 
 void report(const std::string& program, std::string_view what) {
-    std::string text = "'" + ansiToUtf8(program, ansiCodePage()) + "' " + std::string(what) + "\n";
+    // Built by appending: GCC 12 at -O3 sees a false overlap in "'" + std::string&&.
+    const std::string name = ansiToUtf8(program, ansiCodePage());
+    std::string text;
+    text.reserve(name.size() + what.size() + 4);
+    text += '\'';
+    text += name;
+    text += "' ";
+    text += what;
+    text += '\n';
     std::fflush(stdout);
     (void)!write(STDERR_FILENO, text.data(), text.size());
 }

@@ -72,7 +72,7 @@ TEST_F(DescriptionTest, AttributesByHostSystem) {
     };
     std::vector<zipwrite::Entry> entries;
     for (const Case& c : cases) {
-        entries.push_back({.name = "e" + std::to_string(entries.size()),
+        entries.push_back({.name = std::string("e").append(std::to_string(entries.size())),
                            .data = "x",
                            .host = c.host,
                            .externalAttributes = c.external});
