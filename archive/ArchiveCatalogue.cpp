@@ -184,13 +184,9 @@ ArchiveResult describeCurrent(ArchiveReader& reader, ArchiveItem& item) {
     reader.cachedIndex = reader.currentIndex;
     reader.entry.valid = true;
     reader.entry.index = reader.currentIndex;
-    reader.entry.data = ItemData{dataOffset,
-                                 info.compressed_size,
-                                 info.uncompressed_size,
-                                 static_cast<uint32_t>(info.crc),
-                                 static_cast<uint32_t>(info.flag),
-                                 static_cast<uint32_t>(info.compression_method),
-                                 static_cast<uint32_t>(info.dosDate)};
+    reader.entry.data = ItemData{
+        info.uncompressed_size, static_cast<uint32_t>(info.crc), static_cast<uint32_t>(info.flag),
+        static_cast<uint32_t>(info.compression_method), static_cast<uint32_t>(info.dosDate)};
     return AR_OK;
 }
 

@@ -1,5 +1,6 @@
 // ExtractArchiveItem: unpacks one item to a target path.
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string_view>
 
@@ -54,19 +55,22 @@ ArchiveResult prepareOutputPath(const ArchiveReader& reader, std::string_view ta
     return AR_OK;
 }
 
-bool makeBuffers(ArchiveReader& reader) {
-    if (!reader.extractionBuffer) {
-        reader.extractionBuffer.reset(new (std::nothrow) unsigned char[fw::archive::kPieceSize]);
+bool makeBuffer(std::unique_ptr<unsigned char[]>& buffer) {
+    if (!buffer) {
+        buffer.reset(new (std::nothrow) unsigned char[fw::archive::kPieceSize]);
     }
-    if (!reader.inputBuffer) {
-        reader.inputBuffer.reset(new (std::nothrow) unsigned char[fw::archive::kPieceSize]);
-    }
-    return reader.extractionBuffer && reader.inputBuffer;
+    return buffer != nullptr;
 }
 
 ArchiveResult copyItemData(ArchiveReader& reader, const ArchiveItem& item, fw::FileHandle out) {
-    fw::archive::ItemStream stream(reader.file, reader.inputBuffer.get());
-    stream.open(reader.entry.data);  // when it fails, the first read reports it
+    const fw::archive::ItemData& data = reader.entry.data;
+    if (!makeBuffer(reader.extractionBuffer) ||
+        (fw::archive::isEncrypted(data) && data.method == Z_DEFLATED &&
+         !makeBuffer(reader.rawBuffer))) {
+        return AR_INFLATE_FAILED;  // no memory
+    }
+    fw::archive::ItemStream stream(reader.container);
+    stream.open(data, reader.rawBuffer.get());  // when it fails, the first read reports it
     unsigned char* const buffer = reader.extractionBuffer.get();
     for (;;) {
         const fw::archive::Piece piece = stream.read(buffer, fw::archive::kPieceSize);
@@ -81,7 +85,9 @@ ArchiveResult copyItemData(ArchiveReader& reader, const ArchiveItem& item, fw::F
             return AR_WRITE_FAILED;
         }
         if (piece.end) {
-            if (!stream.crcMatches()) {
+            // A CRC-32 that does not match is a failure here, and the file keeps the time
+            // of its creation.
+            if (!stream.close()) {
                 return AR_INFLATE_FAILED;
             }
             fw::os().setFileTimes(out, &item.creationTime, &item.lastAccessTime,
@@ -131,10 +137,7 @@ ArchiveResult ExtractArchiveItem(ArchiveHandle handle, int32_t index, const char
     if (out == fw::kInvalidFile) {
         return AR_CANNOT_OPEN;
     }
-    ArchiveResult result = AR_INFLATE_FAILED;  // no memory for the buffers
-    if (makeBuffers(reader)) {
-        result = copyItemData(reader, item, out);
-    }
+    const ArchiveResult result = copyItemData(reader, item, out);
     fw::os().closeFile(out);
     return result;
 }

@@ -30,7 +30,9 @@ struct ArchiveReader {
     int32_t cachedIndex = -1;
     CurrentEntry entry;
     std::unique_ptr<unsigned char[]> extractionBuffer;  // made by the first file extraction
-    std::unique_ptr<unsigned char[]> inputBuffer;       // compressed input, made with it
+    // Raw input of an encrypted deflated item, which minizip cannot inflate for us; made
+    // by the first such extraction.
+    std::unique_ptr<unsigned char[]> rawBuffer;
     char baseFolder[kArchivePathSize] = {};
     bool baseFolderKnown = false;  // false: no usable current directory at opening
     // How often the container stepped to the next item, and went back to the first one.

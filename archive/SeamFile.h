@@ -2,8 +2,8 @@
 //
 // minizip reads the central directory and local headers a few bytes at a time and
 // seeks before every read; the buffer turns those into one platform read per block.
-// The reader's own data reads go through the same object, so the logical position and
-// the buffer stay coherent.
+// The description's own reads of the local header and its extra field go through the
+// same object, so the logical position and the buffer stay coherent.
 #pragma once
 
 #include <unzip.h>

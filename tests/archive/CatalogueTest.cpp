@@ -245,17 +245,33 @@ TEST_F(CatalogueTest, NamesOfTheBufferSizeAreRefused) {
 }
 
 TEST_F(CatalogueTest, DataAheadOfTheArchiveIsSkipped) {
+    // The directory's offsets count from the archive's start, not the file's: the extra
+    // field and the data of every kind of item must be found 54 bytes further on.
     const std::string extra = zipwrite::utBlock(1, {1000});
-    const std::string bytes =
-        buildArchive({{.name = "lead.txt", .content = "payload", .method = 8, .localExtra = extra}},
-                     std::string(54, 'S'));
-    ArchiveHandle h = open(putArchive("prefixed.zip", bytes));
+    const std::string big(40000, 'b');
+    const RawEntry entries[] = {
+        {.name = "deflated", .content = "payload", .method = 8, .localExtra = extra},
+        {.name = "stored", .content = big, .localExtra = extra},
+        {.name = "encrypted stored", .content = "secret", .encrypt = true, .localExtra = extra},
+        {.name = "encrypted deflated",
+         .content = big,
+         .method = 8,
+         .encrypt = true,
+         .localExtra = extra},
+    };
+    ArchiveHandle h =
+        open(putArchive("prefixed.zip", buildArchive({std::begin(entries), std::end(entries)},
+                                                     std::string(54, 'S'))));
     ASSERT_NE(h, nullptr);
-    ArchiveItem item;
-    ASSERT_EQ(GetArchiveItem(h, 0, item), AR_OK);
-    EXPECT_EQ(item.lastWriteTime.ticks(), (1000 + 11644473600ull) * 10000000ull);
-    EXPECT_EQ(ExtractArchiveItem(h, 0, "C:/out/lead.txt"), AR_OK);
-    EXPECT_EQ(read("C:/out/lead.txt"), "payload");
+    for (int i = 0; i < static_cast<int>(std::size(entries)); ++i) {
+        SCOPED_TRACE(entries[i].name);
+        ArchiveItem item;
+        ASSERT_EQ(GetArchiveItem(h, i, item), AR_OK);
+        EXPECT_EQ(item.lastWriteTime.ticks(), (1000 + 11644473600ull) * 10000000ull);
+        const std::string target = "C:/out/" + entries[i].name;
+        EXPECT_EQ(ExtractArchiveItem(h, i, target.c_str()), AR_OK);
+        EXPECT_TRUE(read(target) == entries[i].content);
+    }
 }
 
 TEST_F(CatalogueTest, FailedReadsOfTheHeaderAndTheExtraField) {
