@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/posix/FolderNames.h"
 #include "platform/posix/PosixBackend.h"
 #include "platform/posix/PosixPaths.h"
 #include "platform/posix/PosixTime.h"
@@ -123,7 +124,11 @@ bool createDirectory(const char* path) {
         errno = EEXIST;
         return false;
     }
-    return mkdir(target.path.c_str(), 0777) == 0;
+    if (mkdir(target.path.c_str(), 0777) != 0) {
+        return false;
+    }
+    noteCreated(target.path);
+    return true;
 }
 
 FileHandle openFile(const char* path) {
@@ -156,6 +161,9 @@ FileHandle createFile(const char* path, uint32_t attributes, bool alsoRead) {
     const int fd = open(target.path.c_str(), flags, readOnly ? 0444 : 0666);
     if (fd < 0) {
         return kInvalidFile;
+    }
+    if (!target.exists) {
+        noteCreated(target.path);
     }
     if (readOnly && target.exists &&
         fchmod(fd, existing.st_mode & 07777 & ~static_cast<mode_t>(0222)) != 0) {
@@ -221,7 +229,11 @@ bool removeFile(const char* path) {
         errno = EACCES;
         return false;
     }
-    return unlink(target.path.c_str()) == 0;
+    if (unlink(target.path.c_str()) != 0) {
+        return false;
+    }
+    noteRemoved(target.path);
+    return true;
 }
 
 bool copyFile(const char* source, const char* destination) {
@@ -295,6 +307,9 @@ bool copyFile(const char* source, const char* destination) {
     }
     if (rename(temporary.c_str(), to.path.c_str()) != 0) {
         return fail();
+    }
+    if (!to.exists) {
+        noteCreated(to.path);
     }
     return true;
 }

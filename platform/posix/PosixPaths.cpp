@@ -1,6 +1,5 @@
 #include "platform/posix/PosixPaths.h"
 
-#include <dirent.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/posix/FolderNames.h"
 #include "platform/posix/PosixBackend.h"
 #include "platform/posix/PosixCodePage.h"
 
@@ -76,22 +76,6 @@ void addComponent(std::vector<std::string>& components, std::string_view segment
     if (!name.empty()) {
         components.push_back(std::move(name));
     }
-}
-
-// The entry of `folder` whose name equals `name` but for ASCII letter case.
-bool findIgnoringCase(const std::string& folder, const std::string& name, std::string& found) {
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.empty() ? "/" : folder.c_str()),
-                                            closedir);
-    if (!dir) {
-        return false;
-    }
-    while (const dirent* entry = readdir(dir.get())) {
-        if (equalsIgnoringCase(entry->d_name, name)) {
-            found = entry->d_name;
-            return true;
-        }
-    }
-    return false;
 }
 
 }  // namespace
@@ -265,26 +249,50 @@ bool resolvePath(const char* path, HostPath& resolved) {
         resolved.exists = true;
         return true;
     }
-    // Walk down, correcting the case of each component that is missing as spelled.
-    std::string current = driveRoot(parsed.drive);
+    const int missing = errno;
+    // Walk down, correcting the case of each component that is missing as spelled. When
+    // the parent exists as spelled (a new entry in a known folder), start there.
     const auto& components = parsed.components;
-    for (std::size_t i = 0; i < components.size(); ++i) {
+    const std::size_t last = components.size() - 1;
+    std::string current = driveRoot(parsed.drive);
+    std::size_t i = 0;
+    if (missing == ENOENT && components.size() >= 2) {
+        std::string parent = current;
+        for (std::size_t j = 0; j < last; ++j) {
+            parent += '/';
+            parent += components[j];
+        }
+        if (exists(parent)) {
+            current = std::move(parent);
+            i = last;
+        }
+    }
+    bool found = false;
+    bool asSpelled = true;  // `current` is spelled as given
+    for (; i < components.size(); ++i) {
         std::string next = current + "/" + components[i];
-        std::string found;
-        if (!exists(next)) {
-            if (errno != ENOENT || !findIgnoringCase(current, components[i], found)) {
+        // The whole path as spelled was looked at first: do not ask for it again.
+        const bool known = i == last && asSpelled;
+        const bool present = !known && exists(next);
+        const int error = known ? missing : errno;
+        std::string spelled;
+        found = present;
+        if (!present) {
+            if (error != ENOENT || !findIgnoringCase(current, components[i], spelled)) {
                 for (std::size_t j = i + 1; j < components.size(); ++j) {
                     next += "/" + components[j];
                 }
                 resolved.path = next;
                 return true;
             }
-            next = current + "/" + found;
+            next = current + "/" + spelled;
+            asSpelled = false;
         }
         current = std::move(next);
     }
     resolved.path = current.empty() ? "/" : current;
-    resolved.exists = !components.empty() && exists(resolved.path);
+    // A name found in a listing may have gone since; one found as spelled is there.
+    resolved.exists = !components.empty() && (found || exists(resolved.path));
     return true;
 }
 

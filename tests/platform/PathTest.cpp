@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 
 #include "platform/Platform.h"
@@ -144,6 +145,96 @@ TEST_F(PathTest, ExactSpellingWinsOverOtherCase) {
         EXPECT_EQ(os().readFile(file, buffer, sizeof buffer), 5);
         EXPECT_STREQ(buffer, expected);
         os().closeFile(file);
+    }
+}
+
+// Letter-case lookups keep folder listings between calls; these check that a listing
+// never answers for a folder that has changed since.
+TEST_F(PathTest, LookupsSeeChangesMadeBehindTheBackendsBack) {
+    namespace fs = std::filesystem;
+    const std::string sub = prefix.host("C:\\Temp\\Sub");
+    auto attributes = [](const char* path) { return os().getFileAttributes(path); };
+    EXPECT_EQ(attributes("C:\\Temp\\Sub\\FILE.TXT"), kAttrArchive);
+    EXPECT_EQ(attributes("C:\\Temp\\Sub\\LATER.TXT"), kInvalidAttributes);
+
+    ASSERT_TRUE(test::writeHostFile(sub + "/Later.txt", "x"));
+    EXPECT_EQ(attributes("C:\\Temp\\Sub\\LATER.TXT"), kAttrArchive);
+
+    fs::remove(sub + "/file.txt");
+    EXPECT_EQ(attributes("C:\\Temp\\Sub\\FILE.TXT"), kInvalidAttributes);
+
+    fs::rename(sub + "/Later.txt", sub + "/Renamed.txt");
+    EXPECT_EQ(attributes("C:\\Temp\\Sub\\LATER.TXT"), kInvalidAttributes);
+    EXPECT_EQ(attributes("C:\\Temp\\Sub\\RENAMED.TXT"), kAttrArchive);
+
+    // The folder itself replaced by another of the same name.
+    fs::rename(sub, prefix.host("C:\\Temp\\Old"));
+    ASSERT_TRUE(test::writeHostFile(sub + "/Fresh.txt", "x"));
+    EXPECT_EQ(attributes("C:\\Temp\\Sub\\RENAMED.TXT"), kInvalidAttributes);
+    EXPECT_EQ(attributes("C:\\Temp\\Sub\\FRESH.TXT"), kAttrArchive);
+
+    // A name created as a folder behind the back is found as a folder.
+    fs::create_directory(sub + "/Inner");
+    EXPECT_EQ(attributes("C:\\Temp\\SUB\\INNER"), kAttrDirectory);
+}
+
+TEST_F(PathTest, LookupsFollowTheBackendsOwnChanges) {
+    namespace fs = std::filesystem;
+    const std::string sub = prefix.host("C:\\Temp\\Sub");
+    auto attributes = [](const char* path) { return os().getFileAttributes(path); };
+    EXPECT_EQ(attributes("C:\\TEMP\\SUB\\NEW.TXT"), kInvalidAttributes);  // listed
+
+    const FileHandle made = os().createFile("C:\\Temp\\Sub\\New.txt", 0, false);
+    ASSERT_NE(made, kInvalidFile);
+    os().closeFile(made);
+    EXPECT_EQ(attributes("C:\\TEMP\\SUB\\NEW.TXT"), kAttrArchive);
+    ASSERT_TRUE(os().createDirectory("C:\\Temp\\Sub\\Folder"));
+    EXPECT_EQ(attributes("C:\\TEMP\\SUB\\FOLDER"), kAttrDirectory);
+    ASSERT_TRUE(os().copyFile("C:\\Temp\\Sub\\file.txt", "C:\\Temp\\Sub\\Copy.txt"));
+    EXPECT_EQ(attributes("C:\\TEMP\\SUB\\COPY.TXT"), kAttrArchive);
+
+    // Our change, then one behind our back.
+    ASSERT_TRUE(test::writeHostFile(sub + "/Behind.txt", "x"));
+    EXPECT_EQ(attributes("C:\\TEMP\\SUB\\BEHIND.TXT"), kAttrArchive);
+
+    ASSERT_TRUE(os().removeFile("C:\\Temp\\Sub\\new.TXT"));
+    EXPECT_EQ(attributes("C:\\TEMP\\SUB\\NEW.TXT"), kInvalidAttributes);
+    // Made again under another spelling: a new file of that spelling, not a twin.
+    const FileHandle again = os().createFile("C:\\Temp\\Sub\\NEW.TXT", 0, false);
+    ASSERT_NE(again, kInvalidFile);
+    os().closeFile(again);
+    EXPECT_TRUE(fs::exists(sub + "/NEW.TXT"));
+    EXPECT_FALSE(fs::exists(sub + "/New.txt"));
+
+    // Of two names that differ in case only, removing one leaves the other to answer.
+    ASSERT_TRUE(test::writeHostFile(sub + "/twin", "lower"));
+    ASSERT_TRUE(test::writeHostFile(sub + "/TWIN", "upper"));
+    EXPECT_EQ(attributes("C:\\Temp\\Sub\\Twin"), kAttrArchive);
+    ASSERT_TRUE(os().removeFile("C:\\Temp\\Sub\\TWIN"));
+    EXPECT_EQ(attributes("C:\\Temp\\Sub\\Twin"), kAttrArchive);
+    ASSERT_TRUE(os().removeFile("C:\\Temp\\Sub\\Twin"));
+    EXPECT_EQ(attributes("C:\\Temp\\Sub\\Twin"), kInvalidAttributes);
+}
+
+TEST_F(PathTest, LookupsStayRightInMoreFoldersThanAreKept) {
+    constexpr int kFolders = 150;
+    auto drivePath = [](int folder, const char* name) {
+        return "C:\\Many\\F" + std::to_string(folder) + "\\" + name;
+    };
+    for (int i = 0; i < kFolders; ++i) {
+        ASSERT_TRUE(test::writeHostFile(prefix.host(drivePath(i, "file.txt")), "x"));
+    }
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < kFolders; ++i) {
+            EXPECT_EQ(os().getFileAttributes(drivePath(i, "FILE.TXT").c_str()), kAttrArchive);
+        }
+    }
+    for (int i : {0, kFolders / 2, kFolders - 1}) {
+        ASSERT_TRUE(test::writeHostFile(prefix.host(drivePath(i, "more.txt")), "x"));
+        EXPECT_EQ(os().getFileAttributes(drivePath(i, "MORE.TXT").c_str()), kAttrArchive) << i;
+        std::filesystem::remove(prefix.host(drivePath(i, "file.txt")));
+        EXPECT_EQ(os().getFileAttributes(drivePath(i, "FILE.TXT").c_str()), kInvalidAttributes)
+            << i;
     }
 }
 

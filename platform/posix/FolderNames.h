@@ -1,0 +1,31 @@
+// Case-insensitive lookup of a name in a host folder, with a small cache of folder
+// listings so that a folder being filled is not listed again for every new name.
+//
+// A cached listing is used only while the folder's device, inode and modification time
+// are those recorded; any other change to the folder lists it again. Changes made
+// through this backend update the listing in place. What stays unseen is a change by
+// another process that lands between our own look at the folder and our own change to
+// it, and keeps the modification time that our change gives it (on file systems with
+// coarse time stamps, within one clock tick); the uncached lookup has the same race
+// between its listing and the creation that follows.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace fw::posix {
+
+// Folders kept, and names kept over all of them; a folder with more names than this
+// is listed each time.
+inline constexpr std::size_t kCachedFolders = 64;
+inline constexpr std::size_t kCachedNames = 1u << 16;
+
+// The entry of `folder` (a host path; empty is the root) whose name equals `name` but
+// for ASCII letter case: the first in listing order when several do.
+bool findIgnoringCase(const std::string& folder, const std::string& name, std::string& found);
+
+// Report an entry that this backend just created or removed (a host path).
+void noteCreated(const std::string& hostPath);
+void noteRemoved(const std::string& hostPath);
+
+}  // namespace fw::posix
