@@ -5,9 +5,10 @@
       every item of ZIP is under ROOT (host folder) with its data, its last-write time
       (items with data) and its read-only bit; names are the item's bytes in CODEPAGE
       (cp1252, cp936) as the host file system spells them; --gone items must be absent.
-  check-tree.py same A B [--any-content NAME]...
+  check-tree.py same A B [--any-content NAME]... [--ignore NAME]...
       the two host folders hold the same names, contents, last-write times and
-      read-only bits; for a --any-content name only its presence is compared.
+      read-only bits; for a --any-content name only its presence is compared, and an
+      --ignore name is left out on both sides.
 Exits 1 and lists every difference when there is one.
 """
 import os
@@ -44,7 +45,9 @@ def expect(zip_path, root, codepage, gone):
         for info in z.infolist():
             raw = info.filename.encode("utf-8" if info.flag_bits & 0x800 else "cp437")
             name = ansi_to_host(raw, codepage)
-            path = os.path.join(root, *name.split("/"))
+            # Either separator counts, and an empty level (as in "a\\/b") adds nothing.
+            parts = [p for p in name.replace("\\", "/").split("/") if p]
+            path = os.path.join(root, *parts)
             if name in gone:
                 if os.path.lexists(path):
                     problems.append("%s: still there" % name)
@@ -67,20 +70,21 @@ def expect(zip_path, root, codepage, gone):
     return problems
 
 
-def walk(root):
+def walk(root, ignore):
     found = {}
     for folder, dirs, files in os.walk(root):
         for d in dirs:
             found[os.path.relpath(os.path.join(folder, d), root)] = None
         for f in files:
-            p = os.path.join(folder, f)
-            found[os.path.relpath(p, root)] = p
+            if f not in ignore:
+                p = os.path.join(folder, f)
+                found[os.path.relpath(p, root)] = p
     return found
 
 
-def same(a, b, any_content):
+def same(a, b, any_content, ignore):
     problems = []
-    left, right = walk(a), walk(b)
+    left, right = walk(a, ignore), walk(b, ignore)
     for name in sorted(set(left) ^ set(right)):
         problems.append("%s: only in %s" % (name, a if name in left else b))
     for name in sorted(set(left) & set(right)):
@@ -102,7 +106,7 @@ def same(a, b, any_content):
 
 
 def main(argv):
-    options = {"--gone": [], "--any-content": []}
+    options = {"--gone": [], "--any-content": [], "--ignore": []}
     args = []
     i = 1
     while i < len(argv):
@@ -115,7 +119,7 @@ def main(argv):
     if len(args) == 4 and args[0] == "expect":
         problems = expect(args[1], args[2], args[3], set(options["--gone"]))
     elif len(args) == 3 and args[0] == "same":
-        problems = same(args[1], args[2], set(options["--any-content"]))
+        problems = same(args[1], args[2], set(options["--any-content"]), set(options["--ignore"]))
     else:
         sys.exit(__doc__)
     for p in problems:

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# The Linux launcher and the Windows launcher (under wine) on the same payload must leave
+# the same tree: names, contents, last-write times and read-only bits, both under the
+# staging folder and in the product folder.
+#   differential.sh PACKER STUB WINDOWS-E2E-FOLDER SAMPLE.zip PELLMOOR WORK [LOCALE]
+# WINDOWS-E2E-FOLDER is what launcher-e2e.sh left for the same sample and locale. The
+# set-up program's record is left out: the sample's program is a Windows one, which the
+# Linux side cannot start.
+set -euo pipefail
+pack=$1 stub=$2 windows=$3 sample=$4 pellmoor=$5 work=$6 locale=${7:-C.UTF-8}
+here=$(cd "$(dirname "$0")" && pwd)
+
+rm -rf "$work"
+mkdir -p "$work/Dist/Release" "$work/Dist/res" "$work/prefix/drive_c"
+"$pack" --stub "$stub" --payload "$sample" --output "$work/Dist/Release/ferrowick" >/dev/null
+cp -r "$pellmoor" "$work/Dist/res/Pellmoor"
+FERROWICK_PREFIX=$work/prefix LC_ALL=$locale timeout 300 "$work/Dist/Release/ferrowick" \
+    </dev/null >"$work/stdout.txt" 2>&1
+
+fail=0
+for folder in Temp/_Download/_UnZip Product_Released/Pellmoor; do
+    python3 "$here/check-tree.py" same "$work/prefix/drive_c/$folder" \
+        "$windows/prefix/drive_c/$folder" --ignore SETUP.LOG || fail=1
+done
+exit $fail
