@@ -20,6 +20,7 @@ bool SeamFile::open(const char* path) {
     position_ = physical_ = bufferStart_ = 0;
     bufferLength_ = 0;
     failed_ = false;
+    end_ = UINT64_MAX;
     return true;
 }
 
@@ -64,6 +65,9 @@ std::int64_t SeamFile::read(void* buffer, std::size_t count) {
         return static_cast<std::int64_t>(done);
     }
     const std::size_t want = count - done;
+    if (position_ >= end_) {
+        return static_cast<std::int64_t>(done);
+    }
     if (!physicalSeek(position_)) {
         failed_ = true;
         return -1;
@@ -74,6 +78,9 @@ std::int64_t SeamFile::read(void* buffer, std::size_t count) {
             failed_ = true;
             return -1;
         }
+        if (n == 0) {
+            end_ = position_;
+        }
         physical_ += static_cast<std::uint64_t>(n);
         position_ += static_cast<std::uint64_t>(n);
         return static_cast<std::int64_t>(done) + n;
@@ -83,6 +90,9 @@ std::int64_t SeamFile::read(void* buffer, std::size_t count) {
         failed_ = true;
         bufferLength_ = 0;
         return -1;
+    }
+    if (n == 0) {
+        end_ = position_;
     }
     physical_ += static_cast<std::uint64_t>(n);
     bufferStart_ = position_;

@@ -54,6 +54,9 @@ class SeamFile {
     std::size_t bufferLength_ = 0;
     std::unique_ptr<unsigned char[]> buffer_;
     bool failed_ = false;
+    // Where a read found the end of the file. The file is opened for reading and shared
+    // with readers only, so it cannot grow: later reads there need not ask the platform.
+    std::uint64_t end_ = UINT64_MAX;
 };
 
 }  // namespace fw::archive
