@@ -63,9 +63,11 @@ struct Cache {
     std::string validated;  // the folder whose stamp the last lookup checked
 };
 
+// Never destroyed: the application object's destructor still looks up paths at exit,
+// after function-local statics made later than it are gone.
 Cache& cache() {
-    static Cache instance;
-    return instance;
+    static Cache* const instance = new Cache;
+    return *instance;
 }
 
 const char* hostFolder(const std::string& folder) {
