@@ -12,8 +12,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 rm -rf "$work"
 mkdir -p "$work/Dist/Release" "$work/Dist/res" "$work/prefix/drive_c"
+work=$(cd "$work" && pwd)  # wine wants an absolute prefix
 "$pack" --stub "$stub" --payload "$sample" --output "$work/Dist/Release/ferrowick" >/dev/null
-cp -r "$pellmoor" "$work/Dist/res/Pellmoor"
+cp -r --preserve=timestamps "$pellmoor" "$work/Dist/res/Pellmoor"
 FERROWICK_PREFIX=$work/prefix LC_ALL=$locale timeout 300 "$work/Dist/Release/ferrowick" \
     </dev/null >"$work/stdout.txt" 2>&1
 

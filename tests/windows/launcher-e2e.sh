@@ -12,6 +12,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 rm -rf "$work"
 mkdir -p "$work"
+work=$(cd "$work" && pwd)  # wine wants an absolute prefix
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
 [ -n "$locale" ] && export LC_ALL=$locale
 unset DISPLAY WAYLAND_DISPLAY
@@ -21,7 +22,7 @@ wineserver -w
 drive=$WINEPREFIX/drive_c
 mkdir -p "$drive/Dist/Release" "$drive/Dist/res"
 cp "$exe" "$drive/Dist/Release/ferrowick.exe"
-cp -r "$pellmoor" "$drive/Dist/res/Pellmoor"
+cp -r --preserve=timestamps "$pellmoor" "$drive/Dist/res/Pellmoor"
 
 # The code page that the prefix takes from its locale, as the names are checked in it.
 case "$locale" in
