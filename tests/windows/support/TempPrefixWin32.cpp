@@ -12,6 +12,7 @@
 #include <set>
 #include <stdexcept>
 #include <system_error>
+#include <vector>
 
 #include <windows.h>
 
@@ -27,33 +28,74 @@ bool underWine() {
 }
 
 // What wineboot puts in C:\, in lower case.
-bool belongsToFreshPrefix(std::string name) {
-    static const std::set<std::string> names = {"program files", "program files (x86)",
-                                                "programdata", "users", "windows"};
-    for (char& c : name) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+bool belongsToFreshPrefix(std::wstring name) {
+    static const std::set<std::wstring> names = {L"program files", L"program files (x86)",
+                                                 L"programdata", L"users", L"windows"};
+    for (wchar_t& c : name) {
+        c = (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
     }
     return names.count(name) != 0;
 }
 
-// Read-only files and folders are cleared first, as the tests leave such things behind.
-void removeTree(const fs::path& path) {
-    std::error_code ec;
-    if (fs::is_directory(fs::symlink_status(path, ec))) {
-        for (const auto& e : fs::directory_iterator(path, ec)) {
-            removeTree(e.path());
-        }
+// Works on "\\?\" paths, which Win32 takes as they are: a plain path loses its trailing
+// blanks and dots, so a folder "disk1 " left by a host-side tool would be listed but never
+// reached, and a removal that goes by the listing would retry it for ever. Each entry is
+// tried once; read-only files and folders are cleared first, as the tests leave such
+// things behind.
+void removeTree(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return;
     }
-    SetFileAttributesA(path.string().c_str(), FILE_ATTRIBUTE_NORMAL);
-    fs::remove(path, ec);
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FIND_DATAW found;
+        const HANDLE listing = FindFirstFileW((path + L"\\*").c_str(), &found);
+        if (listing != INVALID_HANDLE_VALUE) {
+            std::vector<std::wstring> children;
+            do {
+                const std::wstring name = found.cFileName;
+                if (name != L"." && name != L"..") {
+                    children.push_back(path + L"\\" + name);
+                }
+            } while (FindNextFileW(listing, &found));
+            FindClose(listing);
+            for (const std::wstring& child : children) {
+                removeTree(child);
+            }
+        }
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        RemoveDirectoryW(path.c_str());
+    } else {
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
+    }
+}
+
+// "\\?\" plus the full path, with backslashes (the prefix turns off all other rewriting).
+std::wstring verbatim(const std::string& path) {
+    std::wstring wide = fs::absolute(fs::path(path)).wstring();
+    for (wchar_t& c : wide) {
+        c = c == L'/' ? L'\\' : c;
+    }
+    return L"\\\\?\\" + wide;
 }
 
 void cleanDriveC() {
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator("C:\\", ec)) {
-        if (!belongsToFreshPrefix(e.path().filename().string())) {
-            removeTree(e.path());
+    WIN32_FIND_DATAW found;
+    const HANDLE listing = FindFirstFileW(L"\\\\?\\C:\\*", &found);
+    if (listing == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    std::vector<std::wstring> doomed;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L".." && !belongsToFreshPrefix(name)) {
+            doomed.push_back(L"\\\\?\\C:\\" + name);
         }
+    } while (FindNextFileW(listing, &found));
+    FindClose(listing);
+    for (const std::wstring& path : doomed) {
+        removeTree(path);
     }
 }
 
@@ -84,7 +126,7 @@ TempPrefix::TempPrefix() {
 
 TempPrefix::~TempPrefix() {
     cleanDriveC();
-    removeTree(root_);
+    removeTree(verbatim(root_));
 }
 
 std::string TempPrefix::host(std::string_view drivePath) const {
