@@ -23,27 +23,16 @@
 
 #include "platform/posix/ResourceTable.h"
 #include "res/resource.h"
+#include "tools/ferrowick-pack-common.h"
 
 namespace {
 
+using fw::pack::kPrefixSize;
+using fw::pack::Options;
 using fw::posix::ResourceEntry;
 using fw::posix::ResourceTable;
 
-constexpr std::size_t kPrefixSize = 54;
-constexpr std::size_t kEndRecordSize = 22;
-constexpr std::size_t kZip64LocatorSize = 20;
 constexpr std::size_t kCopyChunk = 1 << 20;
-
-const char* const kUsage =
-    "usage: ferrowick-pack --payload ARCHIVE.zip --output LAUNCHER [--stub STUB] "
-    "[--prefix FILE]\n";
-
-struct Options {
-    std::string payload;
-    std::string output;
-    std::string stub;
-    std::string prefix;
-};
 
 // An open file descriptor that closes itself.
 class Fd {
@@ -69,40 +58,6 @@ class Fd {
 
 std::string errnoText() {
     return std::strerror(errno);
-}
-
-uint32_t le(const unsigned char* p, int width) {
-    uint32_t value = 0;
-    for (int i = 0; i < width; ++i) {
-        value |= uint32_t{p[i]} << (8 * i);
-    }
-    return value;
-}
-
-void putLe(std::string& out, uint32_t value, int width) {
-    for (int i = 0; i < width; ++i) {
-        out += static_cast<char>((value >> (8 * i)) & 0xFF);
-    }
-}
-
-// The BMP file header and information header that the shipped payload begins with.
-std::string defaultPrefix() {
-    std::string p = "BM";
-    putLe(p, 838, 4);  // file size
-    putLe(p, 0, 2);
-    putLe(p, 0, 2);
-    putLe(p, 118, 4);  // offset of the pixel data
-    putLe(p, 40, 4);   // information header size
-    putLe(p, 96, 4);   // width
-    putLe(p, 15, 4);   // height
-    putLe(p, 1, 2);    // planes
-    putLe(p, 4, 2);    // bits per pixel
-    putLe(p, 0, 4);    // no compression
-    putLe(p, 720, 4);  // image size
-    for (int i = 0; i < 4; ++i) {
-        putLe(p, 0, 4);  // resolutions, colours used, important colours
-    }
-    return p;
 }
 
 bool readAt(int fd, void* buffer, std::size_t size, uint64_t offset) {
@@ -159,54 +114,6 @@ std::optional<uint64_t> sizeOf(int fd) {
     return static_cast<uint64_t>(st.st_size);
 }
 
-// Why `fd` is no complete ZIP archive whose end record closes the file, or empty.
-std::string zipProblem(int fd, uint64_t size) {
-    if (size < kEndRecordSize) {
-        return "it is too short to be a ZIP archive";
-    }
-    std::array<unsigned char, kEndRecordSize> end{};
-    if (!readAt(fd, end.data(), end.size(), size - kEndRecordSize)) {
-        return "it cannot be read: " + errnoText();
-    }
-    if (le(end.data(), 4) != 0x06054b50) {
-        std::string problem = "it has no end-of-central-directory record at its end";
-        return problem + " (not a ZIP archive, or one with an archive comment)";
-    }
-    if (le(end.data() + 20, 2) != 0) {
-        return "it has an archive comment; the archive must end with its end record";
-    }
-    if (le(end.data() + 4, 2) != 0 || le(end.data() + 6, 2) != 0 ||
-        le(end.data() + 8, 2) != le(end.data() + 10, 2)) {
-        return "it is a multi-part archive";
-    }
-    const uint64_t entries = le(end.data() + 10, 2);
-    const uint64_t cdSize = le(end.data() + 12, 4);
-    const uint64_t cdOffset = le(end.data() + 16, 4);
-    if (entries == 0xFFFF || cdSize == 0xFFFFFFFF || cdOffset == 0xFFFFFFFF) {
-        std::array<unsigned char, kZip64LocatorSize> locator{};
-        if (size < kEndRecordSize + kZip64LocatorSize ||
-            !readAt(fd, locator.data(), locator.size(),
-                    size - kEndRecordSize - kZip64LocatorSize) ||
-            le(locator.data(), 4) != 0x07064b50) {
-            return "its end record announces a ZIP64 record that is not there";
-        }
-        return {};
-    }
-    if (cdOffset + cdSize > size - kEndRecordSize) {
-        return "its central directory lies outside the file";
-    }
-    if (entries > 0) {
-        unsigned char sig[4];
-        if (!readAt(fd, sig, 4, cdOffset) || le(sig, 4) != 0x02014b50) {
-            return "its central directory is not where its end record says";
-        }
-        if (!readAt(fd, sig, 4, 0) || le(sig, 4) != 0x04034b50) {
-            return "it does not begin with a local header";
-        }
-    }
-    return {};
-}
-
 // True when the marker that every launcher holds lies in the first `size` bytes.
 bool holdsLauncherMarker(int fd, uint64_t size) {
     const std::string marker =
@@ -248,52 +155,12 @@ std::string defaultStub() {
     return folderOf(self) + "/ferrowick";
 }
 
-bool parseOptions(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        std::string* target = nullptr;
-        if (arg == "--payload") {
-            target = &options.payload;
-        } else if (arg == "--output") {
-            target = &options.output;
-        } else if (arg == "--stub") {
-            target = &options.stub;
-        } else if (arg == "--prefix") {
-            target = &options.prefix;
-        }
-        if (target == nullptr || i + 1 >= argc || argv[i + 1][0] == '\0') {
-            std::fprintf(stderr, "ferrowick-pack: %s %s\n",
-                         target ? "missing value after" : "unknown option", argv[i]);
-            return false;
-        }
-        *target = argv[++i];
-    }
-    if (options.payload.empty() || options.output.empty()) {
-        std::fprintf(stderr, "ferrowick-pack: --payload and --output are required\n");
-        return false;
-    }
-    if (options.stub.empty()) {
-        options.stub = defaultStub();
-    }
-    return true;
-}
-
 // Builds the launcher; on failure gives the reason and writes nothing.
 std::string pack(const Options& options) {
-    std::string prefix = defaultPrefix();
-    if (!options.prefix.empty()) {
-        Fd file(open(options.prefix.c_str(), O_RDONLY | O_CLOEXEC));
-        const auto size = file.get() >= 0 ? sizeOf(file.get()) : std::nullopt;
-        if (!size) {
-            return "cannot read the prefix file " + options.prefix + ": " + errnoText();
-        }
-        if (*size != kPrefixSize) {
-            return "the prefix file " + options.prefix + " has " + std::to_string(*size) +
-                   " bytes; it must have exactly 54";
-        }
-        if (!readAt(file.get(), prefix.data(), kPrefixSize, 0)) {
-            return "cannot read the prefix file " + options.prefix + ": " + errnoText();
-        }
+    std::string prefix;
+    if (const std::string problem = fw::pack::loadPrefix(options.prefix, prefix);
+        !problem.empty()) {
+        return problem;
     }
 
     Fd payload(open(options.payload.c_str(), O_RDONLY | O_CLOEXEC));
@@ -301,7 +168,12 @@ std::string pack(const Options& options) {
     if (!payloadSize) {
         return "cannot read the payload " + options.payload + ": " + errnoText();
     }
-    if (const std::string problem = zipProblem(payload.get(), *payloadSize); !problem.empty()) {
+    if (const std::string problem = fw::pack::zipProblem(
+            [&](void* buffer, std::size_t size, uint64_t offset) {
+                return readAt(payload.get(), buffer, size, offset);
+            },
+            *payloadSize);
+        !problem.empty()) {
         return "the payload " + options.payload + " is refused: " + problem;
     }
 
@@ -362,8 +234,8 @@ std::string pack(const Options& options) {
 
 int main(int argc, char** argv) {
     Options options;
-    if (!parseOptions(argc, argv, options)) {
-        std::fputs(kUsage, stderr);
+    if (!fw::pack::parseOptions(argc, argv, defaultStub(), options)) {
+        std::fputs(fw::pack::kUsage, stderr);
         return 2;
     }
     const std::string problem = pack(options);

@@ -4,11 +4,16 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/posix/ResourceTable.h"
 #include "platform/win32/Win32Backend.h"
 
 namespace fw::win32 {
 
 namespace {
+
+// Every launcher image holds this; the packer refuses a stub without it.
+[[gnu::used]] const char launcherMarker[] =
+    FERROWICK_LAUNCHER_MARKER_HEAD FERROWICK_LAUNCHER_MARKER_TAIL;
 
 // A modal dialog with no controls of its own to serve: OK (Enter) and Cancel (Esc,
 // the close box) end it with their id.
@@ -50,6 +55,8 @@ bool moduleFileName(std::string& path) {
 }
 
 Resource findResource(const char* name, const char* type) {
+    // Keeps the marker's address live, so that no linker option can drop it.
+    asm volatile("" : : "r"(launcherMarker));
     Resource result;
     HRSRC info = FindResourceA(nullptr, name, type);
     if (!info) {
