@@ -6,10 +6,12 @@ namespace {
 const Platform* current = nullptr;
 }
 
-const Platform& os() { return current ? *current : hostPlatform(); }
+const Platform& os() {
+    return current ? *current : hostPlatform();
+}
 
 const Platform* setPlatform(const Platform* table) {
-    const Platform* previous = current ? current : &hostPlatform();
+    const Platform* previous = current;
     current = table;
     return previous;
 }

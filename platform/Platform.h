@@ -137,7 +137,8 @@ const Platform& hostPlatform();
 // The table in force: the host platform unless a test has put another over it.
 const Platform& os();
 
-// Puts `table` in force (nullptr puts the host platform back); returns the one it replaced.
+// Puts `table` in force (nullptr puts the host platform back). Returns the table it
+// replaced, nullptr for the host platform, so that handing it back restores it.
 const Platform* setPlatform(const Platform* table);
 
 }  // namespace fw

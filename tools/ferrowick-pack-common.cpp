@@ -150,4 +150,19 @@ std::string loadPrefix(const std::string& path, std::string& prefix) {
     return {};
 }
 
+int runPacker(int argc, char** argv, const std::string& defaultStub,
+              const std::function<std::string(const Options&)>& pack) {
+    Options options;
+    if (!parseOptions(argc, argv, defaultStub, options)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    const std::string problem = pack(options);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "ferrowick-pack: %s; nothing written\n", problem.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace fw::pack

@@ -37,4 +37,9 @@ std::string zipProblem(const ReadAt& readAt, uint64_t size);
 // must be exactly 54. Gives the reason on failure.
 std::string loadPrefix(const std::string& path, std::string& prefix);
 
+// The packer's main: parses the options, runs `pack` (which gives the reason it wrote
+// nothing, or empty on success) and gives the exit status: 0, 1 refused, 2 usage.
+int runPacker(int argc, char** argv, const std::string& defaultStub,
+              const std::function<std::string(const Options&)>& pack);
+
 }  // namespace fw::pack

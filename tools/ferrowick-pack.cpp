@@ -233,15 +233,5 @@ std::string pack(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    Options options;
-    if (!fw::pack::parseOptions(argc, argv, defaultStub(), options)) {
-        std::fputs(fw::pack::kUsage, stderr);
-        return 2;
-    }
-    const std::string problem = pack(options);
-    if (!problem.empty()) {
-        std::fprintf(stderr, "ferrowick-pack: %s; nothing written\n", problem.c_str());
-        return 1;
-    }
-    return 0;
+    return fw::pack::runPacker(argc, argv, defaultStub(), pack);
 }

@@ -123,7 +123,7 @@ FaultInjector::FaultInjector() : below_(&os()), replaced_(nullptr) {
 }
 
 FaultInjector::~FaultInjector() {
-    setPlatform(replaced_ == &hostPlatform() ? nullptr : replaced_);
+    setPlatform(replaced_);
     active = nullptr;
 }
 

@@ -97,7 +97,7 @@ RecordingPlatform::RecordingPlatform() : below_(os()), table_(os()), replaced_(n
 }
 
 RecordingPlatform::~RecordingPlatform() {
-    setPlatform(replaced_ == &hostPlatform() ? nullptr : replaced_);
+    setPlatform(replaced_);
     active = nullptr;
 }
 

@@ -68,7 +68,7 @@ ScriptedPlatform::ScriptedPlatform(LauncherWorld& scripted) : table_(os()) {
 }
 
 ScriptedPlatform::~ScriptedPlatform() {
-    setPlatform(replaced_ == &hostPlatform() ? nullptr : replaced_);
+    setPlatform(replaced_);
     world = nullptr;
 }
 
