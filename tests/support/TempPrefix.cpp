@@ -4,7 +4,6 @@
 
 #include <cctype>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 
 namespace fw::test {
@@ -47,19 +46,6 @@ std::string TempPrefix::host(std::string_view drivePath) const {
         out += (c == '\\') ? '/' : c;
     }
     return out.empty() ? "/" : out;
-}
-
-std::string readHostFile(const std::string& hostPath) {
-    std::ifstream in(hostPath, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool writeHostFile(const std::string& hostPath, std::string_view contents) {
-    std::error_code ec;
-    fs::create_directories(fs::path(hostPath).parent_path(), ec);
-    std::ofstream out(hostPath, std::ios::binary | std::ios::trunc);
-    out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
-    return static_cast<bool>(out);
 }
 
 }  // namespace fw::test

@@ -7,7 +7,6 @@
 
 #include <cctype>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <set>
 #include <stdexcept>
@@ -131,19 +130,6 @@ TempPrefix::~TempPrefix() {
 
 std::string TempPrefix::host(std::string_view drivePath) const {
     return std::string(drivePath);
-}
-
-std::string readHostFile(const std::string& hostPath) {
-    std::ifstream in(hostPath, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool writeHostFile(const std::string& hostPath, std::string_view contents) {
-    std::error_code ec;
-    fs::create_directories(fs::path(hostPath).parent_path(), ec);
-    std::ofstream out(hostPath, std::ios::binary | std::ios::trunc);
-    out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
-    return static_cast<bool>(out);
 }
 
 }  // namespace fw::test
