@@ -16,6 +16,7 @@
 #include "platform/posix/PosixBackend.h"
 #include "platform/posix/PosixCodePage.h"
 #include "platform/posix/PosixPaths.h"
+#include "platform/posix/WriteBehind.h"
 
 extern char** environ;
 
@@ -287,6 +288,7 @@ int runCommand(const char* commandLine) {
     if (commandLine == nullptr) {
         return 1;  // system(NULL): an interpreter is there
     }
+    writeBehind::settleAll();  // the program finds the files as they were written
     const CommandLine command = splitCommandLine(commandLine);
     if (command.program.empty()) {
         return 0;

@@ -9,9 +9,11 @@
 #include <string>
 
 #include "platform/posix/FolderNames.h"
+#include "platform/posix/MappedFiles.h"
 #include "platform/posix/PosixBackend.h"
 #include "platform/posix/PosixPaths.h"
 #include "platform/posix/PosixTime.h"
+#include "platform/posix/WriteBehind.h"
 
 namespace fw::posix {
 
@@ -32,10 +34,11 @@ bool refusesReplacement(const HostPath& target, struct stat& info) {
         errno = EISDIR;
         return true;
     }
-    if (!target.exists || !statEntry(target.path, info)) {
+    if (!target.exists) {
         info = {};
         return false;
     }
+    info = target.info;
     if (S_ISDIR(info.st_mode)) {
         errno = EISDIR;
         return true;
@@ -45,22 +48,6 @@ bool refusesReplacement(const HostPath& target, struct stat& info) {
         return true;
     }
     return false;
-}
-
-bool writeAll(int fd, const void* data, std::size_t count) {
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    while (count > 0) {
-        const ssize_t written = write(fd, bytes, count < SSIZE_MAX ? count : SSIZE_MAX);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes += written;
-        count -= static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 std::int64_t readSome(int fd, void* buffer, std::size_t count) {
@@ -105,14 +92,13 @@ int createSibling(const std::string& target, mode_t mode, std::string& name) {
 
 uint32_t getFileAttributes(const char* path) {
     HostPath target;
-    struct stat info {};
-    if (!resolvePath(path, target) || !target.exists || !statEntry(target.path, info)) {
+    if (!resolvePath(path, target) || !target.exists) {
         return kInvalidAttributes;
     }
-    if (target.trailingSeparator && !S_ISDIR(info.st_mode)) {
+    if (target.trailingSeparator && !S_ISDIR(target.info.st_mode)) {
         return kInvalidAttributes;
     }
-    return attributesOf(info);
+    return attributesOf(target.info);
 }
 
 bool createDirectory(const char* path) {
@@ -132,6 +118,7 @@ bool createDirectory(const char* path) {
 }
 
 FileHandle openFile(const char* path) {
+    writeBehind::settleAll();  // what open handles wrote is there for the reader
     HostPath target;
     if (!resolvePath(path, target) || !target.exists) {
         return kInvalidFile;
@@ -170,21 +157,40 @@ FileHandle createFile(const char* path, uint32_t attributes, bool alsoRead) {
         close(fd);
         return kInvalidFile;
     }
+    writeBehind::open(fd);
     return fd;
 }
 
 std::int64_t readFile(FileHandle file, void* buffer, std::size_t count) {
+    writeBehind::settle(toFd(file));  // a failed write stays for the next write or close
     return readSome(toFd(file), buffer, count);
 }
 
 bool writeFile(FileHandle file, const void* data, std::size_t count) {
-    return writeAll(toFd(file), data, count);
+    const int fd = toFd(file);
+    if (fd < 0) {
+        errno = EBADF;
+        return false;
+    }
+    const auto span = mappedFileSpan(data, count);
+    if (!span) {
+        return writeBehind::write(fd, data, count);
+    }
+    // Bytes that are still in a mapped file (a loaded resource) go file to file; what
+    // the kernel does not copy that way is written as usual.
+    if (!writeBehind::settle(fd)) {
+        return false;
+    }
+    const std::size_t copied = copyFileSpan(*span, fd, count);
+    return writeBehind::writeFully(fd, static_cast<const unsigned char*>(data) + copied,
+                                   count - copied);
 }
 
 std::int64_t seekFile(FileHandle file, std::int64_t offset, SeekOrigin origin) {
     const int whence = origin == SeekOrigin::begin     ? SEEK_SET
                        : origin == SeekOrigin::current ? SEEK_CUR
                                                        : SEEK_END;
+    writeBehind::settle(toFd(file));
     return lseek(toFd(file), offset, whence);
 }
 
@@ -201,7 +207,8 @@ bool setFileTimes(FileHandle file, const FileTime* /*creation: no POSIX counterp
             return false;
         }
     }
-    return futimens(toFd(file), times) == 0;
+    // The times go on after the last data, or the data's landing would overwrite them.
+    return writeBehind::settle(toFd(file)) && futimens(toFd(file), times) == 0;
 }
 
 bool closeFile(FileHandle file) {
@@ -210,8 +217,14 @@ bool closeFile(FileHandle file) {
         errno = EBADF;
         return false;
     }
+    const bool written = writeBehind::finish(fd);
+    const int error = errno;
     // On Linux the descriptor is released even when close() is interrupted.
-    return close(fd) == 0 || errno == EINTR;
+    const bool closed = close(fd) == 0 || errno == EINTR;
+    if (!written) {
+        errno = error;
+    }
+    return written && closed;
 }
 
 bool removeFile(const char* path) {
@@ -237,6 +250,7 @@ bool removeFile(const char* path) {
 }
 
 bool copyFile(const char* source, const char* destination) {
+    writeBehind::settleAll();
     HostPath from;
     HostPath to;
     if (!resolvePath(source, from) || !from.exists || from.trailingSeparator ||
@@ -284,7 +298,7 @@ bool copyFile(const char* source, const char* destination) {
         if (got == 0) {
             break;
         }
-        if (!writeAll(out.fd, buffer.get(), static_cast<std::size_t>(got))) {
+        if (!writeBehind::writeFully(out.fd, buffer.get(), static_cast<std::size_t>(got))) {
             return fail();
         }
     }

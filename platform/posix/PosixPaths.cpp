@@ -36,6 +36,33 @@ bool exists(const std::string& hostPath) {
     return lstat(hostPath.c_str(), &info) == 0;
 }
 
+// Like exists(), and tells what the entry is.
+bool lookUp(const std::string& hostPath, struct stat& info) {
+    if (lstat(hostPath.c_str(), &info) != 0) {
+        return false;
+    }
+    struct stat target {};
+    if (S_ISLNK(info.st_mode) && stat(hostPath.c_str(), &target) == 0) {
+        info = target;
+    }
+    return true;
+}
+
+// The prefix folder with its symbolic links resolved, asked of the kernel once for
+// each prefix (resolving costs a readlink per component).
+const std::string& realPrefixFolder(const std::string& prefix) {
+    static auto* const known = new std::pair<std::string, std::string>;
+    if (known->first != prefix || known->second.empty()) {
+        known->first = prefix;
+        known->second.clear();
+        if (char* real = realpath(prefix.empty() ? "/" : prefix.c_str(), nullptr)) {
+            known->second = std::string(real) == "/" ? std::string() : real;
+            std::free(real);
+        }
+    }
+    return known->second;
+}
+
 std::string driveRoot(char drive) {
     return drive == 'z' ? std::string() : prefixFolder() + "/drive_" + drive;
 }
@@ -98,10 +125,6 @@ std::string prefixFolder() {
     return prefix == "/" ? std::string() : prefix;
 }
 
-bool statEntry(const std::string& hostPath, struct stat& info) {
-    return stat(hostPath.c_str(), &info) == 0 || lstat(hostPath.c_str(), &info) == 0;
-}
-
 uint32_t attributesOf(const struct stat& info) {
     uint32_t attributes = S_ISDIR(info.st_mode) ? kAttrDirectory : kAttrArchive;
     if ((info.st_mode & S_IWUSR) == 0) {
@@ -135,11 +158,7 @@ DrivePath drivePathOf(std::string_view hostPath) {
     DrivePath result;
     std::string_view rest = hostPath;
     const std::string prefix = prefixFolder();
-    std::string candidates[2] = {prefix, {}};
-    if (char* real = realpath(prefix.empty() ? "/" : prefix.c_str(), nullptr)) {
-        candidates[1] = std::string(real) == "/" ? std::string() : real;
-        std::free(real);
-    }
+    const std::string candidates[2] = {prefix, realPrefixFolder(prefix)};
     for (const std::string& candidate : candidates) {
         const std::string folder = candidate + "/drive_";
         if (hostPath.size() >= folder.size() + 1 && hostPath.substr(0, folder.size()) == folder) {
@@ -245,7 +264,7 @@ bool resolvePath(const char* path, HostPath& resolved) {
     }
     resolved.driveRoot = parsed.components.empty();
     resolved.path = hostPathOf(parsed);
-    if (exists(resolved.path)) {
+    if (lookUp(resolved.path, resolved.info)) {
         resolved.exists = true;
         return true;
     }
@@ -273,7 +292,7 @@ bool resolvePath(const char* path, HostPath& resolved) {
         std::string next = current + "/" + components[i];
         // The whole path as spelled was looked at first: do not ask for it again.
         const bool known = i == last && asSpelled;
-        const bool present = !known && exists(next);
+        const bool present = !known && (i == last ? lookUp(next, resolved.info) : exists(next));
         const int error = known ? missing : errno;
         std::string spelled;
         found = present;
@@ -292,7 +311,7 @@ bool resolvePath(const char* path, HostPath& resolved) {
     }
     resolved.path = current.empty() ? "/" : current;
     // A name found in a listing may have gone since; one found as spelled is there.
-    resolved.exists = !components.empty() && (found || exists(resolved.path));
+    resolved.exists = !components.empty() && (found || lookUp(resolved.path, resolved.info));
     return true;
 }
 

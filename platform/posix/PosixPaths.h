@@ -28,6 +28,7 @@ struct DrivePath {
 struct HostPath {
     std::string path;                // host path, UTF-8
     bool exists = false;             // the whole path names an existing entry
+    struct stat info {};             // what it is when it exists (a link followed)
     bool trailingSeparator = false;  // written with a separator at the end
     bool driveRoot = false;          // the root folder of a drive
 };
@@ -45,9 +46,6 @@ std::string hostPathOf(const DrivePath& path);
 
 // The drive path of a host path (inside the prefix's drive_x folders: "X:", else "Z:").
 DrivePath drivePathOf(std::string_view hostPath);
-
-// stat() of a host entry; a symbolic link that leads nowhere is taken as it is.
-bool statEntry(const std::string& hostPath, struct stat& info);
 
 // Win32 attribute bits of a host entry: folder or file, read-only when the owner may
 // not write.

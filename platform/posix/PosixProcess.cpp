@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/posix/MappedFiles.h"
 #include "platform/posix/PosixBackend.h"
 #include "platform/posix/PosixCodePage.h"
 #include "platform/posix/PosixPaths.h"
@@ -138,6 +139,7 @@ Resource findResource(const char* name, const char* type) {
     const Resource resource = mapResourceEntry(own.fd, *entry);
     if (resource.loaded) {
         mapped.emplace_back(entry, resource);
+        noteMappedFile(resource.data, resource.size, own.fd, entry->offset);
     }
     return resource;
 }

@@ -1,0 +1,65 @@
+#include "platform/posix/MappedFiles.h"
+
+#include <sys/sendfile.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <vector>
+
+namespace fw::posix {
+
+namespace {
+
+struct Mapping {
+    std::uintptr_t base = 0;
+    std::size_t size = 0;
+    FileSpan span;
+};
+
+// A process maps a handful of resources at most; never destroyed, as the mappings live on.
+std::vector<Mapping>& mappings() {
+    static auto* const instance = new std::vector<Mapping>;
+    return *instance;
+}
+
+// sendfile() moves at most this much per call.
+constexpr std::size_t kMostPerCall = 0x7FFFF000;
+
+}  // namespace
+
+void noteMappedFile(const void* base, std::size_t size, int fd, std::uint64_t offset) {
+    if (base != nullptr && size > 0 && fd >= 0) {
+        mappings().push_back({reinterpret_cast<std::uintptr_t>(base), size, {fd, offset}});
+    }
+}
+
+std::optional<FileSpan> mappedFileSpan(const void* data, std::size_t count) {
+    const auto at = reinterpret_cast<std::uintptr_t>(data);
+    for (const Mapping& m : mappings()) {
+        if (at >= m.base && at - m.base <= m.size && count <= m.size - (at - m.base)) {
+            return FileSpan{m.span.fd, m.span.offset + (at - m.base)};
+        }
+    }
+    return std::nullopt;
+}
+
+std::size_t copyFileSpan(const FileSpan& span, int out, std::size_t count) {
+    // sendfile() takes any output file and any source on any file system; it leaves
+    // the source's own position alone.
+    auto from = static_cast<off_t>(span.offset);
+    std::size_t copied = 0;
+    while (copied < count) {
+        const std::size_t want = count - copied < kMostPerCall ? count - copied : kMostPerCall;
+        const ssize_t n = sendfile(out, span.fd, &from, want);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        copied += static_cast<std::size_t>(n);
+    }
+    return copied;
+}
+
+}  // namespace fw::posix

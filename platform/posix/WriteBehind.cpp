@@ -1,0 +1,259 @@
+#include "platform/posix/WriteBehind.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace fw::posix::writeBehind {
+
+namespace {
+
+struct Block {
+    int fd = -1;
+    std::size_t used = 0;
+    std::unique_ptr<unsigned char[]> bytes{new unsigned char[kBlockSize]};
+};
+
+struct Handle {
+    Block* filling = nullptr;  // being filled by the caller, not yet queued
+    std::size_t queued = 0;    // blocks queued for the worker or being written by it
+    int failure = 0;           // errno of the first write that failed
+};
+
+struct Writer {
+    std::mutex lock;
+    std::condition_variable queued;    // the worker waits here for blocks to write
+    std::condition_variable returned;  // callers wait here for blocks written
+    std::vector<std::unique_ptr<Block>> blocks;
+    std::vector<Block*> spare;
+    std::deque<Block*> queue;
+    std::unordered_map<int, Handle> handles;  // element references survive rehashing
+    std::size_t busy = 0;                     // blocks queued or being written
+    enum class Worker { none, running, refused } worker = Worker::none;
+};
+
+// Never destroyed: the detached worker waits on it for the life of the process.
+Writer* current = nullptr;
+Writer* abandoned = nullptr;  // a child's copy of its parent's, still held
+
+Writer& writer() {
+    static const bool made = [] {
+        current = new Writer;
+        // A child of fork() has no worker, and its lock may have been held by the
+        // parent's worker: it starts afresh (what the parent queued is the parent's).
+        pthread_atfork(nullptr, nullptr, [] { abandoned = std::exchange(current, new Writer); });
+        return true;
+    }();
+    static_cast<void>(made);
+    return *current;
+}
+
+// Writes `block` on this thread, the lock released meanwhile, and recycles it.
+void writeHere(Writer& w, std::unique_lock<std::mutex>& guard, Handle& handle, Block* block) {
+    if (handle.failure == 0) {
+        guard.unlock();
+        const bool written = writeFully(block->fd, block->bytes.get(), block->used);
+        const int error = errno;
+        guard.lock();
+        if (!written && handle.failure == 0) {
+            handle.failure = error != 0 ? error : EIO;
+        }
+    }
+    w.spare.push_back(block);
+    w.returned.notify_all();
+}
+
+void work(Writer& w) {
+    std::unique_lock guard(w.lock);
+    for (;;) {
+        w.queued.wait(guard, [&] { return !w.queue.empty(); });
+        Block* block = w.queue.front();
+        w.queue.pop_front();
+        // The entry stays while it has queued blocks: settling waits for them.
+        Handle& handle = w.handles[block->fd];
+        writeHere(w, guard, handle, block);
+        --handle.queued;
+        --w.busy;
+        w.returned.notify_all();
+    }
+}
+
+void settleAtExit() {
+    settleAll();
+}
+
+bool workerRuns(Writer& w) {
+    if (w.worker == Writer::Worker::none) {
+        try {
+            std::thread(work, std::ref(w)).detach();
+            w.worker = Writer::Worker::running;
+            std::atexit(settleAtExit);  // what was written before exit() lands
+        } catch (const std::system_error&) {
+            w.worker = Writer::Worker::refused;  // every block is written by the caller
+        }
+    }
+    return w.worker == Writer::Worker::running;
+}
+
+// An empty block; waits for the worker to hand one back when every block is busy.
+Block* takeBlock(Writer& w, std::unique_lock<std::mutex>& guard) {
+    for (;;) {
+        if (!w.spare.empty()) {
+            Block* block = w.spare.back();
+            w.spare.pop_back();
+            return block;
+        }
+        if (w.blocks.size() < kBlocks) {
+            w.blocks.push_back(std::make_unique<Block>());
+            return w.blocks.back().get();
+        }
+        if (w.busy > 0) {
+            w.returned.wait(guard);
+            continue;
+        }
+        // Every block is being filled for some other handle: write one of them out.
+        for (auto& [fd, handle] : w.handles) {
+            if (handle.filling != nullptr) {
+                Block* block = std::exchange(handle.filling, nullptr);
+                writeHere(w, guard, handle, block);
+                break;
+            }
+        }
+    }
+}
+
+bool settleLocked(Writer& w, std::unique_lock<std::mutex>& guard, int fd) {
+    const auto found = w.handles.find(fd);
+    if (found == w.handles.end()) {
+        return true;
+    }
+    Handle& handle = found->second;
+    w.returned.wait(guard, [&] { return handle.queued == 0; });
+    if (handle.filling != nullptr) {
+        writeHere(w, guard, handle, std::exchange(handle.filling, nullptr));
+    }
+    if (handle.failure != 0) {
+        errno = handle.failure;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool writeFully(int fd, const void* data, std::size_t count) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (count > 0) {
+        const ssize_t written = ::write(fd, bytes, std::min<std::size_t>(count, SSIZE_MAX));
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        bytes += written;
+        count -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool write(int fd, const void* data, std::size_t count) {
+    Writer& w = writer();
+    std::unique_lock guard(w.lock);
+    const auto entry = w.handles.find(fd);
+    if (entry == w.handles.end()) {
+        errno = EBADF;  // not a handle opened for writing
+        return false;
+    }
+    Handle& handle = entry->second;
+    if (handle.failure != 0) {
+        errno = handle.failure;
+        return false;
+    }
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    if (count >= kBlockSize && handle.filling == nullptr) {
+        // Nothing to gather: write it here, after what went before.
+        if (!settleLocked(w, guard, fd)) {
+            return false;
+        }
+        guard.unlock();
+        return writeFully(fd, bytes, count);
+    }
+    while (count > 0) {
+        if (handle.filling == nullptr) {
+            handle.filling = takeBlock(w, guard);
+            handle.filling->fd = fd;
+            handle.filling->used = 0;
+        }
+        Block& block = *handle.filling;
+        const std::size_t n = std::min(count, kBlockSize - block.used);
+        std::memcpy(block.bytes.get() + block.used, bytes, n);
+        block.used += n;
+        bytes += n;
+        count -= n;
+        if (block.used == kBlockSize) {
+            Block* full = std::exchange(handle.filling, nullptr);
+            if (workerRuns(w)) {
+                w.queue.push_back(full);
+                ++handle.queued;
+                ++w.busy;
+                w.queued.notify_one();
+            } else {
+                writeHere(w, guard, handle, full);
+            }
+        }
+    }
+    return true;
+}
+
+void open(int fd) {
+    Writer& w = writer();
+    const std::lock_guard guard(w.lock);
+    w.handles[fd] = Handle{};
+}
+
+bool settle(int fd) {
+    Writer& w = writer();
+    std::unique_lock guard(w.lock);
+    return settleLocked(w, guard, fd);
+}
+
+bool finish(int fd) {
+    Writer& w = writer();
+    std::unique_lock guard(w.lock);
+    const bool settled = settleLocked(w, guard, fd);
+    const int error = errno;
+    w.handles.erase(fd);
+    errno = error;
+    return settled;
+}
+
+void settleAll() {
+    Writer& w = writer();
+    std::unique_lock guard(w.lock);
+    std::vector<int> fds;
+    for (const auto& [fd, handle] : w.handles) {
+        if (handle.filling != nullptr || handle.queued > 0) {
+            fds.push_back(fd);
+        }
+    }
+    for (int fd : fds) {
+        settleLocked(w, guard, fd);
+    }
+}
+
+}  // namespace fw::posix::writeBehind
