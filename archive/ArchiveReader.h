@@ -17,7 +17,7 @@ using ArchiveResult = uint32_t;
 inline constexpr ArchiveResult AR_OK = 0;
 // The output file of an extraction was not created.
 inline constexpr ArchiveResult AR_CANNOT_OPEN = 0x200;
-// Writing the output file failed.
+// Writing the output file failed: a write, or the close that completes the writes.
 inline constexpr ArchiveResult AR_WRITE_FAILED = 0x400;
 // The central directory is damaged: the reader could not step to the item, or could not
 // read the item's central-directory entry.

@@ -137,7 +137,10 @@ ArchiveResult ExtractArchiveItem(ArchiveHandle handle, int32_t index, const char
     if (out == fw::kInvalidFile) {
         return AR_CANNOT_OPEN;
     }
-    const ArchiveResult result = copyItemData(reader, item, out);
-    fw::os().closeFile(out);
+    ArchiveResult result = copyItemData(reader, item, out);
+    // A platform that writes behind reports at the close what it could not write.
+    if (!fw::os().closeFile(out) && result == AR_OK) {
+        result = AR_WRITE_FAILED;
+    }
     return result;
 }

@@ -78,6 +78,24 @@ TEST_F(ExtractionFaultTest, PlatformFailures) {
     }
 }
 
+TEST_F(ExtractionFaultTest, AFailedCloseOfTheOutputIsAFailedWrite) {
+    // A platform that writes behind learns at the close that the last data did not land.
+    const std::string data = bulk(40000);
+    ArchiveHandle h = openZip({{.name = "d", .data = data, .deflate = true}});
+    ASSERT_NE(h, nullptr);
+    ArchiveItem item;
+    ASSERT_EQ(GetArchiveItem(h, 0, item), AR_OK);
+    {
+        fault::FaultInjector faults;
+        faults.failNth(Call::closeFile, 1);
+        EXPECT_EQ(ExtractArchiveItem(h, 0, "C:/closing/d"), AR_WRITE_FAILED);
+        EXPECT_EQ(faults.calls(Call::setFileTimes), 1);
+    }
+    EXPECT_EQ(ExtractArchiveItem(h, 0, "C:/closing/d"), AR_OK);
+    EXPECT_TRUE(read("C:/closing/d") == data);
+    EXPECT_EQ(close(h), AR_OK);
+}
+
 TEST_F(ExtractionFaultTest, ShortReadOfTheArchiveIsAFailure) {
     const std::string data = bulk(50000);
     ArchiveHandle h = openZip({{.name = "s", .data = data, .deflate = false}});
