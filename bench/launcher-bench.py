@@ -3,8 +3,9 @@
 unzip and 7z on the same archive.
 
 For each scale it makes an installer-shaped payload (../shared/bench/make-payload.py),
-packs it into the launcher with ferrowick-pack, and runs, interleaved, RUNS times each
-(after one untimed warm-up per tool), into fresh folders on the same disk:
+packs it into the launcher with ferrowick-pack, and runs, interleaved in a shuffled
+order each round, RUNS times each (after one untimed warm-up round), into fresh folders
+on the same disk:
 
   ferrowick   the packed launcher in a fresh drive prefix, standard input from
               /dev/null so the notices do not wait; timed from its start to its end
@@ -29,6 +30,7 @@ Usage: launcher-bench.py [--build build] [--scales 0.05,0.25,0.5,1.0] [--runs 3]
 """
 import argparse
 import os
+import random
 import shutil
 import statistics
 import subprocess
@@ -129,8 +131,13 @@ def bench_scale(args, scale, pack, stub, work):
     table = tools(launcher, archive)
     result = {name: {"walls": [], "cpus": [], "peak": 0, "maxrss": 0, "files": 0}
               for name, *_ in table}
+    order = random.Random(int(scale * 1000))
     for run in range(args.runs + 1):  # run 0 warms the page cache and is not counted
-        for name, command, env, subtract in table:
+        # A fresh order each round: a run pays for the file system's work on the output
+        # that the run before it left and that was just deleted (on a file system without
+        # a journal, the inodes freed in the last minutes are skipped one by one when new
+        # ones are made), so no tool should always follow the same one.
+        for name, command, env, subtract in order.sample(table, len(table)):
             out = os.path.join(work, "out-%s" % name)
             shutil.rmtree(out, ignore_errors=True)
             os.makedirs(out)
