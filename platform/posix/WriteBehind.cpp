@@ -62,7 +62,8 @@ Writer& writer() {
     return *current;
 }
 
-// Writes `block` on this thread, the lock released meanwhile, and recycles it.
+// Writes `block` on this thread, the lock released meanwhile, and recycles it. Who
+// waits for blocks is told by the caller of this.
 void writeHere(Writer& w, std::unique_lock<std::mutex>& guard, Handle& handle, Block* block) {
     if (handle.failure == 0) {
         guard.unlock();
@@ -74,7 +75,6 @@ void writeHere(Writer& w, std::unique_lock<std::mutex>& guard, Handle& handle, B
         }
     }
     w.spare.push_back(block);
-    w.returned.notify_all();
 }
 
 void work(Writer& w) {
@@ -88,7 +88,11 @@ void work(Writer& w) {
         writeHere(w, guard, handle, block);
         --handle.queued;
         --w.busy;
-        w.returned.notify_all();
+        // Likewise a caller waiting for blocks is woken when half of them are free, one
+        // settling a handle when that handle is done.
+        if (handle.queued == 0 || w.spare.size() >= kBlocks / 2) {
+            w.returned.notify_all();
+        }
     }
 }
 
@@ -122,6 +126,7 @@ Block* takeBlock(Writer& w, std::unique_lock<std::mutex>& guard) {
             return w.blocks.back().get();
         }
         if (w.busy > 0) {
+            w.queued.notify_one();
             w.returned.wait(guard);
             continue;
         }
@@ -130,6 +135,7 @@ Block* takeBlock(Writer& w, std::unique_lock<std::mutex>& guard) {
             if (handle.filling != nullptr) {
                 Block* block = std::exchange(handle.filling, nullptr);
                 writeHere(w, guard, handle, block);
+                w.returned.notify_all();
                 break;
             }
         }
@@ -142,9 +148,13 @@ bool settleLocked(Writer& w, std::unique_lock<std::mutex>& guard, int fd) {
         return true;
     }
     Handle& handle = found->second;
-    w.returned.wait(guard, [&] { return handle.queued == 0; });
+    if (handle.queued > 0) {
+        w.queued.notify_one();
+        w.returned.wait(guard, [&] { return handle.queued == 0; });
+    }
     if (handle.filling != nullptr) {
         writeHere(w, guard, handle, std::exchange(handle.filling, nullptr));
+        w.returned.notify_all();
     }
     if (handle.failure != 0) {
         errno = handle.failure;
@@ -211,9 +221,14 @@ bool write(int fd, const void* data, std::size_t count) {
                 w.queue.push_back(full);
                 ++handle.queued;
                 ++w.busy;
-                w.queued.notify_one();
+                // Waking the worker costs more than a block's write: it is woken for
+                // two blocks at a time, or by whoever then waits for it.
+                if (w.queue.size() >= 2) {
+                    w.queued.notify_one();
+                }
             } else {
                 writeHere(w, guard, handle, full);
+                w.returned.notify_all();
             }
         }
     }

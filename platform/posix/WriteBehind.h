@@ -13,7 +13,7 @@
 
 namespace fw::posix::writeBehind {
 
-inline constexpr std::size_t kBlockSize = 256 * 1024;
+inline constexpr std::size_t kBlockSize = 512 * 1024;
 inline constexpr std::size_t kBlocks = 4;
 
 // Takes `fd`, just opened for writing, into account; only such handles are written.
