@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -31,6 +32,17 @@ std::string pattern(std::size_t size, unsigned seed) {
         c = static_cast<char>(x >> 24);
     }
     return bytes;
+}
+
+// Writes `data` in pieces of `piece` bytes, as the archive reader does; false as soon as
+// one is refused.
+bool writeInPieces(FileHandle file, std::string_view data, std::size_t piece = 16384) {
+    for (std::size_t at = 0; at < data.size(); at += piece) {
+        if (!os().writeFile(file, data.data() + at, std::min(piece, data.size() - at))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 class WriteBehindTest : public testing::Test {
@@ -106,10 +118,7 @@ TEST_F(WriteBehindTest, TimesSetAfterTheDataStay) {
     const std::string data = pattern(6 * kBlockSize + 3, 7);
     const FileHandle file = os().createFile("C:\\Out\\t.bin", 0, false);
     ASSERT_NE(file, kInvalidFile);
-    for (std::size_t at = 0; at < data.size(); at += 16384) {
-        ASSERT_TRUE(
-            os().writeFile(file, data.data() + at, std::min<std::size_t>(16384, data.size() - at)));
-    }
+    ASSERT_TRUE(writeInPieces(file, data));
     const FileTime written = FileTime::fromTicks(128000000000000000ull);  // 2006
     ASSERT_TRUE(os().setFileTimes(file, nullptr, &written, &written));
     ASSERT_TRUE(os().closeFile(file));
@@ -123,10 +132,7 @@ TEST_F(WriteBehindTest, ReadsAndSeeksOnTheSameHandleSeeWhatWasWritten) {
     const std::string data = pattern(2 * kBlockSize + 99, 9);
     const FileHandle file = os().createFile("C:\\Out\\rw.bin", 0, true);
     ASSERT_NE(file, kInvalidFile);
-    for (std::size_t at = 0; at < data.size(); at += 16384) {
-        ASSERT_TRUE(
-            os().writeFile(file, data.data() + at, std::min<std::size_t>(16384, data.size() - at)));
-    }
+    ASSERT_TRUE(writeInPieces(file, data));
     EXPECT_EQ(os().seekFile(file, 0, SeekOrigin::end), static_cast<std::int64_t>(data.size()));
     ASSERT_EQ(os().seekFile(file, 0, SeekOrigin::begin), 0);
     std::string back(data.size(), '\0');
@@ -186,10 +192,7 @@ TEST_F(WriteBehindTest, WhatWasWrittenLandsWhenTheProcessExitsWithoutClosing) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         const FileHandle file = os().createFile("C:\\Out\\exit.bin", 0, false);
-        for (std::size_t at = 0; file != kInvalidFile && at < data.size(); at += 16384) {
-            os().writeFile(file, data.data() + at, std::min<std::size_t>(16384, data.size() - at));
-        }
-        std::exit(file == kInvalidFile ? 2 : 0);
+        std::exit(file != kInvalidFile && writeInPieces(file, data) ? 0 : 2);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
