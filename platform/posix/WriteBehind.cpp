@@ -46,6 +46,10 @@ struct Writer {
     enum class Worker { none, running, refused } worker = Worker::none;
 };
 
+void settleAtExit() {
+    settleAll();
+}
+
 // Never destroyed: the detached worker waits on it for the life of the process.
 Writer* current = nullptr;
 Writer* abandoned = nullptr;  // a child's copy of its parent's, still held
@@ -56,6 +60,7 @@ Writer& writer() {
         // A child of fork() has no worker, and its lock may have been held by the
         // parent's worker: it starts afresh (what the parent queued is the parent's).
         pthread_atfork(nullptr, nullptr, [] { abandoned = std::exchange(current, new Writer); });
+        std::atexit(settleAtExit);  // what was written before exit() lands
         return true;
     }();
     static_cast<void>(made);
@@ -96,16 +101,11 @@ void work(Writer& w) {
     }
 }
 
-void settleAtExit() {
-    settleAll();
-}
-
 bool workerRuns(Writer& w) {
     if (w.worker == Writer::Worker::none) {
         try {
             std::thread(work, std::ref(w)).detach();
             w.worker = Writer::Worker::running;
-            std::atexit(settleAtExit);  // what was written before exit() lands
         } catch (const std::system_error&) {
             w.worker = Writer::Worker::refused;  // every block is written by the caller
         }

@@ -187,18 +187,22 @@ TEST_F(WriteBehindTest, AFailedWriteIsReportedAndStopsTheHandle) {
 }
 
 TEST_F(WriteBehindTest, WhatWasWrittenLandsWhenTheProcessExitsWithoutClosing) {
-    const std::string data = pattern(3 * kBlockSize + 5, 11);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const FileHandle file = os().createFile("C:\\Out\\exit.bin", 0, false);
-        std::exit(file != kInvalidFile && writeInPieces(file, data) ? 0 : 2);
+    // A part block that never reached the worker, and blocks that did.
+    for (const std::size_t size : {std::size_t{100}, 3 * kBlockSize + 5}) {
+        SCOPED_TRACE(size);
+        const std::string data = pattern(size, 11);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const FileHandle file = os().createFile("C:\\Out\\exit.bin", 0, false);
+            std::exit(file != kInvalidFile && writeInPieces(file, data) ? 0 : 2);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        ASSERT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_TRUE(contents("C:\\Out\\exit.bin") == data);
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_TRUE(contents("C:\\Out\\exit.bin") == data);
 }
 
 }  // namespace
