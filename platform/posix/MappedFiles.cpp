@@ -2,6 +2,7 @@
 
 #include <sys/sendfile.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <vector>
@@ -47,19 +48,18 @@ std::size_t copyFileSpan(const FileSpan& span, int out, std::size_t count) {
     // sendfile() takes any output file and any source on any file system; it leaves
     // the source's own position alone.
     auto from = static_cast<off_t>(span.offset);
-    std::size_t copied = 0;
-    while (copied < count) {
-        const std::size_t want = count - copied < kMostPerCall ? count - copied : kMostPerCall;
-        const ssize_t n = sendfile(out, span.fd, &from, want);
+    std::size_t left = count;
+    while (left > 0) {
+        const ssize_t n = sendfile(out, span.fd, &from, std::min(left, kMostPerCall));
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
             break;
         }
-        copied += static_cast<std::size_t>(n);
+        left -= static_cast<std::size_t>(n);
     }
-    return copied;
+    return count - left;
 }
 
 }  // namespace fw::posix
