@@ -4,22 +4,22 @@
 
 namespace fw::test {
 
-namespace {
-
-void put16(std::string& out, uint32_t v) {
+void append16(std::string& out, uint32_t v) {
     out += static_cast<char>(v & 0xFF);
     out += static_cast<char>((v >> 8) & 0xFF);
 }
 
-void put32(std::string& out, uint32_t v) {
-    put16(out, v & 0xFFFF);
-    put16(out, v >> 16);
+void append32(std::string& out, uint32_t v) {
+    append16(out, v & 0xFFFF);
+    append16(out, v >> 16);
 }
 
 uint32_t crcOf(const std::string& s) {
     return static_cast<uint32_t>(
         crc32(0, reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
 }
+
+namespace {
 
 // The key schedule written out from the published description, independently of the
 // reader's.
@@ -89,46 +89,46 @@ std::string buildArchive(const std::vector<RawEntry>& entries, const std::string
         }
         const auto offset = static_cast<uint32_t>(archive.size() - leading.size());
         std::string local;
-        put32(local, 0x04034b50);
-        put16(local, 20);
-        put16(local, flags);
-        put16(local, e.localMethod.value_or(e.method));
-        put32(local, e.dosDateTime);
-        put32(local, e.localCrc.value_or(crc));
-        put32(local, static_cast<uint32_t>(data.size()));
-        put32(local, size);
-        put16(local, e.localNameLength.value_or(static_cast<uint16_t>(e.name.size())));
-        put16(local, static_cast<uint32_t>(e.localExtra.size()));
+        append32(local, 0x04034b50);
+        append16(local, 20);
+        append16(local, flags);
+        append16(local, e.localMethod.value_or(e.method));
+        append32(local, e.dosDateTime);
+        append32(local, e.localCrc.value_or(crc));
+        append32(local, static_cast<uint32_t>(data.size()));
+        append32(local, size);
+        append16(local, e.localNameLength.value_or(static_cast<uint16_t>(e.name.size())));
+        append16(local, static_cast<uint32_t>(e.localExtra.size()));
         archive += local + e.name + e.localExtra + data;
 
-        put32(central, 0x02014b50);
-        put16(central, e.versionMadeBy);
-        put16(central, 20);
-        put16(central, flags);
-        put16(central, e.method);
-        put32(central, e.dosDateTime);
-        put32(central, crc);
-        put32(central, static_cast<uint32_t>(data.size()));
-        put32(central, size);
-        put16(central, static_cast<uint32_t>(e.name.size()));
-        put16(central, 0);  // central extra
-        put16(central, 0);  // comment
-        put16(central, 0);  // disk
-        put16(central, 0);  // internal attributes
-        put32(central, e.external);
-        put32(central, offset);
+        append32(central, 0x02014b50);
+        append16(central, e.versionMadeBy);
+        append16(central, 20);
+        append16(central, flags);
+        append16(central, e.method);
+        append32(central, e.dosDateTime);
+        append32(central, crc);
+        append32(central, static_cast<uint32_t>(data.size()));
+        append32(central, size);
+        append16(central, static_cast<uint32_t>(e.name.size()));
+        append16(central, 0);  // central extra
+        append16(central, 0);  // comment
+        append16(central, 0);  // disk
+        append16(central, 0);  // internal attributes
+        append32(central, e.external);
+        append32(central, offset);
         central += e.name;
     }
     const auto centralOffset = static_cast<uint32_t>(archive.size() - leading.size());
     archive += central;
-    put32(archive, 0x06054b50);
-    put16(archive, 0);
-    put16(archive, 0);
-    put16(archive, static_cast<uint32_t>(entries.size()));
-    put16(archive, static_cast<uint32_t>(entries.size()));
-    put32(archive, static_cast<uint32_t>(central.size()));
-    put32(archive, centralOffset);
-    put16(archive, 0);
+    append32(archive, 0x06054b50);
+    append16(archive, 0);
+    append16(archive, 0);
+    append16(archive, static_cast<uint32_t>(entries.size()));
+    append16(archive, static_cast<uint32_t>(entries.size()));
+    append32(archive, static_cast<uint32_t>(central.size()));
+    append32(archive, centralOffset);
+    append16(archive, 0);
     return archive;
 }
 

@@ -30,6 +30,13 @@ struct RawEntry {
     std::optional<std::string> stored;  // the item's data as it stands in the file
 };
 
+// Little-endian numbers, as every ZIP header holds them.
+void append16(std::string& out, uint32_t v);
+void append32(std::string& out, uint32_t v);
+
+// The CRC-32 of `s`.
+uint32_t crcOf(const std::string& s);
+
 // The whole archive, optionally with `leading` bytes ahead of it.
 std::string buildArchive(const std::vector<RawEntry>& entries, const std::string& leading = {});
 

@@ -3,7 +3,6 @@
 // Whatever the archive holds, nothing may be written outside the staging folder, the
 // walk must end, and each item gets its defined result.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -41,21 +40,6 @@ struct Walk {
 void put16(std::string& s, std::size_t at, uint32_t v) {
     s[at] = static_cast<char>(v & 0xFF);
     s[at + 1] = static_cast<char>((v >> 8) & 0xFF);
-}
-
-void append16(std::string& s, uint32_t v) {
-    s += static_cast<char>(v & 0xFF);
-    s += static_cast<char>((v >> 8) & 0xFF);
-}
-
-void append32(std::string& s, uint32_t v) {
-    append16(s, v & 0xFFFF);
-    append16(s, v >> 16);
-}
-
-uint32_t crcOf(const std::string& s) {
-    return static_cast<uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
 }
 
 RawEntry stored(std::string name, std::string content) {
