@@ -6,6 +6,7 @@
 //
 // A write that fails on the worker is reported by the next call on that handle that
 // writes or settles it, and by its close; the handle's later blocks are not written.
+// What was given lands at exit() even without a close.
 // Calls for one handle come from one thread at a time, as calls for one file handle do.
 #pragma once
 
@@ -20,8 +21,7 @@ inline constexpr std::size_t kBlocks = 4;
 void open(int fd);
 
 // Takes `count` bytes for the end of what `fd` has been given. False (with errno) when
-// an earlier write of `fd` failed, or
-// `fd` was not opened for writing.
+// an earlier write of `fd` failed, or `fd` was not opened for writing.
 bool write(int fd, const void* data, std::size_t count);
 
 // Waits until everything given for `fd` is in the file. False (with errno) when any of
