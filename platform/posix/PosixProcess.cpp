@@ -15,6 +15,7 @@
 #include "platform/posix/PosixCodePage.h"
 #include "platform/posix/PosixPaths.h"
 #include "platform/posix/ResourceTable.h"
+#include "platform/posix/WriteBehind.h"
 #include "res/resource.h"
 
 namespace fw::posix {
@@ -63,17 +64,9 @@ const OwnResources& ownResources() {
     return own;
 }
 
-void writeAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;
-        }
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
+// Notices have nowhere else to go: a failed write is let be.
+void toStandardError(std::string_view text) {
+    writeBehind::writeFully(STDERR_FILENO, text.data(), text.size());
 }
 
 // A modal box waits for the user only when there is one at a terminal; otherwise it
@@ -82,7 +75,7 @@ void waitForAcknowledgement() {
     if (!isatty(STDIN_FILENO)) {
         return;
     }
-    writeAll(STDERR_FILENO, "[OK] ");
+    toStandardError("[OK] ");
     char c = 0;
     for (;;) {
         const ssize_t n = read(STDIN_FILENO, &c, 1);
@@ -160,7 +153,7 @@ bool loadString(uint32_t id, std::string& text) {
 
 void messageBox(const char* text, const char* caption) {
     std::fflush(stdout);
-    writeAll(STDERR_FILENO, toTerminal(caption) + "\n" + toTerminal(text) + "\n\n");
+    toStandardError(toTerminal(caption) + "\n" + toTerminal(text) + "\n\n");
     waitForAcknowledgement();
 }
 
@@ -169,9 +162,9 @@ int dialogBox(uint32_t templateId) {
         return -1;  // as DialogBoxParamA for a template that is not there
     }
     std::fflush(stdout);
-    writeAll(STDERR_FILENO, FERROWICK_TEXT_ABOUT_CAPTION "\n" FERROWICK_TEXT_ABOUT_VERSION
-                                                         "\n" FERROWICK_TEXT_ABOUT_NOTE
-                                                         "\n[" FERROWICK_TEXT_ABOUT_OK "]\n\n");
+    toStandardError(FERROWICK_TEXT_ABOUT_CAPTION "\n" FERROWICK_TEXT_ABOUT_VERSION
+                                                 "\n" FERROWICK_TEXT_ABOUT_NOTE
+                                                 "\n[" FERROWICK_TEXT_ABOUT_OK "]\n\n");
     waitForAcknowledgement();
     return IDOK;
 }

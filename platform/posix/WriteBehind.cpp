@@ -169,9 +169,12 @@ bool writeFully(int fd, const void* data, std::size_t count) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     while (count > 0) {
         const ssize_t written = ::write(fd, bytes, std::min<std::size_t>(count, SSIZE_MAX));
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            if (written == 0) {
+                errno = EIO;  // nothing taken: asking again would spin
             }
             return false;
         }
