@@ -50,17 +50,25 @@ bool lookUp(const std::string& hostPath, struct stat& info) {
 
 // The prefix folder with its symbolic links resolved, asked of the kernel once for
 // each prefix (resolving costs a readlink per component).
+// A prefix that cannot be resolved yet (not made yet) is asked again next time.
 const std::string& realPrefixFolder(const std::string& prefix) {
-    static auto* const known = new std::pair<std::string, std::string>;
-    if (known->first != prefix || known->second.empty()) {
-        known->first = prefix;
-        known->second.clear();
+    struct Known {
+        std::string prefix;
+        std::string real;
+        bool resolved = false;
+    };
+    static auto* const known = new Known;
+    if (!known->resolved || known->prefix != prefix) {
+        known->prefix = prefix;
+        known->real.clear();
+        known->resolved = false;
         if (char* real = realpath(prefix.empty() ? "/" : prefix.c_str(), nullptr)) {
-            known->second = std::string(real) == "/" ? std::string() : real;
+            known->real = std::string(real) == "/" ? std::string() : real;
+            known->resolved = true;
             std::free(real);
         }
     }
-    return known->second;
+    return known->real;
 }
 
 std::string driveRoot(char drive) {
