@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -74,9 +75,15 @@ const char* hostFolder(const std::string& folder) {
     return folder.empty() ? "/" : folder.c_str();
 }
 
-bool stampOf(const std::string& folder, Stamp& stamp) {
+bool stampOf(const std::string& folder, Stamp& stamp, const struct stat* known = nullptr) {
     struct stat info {};
-    if (stat(hostFolder(folder), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    if (known != nullptr) {
+        info = *known;
+    } else if (stat(hostFolder(folder), &info) != 0) {
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        errno = ENOTDIR;
         return false;
     }
     stamp = Stamp{info.st_dev, info.st_ino, info.st_mtim};
@@ -130,9 +137,10 @@ bool split(const std::string& hostPath, std::string& folder, std::string& name) 
 
 }  // namespace
 
-bool findIgnoringCase(const std::string& folder, const std::string& name, std::string& found) {
+bool findIgnoringCase(const std::string& folder, const std::string& name, std::string& found,
+                      const struct stat* folderInfo) {
     Stamp stamp;
-    if (!stampOf(folder, stamp)) {
+    if (!stampOf(folder, stamp, folderInfo)) {
         return false;
     }
     Cache& c = cache();

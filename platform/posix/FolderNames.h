@@ -10,6 +10,8 @@
 // between its listing and the creation that follows.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <string>
 
@@ -21,8 +23,10 @@ inline constexpr std::size_t kCachedFolders = 64;
 inline constexpr std::size_t kCachedNames = 1u << 16;
 
 // The entry of `folder` (a host path; empty is the root) whose name equals `name` but
-// for ASCII letter case: the first in listing order when several do.
-bool findIgnoringCase(const std::string& folder, const std::string& name, std::string& found);
+// for ASCII letter case: the first in listing order when several do. `folderInfo`, when
+// given, is what the caller has just found `folder` to be (links followed).
+bool findIgnoringCase(const std::string& folder, const std::string& name, std::string& found,
+                      const struct stat* folderInfo = nullptr);
 
 // Report an entry that this backend just created or removed (a host path).
 void noteCreated(const std::string& hostPath);

@@ -283,14 +283,17 @@ bool resolvePath(const char* path, HostPath& resolved) {
     const std::size_t last = components.size() - 1;
     std::string current = driveRoot(parsed.drive);
     std::size_t i = 0;
+    struct stat parentInfo {};
+    const struct stat* currentInfo = nullptr;  // what `current` is, when looked up already
     if (missing == ENOENT && components.size() >= 2) {
         std::string parent = current;
         for (std::size_t j = 0; j < last; ++j) {
             parent += '/';
             parent += components[j];
         }
-        if (exists(parent)) {
+        if (lookUp(parent, parentInfo)) {
             current = std::move(parent);
+            currentInfo = &parentInfo;
             i = last;
         }
     }
@@ -305,7 +308,8 @@ bool resolvePath(const char* path, HostPath& resolved) {
         std::string spelled;
         found = present;
         if (!present) {
-            if (error != ENOENT || !findIgnoringCase(current, components[i], spelled)) {
+            if (error != ENOENT ||
+                !findIgnoringCase(current, components[i], spelled, currentInfo)) {
                 for (std::size_t j = i + 1; j < components.size(); ++j) {
                     next += "/" + components[j];
                 }
@@ -316,6 +320,7 @@ bool resolvePath(const char* path, HostPath& resolved) {
             asSpelled = false;
         }
         current = std::move(next);
+        currentInfo = nullptr;
     }
     resolved.path = current.empty() ? "/" : current;
     // A name found in a listing may have gone since; one found as spelled is there.
