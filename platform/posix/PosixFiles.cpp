@@ -19,6 +19,9 @@ namespace fw::posix {
 
 namespace {
 
+// Files at least this large are freed on the write-behind worker when removed.
+constexpr off_t kFreedBehind = 4 * 1024 * 1024;
+
 int toFd(FileHandle file) {
     return file >= 0 && file <= INT_MAX ? static_cast<int>(file) : -1;
 }
@@ -242,8 +245,21 @@ bool removeFile(const char* path) {
         errno = EACCES;
         return false;
     }
+    // A large file's storage is freed at its last close, not by unlink(): holding it
+    // open lets the worker do that while the caller goes on. The name is gone at once.
+    const int held = S_ISREG(info.st_mode) && info.st_size >= kFreedBehind
+                         ? open(target.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK)
+                         : -1;
     if (unlink(target.path.c_str()) != 0) {
+        const int error = errno;
+        if (held >= 0) {
+            close(held);
+        }
+        errno = error;
         return false;
+    }
+    if (held >= 0) {
+        writeBehind::closeLater(held);
     }
     noteRemoved(target.path);
     return true;

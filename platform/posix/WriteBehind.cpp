@@ -41,6 +41,7 @@ struct Writer {
     std::vector<std::unique_ptr<Block>> blocks;
     std::vector<Block*> spare;
     std::deque<Block*> queue;
+    std::vector<int> closing;                 // descriptors to close on the worker
     std::unordered_map<int, Handle> handles;  // element references survive rehashing
     std::size_t busy = 0;                     // blocks queued or being written
     enum class Worker { none, running, refused } worker = Worker::none;
@@ -85,7 +86,16 @@ void writeHere(Writer& w, std::unique_lock<std::mutex>& guard, Handle& handle, B
 void work(Writer& w) {
     std::unique_lock guard(w.lock);
     for (;;) {
-        w.queued.wait(guard, [&] { return !w.queue.empty(); });
+        w.queued.wait(guard, [&] { return !w.queue.empty() || !w.closing.empty(); });
+        if (!w.closing.empty()) {
+            const std::vector<int> fds = std::exchange(w.closing, {});
+            guard.unlock();
+            for (int fd : fds) {
+                ::close(fd);
+            }
+            guard.lock();
+            continue;
+        }
         Block* block = w.queue.front();
         w.queue.pop_front();
         // The entry stays while it has queued blocks: settling waits for them.
@@ -258,6 +268,18 @@ bool finish(int fd) {
     w.handles.erase(fd);
     errno = error;
     return settled;
+}
+
+void closeLater(int fd) {
+    Writer& w = writer();
+    std::unique_lock guard(w.lock);
+    if (!workerRuns(w)) {
+        guard.unlock();
+        ::close(fd);
+        return;
+    }
+    w.closing.push_back(fd);
+    w.queued.notify_one();
 }
 
 void settleAll() {

@@ -8,6 +8,9 @@
 // writes or settles it, and by its close; the handle's later blocks are not written.
 // What was given lands at exit() even without a close.
 // Calls for one handle come from one thread at a time, as calls for one file handle do.
+//
+// The worker also closes the last descriptors of removed files, whose storage the
+// kernel frees at that close: for a large file that takes as long as writing it.
 #pragma once
 
 #include <cstddef>
@@ -33,6 +36,10 @@ bool finish(int fd);
 
 // Settles every handle: before a file is opened or run by its name.
 void settleAll();
+
+// Closes `fd` on the worker (or here, when no worker can run); its errors are not
+// looked at. For a descriptor only read from.
+void closeLater(int fd);
 
 // write() until all of `count` is written or a write fails (false, errno set).
 bool writeFully(int fd, const void* data, std::size_t count);

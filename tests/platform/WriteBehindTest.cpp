@@ -1,14 +1,17 @@
 // Writing through the backend's gathered blocks and worker thread: every byte lands in
 // order, times set after the data stay, failures are reported, nothing is lost at exit.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -203,6 +206,42 @@ TEST_F(WriteBehindTest, WhatWasWrittenLandsWhenTheProcessExitsWithoutClosing) {
         ASSERT_EQ(WEXITSTATUS(status), 0);
         EXPECT_TRUE(contents("C:\\Out\\exit.bin") == data);
     }
+}
+
+// Descriptors of this process that lead to `hostPath`, removed or not.
+int descriptorsOf(const std::string& hostPath) {
+    int count = 0;
+    DIR* dir = opendir("/proc/self/fd");
+    while (const dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
+        char target[4096];
+        const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+        const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+        if (n > 0 && std::string(target, static_cast<std::size_t>(n)).rfind(hostPath, 0) == 0) {
+            ++count;
+        }
+    }
+    if (dir != nullptr) {
+        closedir(dir);
+    }
+    return count;
+}
+
+TEST_F(WriteBehindTest, ALargeRemovedFileIsGoneAtOnceAndReleasedSoon) {
+    const std::string host = prefix.host("C:\\Out\\archive.bin");
+    ASSERT_TRUE(test::writeHostFile(host, pattern(5 << 20, 7)));  // large: freed by the worker
+    ASSERT_TRUE(os().removeFile("C:\\Out\\archive.bin"));
+    EXPECT_EQ(os().getFileAttributes("C:\\Out\\archive.bin"), kInvalidAttributes);
+    EXPECT_EQ(access(host.c_str(), F_OK), -1);
+    // The same name can be made again at once.
+    const FileHandle again = os().createFile("C:\\Out\\archive.bin", 0, false);
+    ASSERT_NE(again, kInvalidFile);
+    EXPECT_TRUE(os().closeFile(again));
+    // The removed file's descriptor is closed by the worker.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (descriptorsOf(host + " (deleted)") > 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(descriptorsOf(host + " (deleted)"), 0);
 }
 
 }  // namespace
