@@ -13,6 +13,7 @@
 #include "platform/posix/PosixBackend.h"
 #include "platform/posix/PosixPaths.h"
 #include "platform/posix/PosixTime.h"
+#include "platform/posix/ReadAhead.h"
 #include "platform/posix/WriteBehind.h"
 
 namespace fw::posix {
@@ -136,6 +137,9 @@ FileHandle openFile(const char* path) {
         errno = EISDIR;
         return kInvalidFile;
     }
+    if (S_ISREG(info.st_mode)) {
+        readAhead::open(fd);
+    }
     return fd;
 }
 
@@ -165,6 +169,10 @@ FileHandle createFile(const char* path, uint32_t attributes, bool alsoRead) {
 }
 
 std::int64_t readFile(FileHandle file, void* buffer, std::size_t count) {
+    std::int64_t read = 0;
+    if (readAhead::read(toFd(file), buffer, count, read)) {
+        return read;
+    }
     writeBehind::settle(toFd(file));  // a failed write stays for the next write or close
     return readSome(toFd(file), buffer, count);
 }
@@ -193,6 +201,10 @@ std::int64_t seekFile(FileHandle file, std::int64_t offset, SeekOrigin origin) {
     const int whence = origin == SeekOrigin::begin     ? SEEK_SET
                        : origin == SeekOrigin::current ? SEEK_CUR
                                                        : SEEK_END;
+    std::int64_t position = 0;
+    if (readAhead::seek(toFd(file), offset, whence, position)) {
+        return position;
+    }
     writeBehind::settle(toFd(file));
     return lseek(toFd(file), offset, whence);
 }
@@ -220,6 +232,7 @@ bool closeFile(FileHandle file) {
         errno = EBADF;
         return false;
     }
+    readAhead::forget(fd);
     const bool written = writeBehind::finish(fd);
     const int error = errno;
     // On Linux the descriptor is released even when close() is interrupted.
