@@ -4,38 +4,53 @@ unzip and 7z on the same archive.
 
 For each scale it makes an installer-shaped payload (../shared/bench/make-payload.py),
 packs it into the launcher with ferrowick-pack, and runs, interleaved in a shuffled
-order each round, RUNS times each (after one untimed warm-up round), into fresh folders
-on the same disk:
+order each round, RUNS times each (after one untimed round that warms the page cache
+and samples memory), into fresh folders:
 
   ferrowick   the packed launcher in a fresh drive prefix, standard input from
-              /dev/null so the notices do not wait; timed from its start to its end
-              less the fixed 5 s sleep after the launch command. That covers process
-              start, staging the archive out of the executable, unpacking every item,
-              removing the staging archive and the launch command itself.
-  bsdtar -xf, miniunzip -o, unzip -o, 7z x   unpacking the same archive.
+              /dev/null so that its notices do not wait. Its notices and messages
+              arrive on its standard error, where they are timed as they come:
+                unpacked  start to the completion notice: process start, staging the
+                          archive out of the executable, unpacking every item, closing
+                          and removing the staging archive (the target's figure);
+                launch    start to the launch command's report (the bench payload's
+                          SETUP.EXE is no program, so the launch reports that);
+                whole     start to exit, less the fixed 5 s sleep after the launch.
+  bsdtar -xf, miniunzip -o, unzip -o, 7z x   start to exit, unpacking the same archive.
 
-Memory: every run is sampled every 20 ms from /proc/PID/smaps; the peak of the
-resident set less the pages of the launcher's own file (the mapped payload) and of
-the archive is reported as "rss-less-payload"; "cpu" is the median of user plus
-system time, which a busy machine disturbs less than the wall time; the kernel's peak (VmHWM, last seen
-before exit, which counts the mapped payload too) is reported beside it.
+Timed runs wait for the process blocking, with nothing else of the benchmark running.
+
+Memory (the untimed round): every run is sampled every 20 ms from /proc/PID/smaps;
+the peak of the resident set less the pages of the launcher's own file (the mapped
+payload) and of the archive is "rss-less-payload"; the kernel's peak (VmHWM, last seen
+before exit, which counts the mapped payload too) is reported beside it. "cpu" is the
+median of user plus system time of the timed runs.
+
+--fresh-fs (needs root) unpacks onto a freshly made, journaled ext4 file system on a
+loop device instead of the work folder's. On ext4 without a journal, making an inode
+skips, one by one, every inode freed in the last five minutes, so on such a disk each
+run pays for the outputs that the runs before it deleted, by up to seconds and never
+the same twice; a disk as users have it (with a journal) has no such scan.
 
 Writes bench/launcher-bench.png (time per tool, and time against archive size) and
 prints a table of medians with the ratio to the fastest other tool. Exit status 0 when
-staging plus unpacking is within 1.15x of the fastest tool and the memory under 16 MB
-at scales 0.25 and 1.0 (the other scales are for the plot).
+staging plus unpacking ("unpacked") is within 1.15x of the fastest tool and the memory
+under 16 MB at scales 0.25 and 1.0 (the other scales are for the plot).
 
-Usage: launcher-bench.py [--build build] [--scales 0.05,0.25,0.5,1.0] [--runs 3]
-                         [--work DIR] [--plot bench/launcher-bench.png]
+Usage: launcher-bench.py [--build build] [--scales 0.05,0.25,0.5,1.0] [--runs 5]
+                         [--work DIR] [--fresh-fs] [--verbose]
+                         [--plot bench/launcher-bench.png]
 """
 import argparse
 import os
 import random
+import select
 import shutil
 import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -45,6 +60,10 @@ TARGET_RATIO = 1.15
 TARGET_SCALES = (0.25, 1.0)  # the others are measured for the plot
 TARGET_RSS_KB = 16 * 1024
 SAMPLE_S = 0.02
+# What the launcher writes to standard error at the moments timed.
+UNPACKED_MARK = b"Data preparation has been completed"
+LAUNCH_MARK = b"is not a program that can be started here"
+FRESH_FS_BYTES = 8 << 30
 
 
 def find_program(build, name):
@@ -85,22 +104,45 @@ def rss_without(pid, excluded):
     return total
 
 
-def run_once(command, env_extra, cwd, excluded):
+def mark_times(stream, start, marks, seen):
+    """Reads `stream` to its end; notes in `seen` when each of `marks` first arrived."""
+    text = b""
+    for chunk in iter(lambda: os.read(stream.fileno(), 65536), b""):
+        now = time.perf_counter()
+        text += chunk
+        for mark in marks:
+            if mark not in seen and mark in text:
+                seen[mark] = now - start
+
+
+def run_once(command, env_extra, cwd, excluded, marks, sample):
+    """Runs `command` to its end: wall time, the times of `marks` on its standard error,
+    CPU time, and, when `sample`, its memory peaks."""
     env = dict(os.environ, **env_extra)
+    seen = {}
     start = time.perf_counter()
     proc = subprocess.Popen(command, env=env, cwd=cwd, stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                            stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE if marks else subprocess.DEVNULL)
+    reader = None
+    if marks:
+        reader = threading.Thread(target=mark_times, args=(proc.stderr, start, marks, seen))
+        reader.start()
     peak = hwm = 0
-    while True:
-        done, status, usage = os.wait4(proc.pid, os.WNOHANG)
-        if done:
-            break
-        peak = max(peak, rss_without(proc.pid, excluded))
-        hwm = max(hwm, high_water(proc.pid))
-        time.sleep(SAMPLE_S)
+    if sample:
+        exited = os.pidfd_open(proc.pid)
+        while not select.select([exited], [], [], SAMPLE_S)[0]:
+            peak = max(peak, rss_without(proc.pid, excluded))
+            hwm = max(hwm, high_water(proc.pid))
+        os.close(exited)
+    _, status, usage = os.wait4(proc.pid, 0)
     wall = time.perf_counter() - start
+    if reader:
+        reader.join()
+        proc.stderr.close()
     proc.returncode = os.waitstatus_to_exitcode(status)
-    return wall, usage.ru_utime + usage.ru_stime, peak, hwm, proc.returncode
+    return {"wall": wall, "marks": seen, "cpu": usage.ru_utime + usage.ru_stime,
+            "peak": peak, "maxrss": hwm, "status": proc.returncode}
 
 
 def count_files(folder):
@@ -108,19 +150,20 @@ def count_files(folder):
 
 
 def tools(launcher, archive):
-    # name, command for an output folder, extra environment, what to subtract
+    # name, command for an output folder, extra environment, marks timed on stderr
     return [
         ("ferrowick", lambda out: [launcher],
-         lambda out: {"FERROWICK_PREFIX": out, "LC_ALL": "zh_CN.UTF-8"}, SLEEP_S),
-        ("bsdtar", lambda out: ["bsdtar", "-xf", archive, "-C", out], lambda out: {}, 0.0),
-        ("miniunzip", lambda out: ["miniunzip", "-o", archive, "-d", out], lambda out: {}, 0.0),
-        ("unzip", lambda out: ["unzip", "-q", "-o", archive, "-d", out], lambda out: {}, 0.0),
+         lambda out: {"FERROWICK_PREFIX": out, "LC_ALL": "zh_CN.UTF-8"},
+         (UNPACKED_MARK, LAUNCH_MARK)),
+        ("bsdtar", lambda out: ["bsdtar", "-xf", archive, "-C", out], lambda out: {}, ()),
+        ("miniunzip", lambda out: ["miniunzip", "-o", archive, "-d", out], lambda out: {}, ()),
+        ("unzip", lambda out: ["unzip", "-q", "-o", archive, "-d", out], lambda out: {}, ()),
         ("7z", lambda out: ["7z", "x", "-y", "-bso0", "-bsp0", "-o" + out, archive],
-         lambda out: {}, 0.0),
+         lambda out: {}, ()),
     ]
 
 
-def bench_scale(args, scale, pack, stub, work):
+def bench_scale(args, scale, pack, stub, work, outputs):
     archive = os.path.join(work, "payload-%g.zip" % scale)
     if not os.path.exists(archive):
         subprocess.run([sys.executable, MAKE_PAYLOAD, archive, "--scale", str(scale)],
@@ -130,33 +173,44 @@ def bench_scale(args, scale, pack, stub, work):
                    check=True)
     excluded = {os.path.realpath(launcher), os.path.realpath(archive)}
     table = tools(launcher, archive)
-    result = {name: {"walls": [], "cpus": [], "peak": 0, "maxrss": 0, "files": 0}
+    result = {name: {"walls": [], "unpacked": [], "launch": [], "cpus": [], "peak": 0,
+                     "maxrss": 0, "files": 0}
               for name, *_ in table}
     order = random.Random(int(scale * 1000))
-    for run in range(args.runs + 1):  # run 0 warms the page cache and is not counted
-        # A fresh order each round: a run pays for the file system's work on the output
-        # that the run before it left and that was just deleted (on a file system without
-        # a journal, the inodes freed in the last minutes are skipped one by one when new
-        # ones are made), so no tool should always follow the same one.
-        for name, command, env, subtract in order.sample(table, len(table)):
-            out = os.path.join(work, "out-%s" % name)
+    for run in range(args.runs + 1):
+        # Run 0 warms the page cache and samples memory; it is not timed. A fresh order
+        # each round, so that no tool always follows the same one.
+        for name, command, env, marks in order.sample(table, len(table)):
+            out = os.path.join(outputs, "out-%s" % name)
             shutil.rmtree(out, ignore_errors=True)
             os.makedirs(out)
             if name == "ferrowick":
                 os.makedirs(os.path.join(out, "drive_c"))
-            wall, cpu, peak, maxrss, status = run_once(command(out), env(out), work, excluded)
-            if name != "ferrowick" and status != 0:
-                sys.exit("%s failed with status %d" % (name, status))
+            got = run_once(command(out), env(out), work, excluded, marks, sample=run == 0)
+            if name != "ferrowick" and got["status"] != 0:
+                sys.exit("%s failed with status %d" % (name, got["status"]))
             files = count_files(out)
             shutil.rmtree(out)
-            if run == 0:
-                continue
             r = result[name]
-            r["walls"].append(wall - subtract)
-            r["cpus"].append(cpu)
-            r["peak"] = max(r["peak"], peak)
-            r["maxrss"] = max(r["maxrss"], maxrss)
             r["files"] = files
+            if args.verbose:
+                print("  round %d %-10s %.3fs cpu %.2fs %s" % (
+                    run, name, got["wall"], got["cpu"],
+                    " ".join("%.3fs" % t for t in got["marks"].values())), file=sys.stderr)
+            if run == 0:
+                r["peak"], r["maxrss"] = got["peak"], got["maxrss"]
+                continue
+            r["cpus"].append(got["cpu"])
+            if name != "ferrowick":
+                r["walls"].append(got["wall"])
+                r["unpacked"].append(got["wall"])
+                continue
+            if UNPACKED_MARK not in got["marks"]:
+                sys.exit("the launcher showed no completion notice (status %d)" % got["status"])
+            r["walls"].append(got["wall"] - SLEEP_S)
+            r["unpacked"].append(got["marks"][UNPACKED_MARK])
+            if LAUNCH_MARK in got["marks"]:
+                r["launch"].append(got["marks"][LAUNCH_MARK])
     return os.path.getsize(archive), result
 
 
@@ -168,16 +222,16 @@ def plot(path, scales, sizes, results):
     names = list(results[scales[-1]].keys())
     fig, (bars, lines) = plt.subplots(1, 2, figsize=(12, 4.8))
     largest = results[scales[-1]]
-    medians = [statistics.median(largest[n]["walls"]) for n in names]
+    medians = [statistics.median(largest[n]["unpacked"]) for n in names]
     colors = ["tab:red" if n == "ferrowick" else "tab:blue" for n in names]
     bars.bar(names, medians, color=colors)
     bars.set_ylabel("median wall time (s)")
-    bars.set_title("scale %g: %.0f MB archive (launcher less its 5 s sleep)"
+    bars.set_title("scale %g: %.0f MB archive (launcher: staging + unpacking)"
                    % (scales[-1], sizes[-1] / 1e6))
     for x, m in enumerate(medians):
         bars.text(x, m, "%.2f" % m, ha="center", va="bottom")
     for n in names:
-        ys = [statistics.median(results[s][n]["walls"]) for s in scales]
+        ys = [statistics.median(results[s][n]["unpacked"]) for s in scales]
         lines.plot([z / 1e6 for z in sizes], ys, marker="o", label=n,
                    linewidth=2.5 if n == "ferrowick" else 1.2)
     lines.set_xlabel("archive size (MB)")
@@ -189,12 +243,51 @@ def plot(path, scales, sizes, results):
     fig.savefig(path, dpi=100)
 
 
+def lacks_journal(folder):
+    """True when `folder` lies on an ext4 file system without a journal."""
+    best, fstype, device = "", "", ""
+    with open("/proc/self/mounts") as f:
+        for line in f:
+            dev, point, kind = line.split()[:3]
+            if folder.startswith(point.rstrip("/") + "/") and len(point) >= len(best):
+                best, fstype, device = point, kind, dev
+    if fstype != "ext4" or not device.startswith("/dev/"):
+        return False
+    name = os.path.basename(os.path.realpath(device))
+    journals = os.listdir("/proc/fs/jbd2") if os.path.isdir("/proc/fs/jbd2") else []
+    return not any(j.startswith(name + "-") for j in journals)
+
+
+class FreshFileSystem:
+    """A new, journaled ext4 file system on a loop device, mounted in `work`."""
+
+    def __init__(self, work):
+        self.image = os.path.join(work, "fresh-fs.img")
+        self.mount = os.path.join(work, "fresh-fs")
+        with open(self.image, "wb") as f:
+            f.truncate(FRESH_FS_BYTES)
+        subprocess.run(["mkfs.ext4", "-q", "-F", self.image], check=True)
+        self.device = subprocess.run(
+            ["losetup", "--find", "--show", "--direct-io=on", self.image],
+            check=True, capture_output=True, text=True).stdout.strip()
+        os.makedirs(self.mount, exist_ok=True)
+        subprocess.run(["mount", self.device, self.mount], check=True)
+
+    def close(self):
+        subprocess.run(["umount", self.mount], check=False)
+        subprocess.run(["losetup", "--detach", self.device], check=False)
+        os.remove(self.image)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", default=os.path.join(REPO, "build"))
     parser.add_argument("--scales", default="0.05,0.25,0.5,1.0")
-    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--work", default=None)
+    parser.add_argument("--fresh-fs", action="store_true",
+                        help="unpack onto a new journaled ext4 file system (needs root)")
+    parser.add_argument("--verbose", action="store_true", help="print every run's figures")
     parser.add_argument("--plot", default=os.path.join(REPO, "bench", "launcher-bench.png"))
     args = parser.parse_args()
 
@@ -205,41 +298,62 @@ def main():
     pack = find_program(args.build, "ferrowick-pack")
     work = os.path.abspath(args.work or tempfile.mkdtemp(prefix="ferrowick-launcher-bench-"))
     os.makedirs(work, exist_ok=True)
+    fresh = None
+    if args.fresh_fs:
+        if os.geteuid() != 0:
+            sys.exit("--fresh-fs makes and mounts a file system: run as root")
+        fresh = FreshFileSystem(work)
+    elif lacks_journal(work):
+        print("warning: %s is on ext4 without a journal: every run pays for the inodes "
+              "that the runs before it freed; --fresh-fs (as root) measures on a "
+              "journaled file system" % work, file=sys.stderr)
+    outputs = fresh.mount if fresh else work
 
     scales = [float(s) for s in args.scales.split(",")]
     sizes, results = [], {}
     met = True
-    for scale in scales:
-        size, result = bench_scale(args, scale, pack, stub, work)
-        sizes.append(size)
-        results[scale] = result
-        others = {n: statistics.median(r["walls"]) for n, r in result.items() if n != "ferrowick"}
-        fastest = min(others, key=others.get)
-        ours = statistics.median(result["ferrowick"]["walls"])
-        print("\nscale %g: archive %.1f MB, %d files, %d runs each (medians; launcher less %.0f s sleep)"
-              % (scale, size / 1e6, result["bsdtar"]["files"], args.runs, SLEEP_S))
-        print("  %-10s %8s %8s %8s %9s %9s %17s %11s" %
-              ("tool", "median", "min", "max", "vs fast", "cpu", "rss-less-payload", "VmHWM"))
-        for name, r in result.items():
-            m = statistics.median(r["walls"])
-            print("  %-10s %7.2fs %7.2fs %7.2fs %8.2fx %8.2fs %14d KB %8d KB" %
-                  (name, m, min(r["walls"]), max(r["walls"]), m / others[fastest],
-                   statistics.median(r["cpus"]), r["peak"], r["maxrss"]))
-        ratio = ours / others[fastest]
-        ok = ratio <= TARGET_RATIO and result["ferrowick"]["peak"] < TARGET_RSS_KB
-        verdict = "met" if ok else "MISSED"
-        if scale in TARGET_SCALES:
-            met = met and ok
-        else:
-            verdict += " (no target at this scale)"
-        print("  launcher / fastest (%s): %.2fx (target %.2fx), memory %d KB (target %d KB): %s"
-              % (fastest, ratio, TARGET_RATIO, result["ferrowick"]["peak"], TARGET_RSS_KB,
-                 verdict))
-    plot(args.plot, scales, sizes, results)
+    try:
+        for scale in scales:
+            size, result = bench_scale(args, scale, pack, stub, work, outputs)
+            sizes.append(size)
+            results[scale] = result
+            met = report(scale, size, args.runs, result) and met
+        plot(args.plot, scales, sizes, results)
+    finally:
+        if fresh:
+            fresh.close()
     print("\nplot: %s" % args.plot)
     if not args.work:
         shutil.rmtree(work, ignore_errors=True)
     return 0 if met else 1
+
+
+def report(scale, size, runs, result):
+    """Prints one scale's table; true when its targets are met or it has none."""
+    others = {n: statistics.median(r["unpacked"]) for n, r in result.items() if n != "ferrowick"}
+    fastest = min(others, key=others.get)
+    ours = result["ferrowick"]
+    print("\nscale %g: archive %.1f MB, %d files, %d runs each (medians)"
+          % (scale, size / 1e6, result["bsdtar"]["files"], runs))
+    print("  %-10s %8s %8s %8s %9s %8s %17s %11s" %
+          ("tool", "median", "min", "max", "vs fast", "cpu", "rss-less-payload", "VmHWM"))
+    for name, r in result.items():
+        m = statistics.median(r["unpacked"])
+        print("  %-10s %7.3fs %7.3fs %7.3fs %8.2fx %7.2fs %14d KB %8d KB" %
+              (name, m, min(r["unpacked"]), max(r["unpacked"]), m / others[fastest],
+               statistics.median(r["cpus"]), r["peak"], r["maxrss"]))
+    launch = "%.3fs" % statistics.median(ours["launch"]) if ours["launch"] else "-"
+    print("  ferrowick: staging + unpacking %.3fs, to the launch command %s, whole run "
+          "less the %.0f s sleep %.3fs" % (statistics.median(ours["unpacked"]), launch,
+                                          SLEEP_S, statistics.median(ours["walls"])))
+    ratio = statistics.median(ours["unpacked"]) / others[fastest]
+    ok = ratio <= TARGET_RATIO and ours["peak"] < TARGET_RSS_KB
+    verdict = "met" if ok else "MISSED"
+    if scale not in TARGET_SCALES:
+        verdict += " (no target at this scale)"
+    print("  launcher / fastest (%s): %.2fx (target %.2fx), memory %d KB (target %d KB): %s"
+          % (fastest, ratio, TARGET_RATIO, ours["peak"], TARGET_RSS_KB, verdict))
+    return ok or scale not in TARGET_SCALES
 
 
 if __name__ == "__main__":
