@@ -8,17 +8,19 @@ namespace fw::archive {
 
 bool SeamFile::open(const char* path) {
     close();
-    buffer_.reset(new (std::nothrow) unsigned char[kBufferSize]);
-    if (!buffer_) {
-        return false;
+    for (Window& window : windows_) {
+        window.bytes.reset(new (std::nothrow) unsigned char[kBufferSize]);
+        if (!window.bytes) {
+            close();
+            return false;
+        }
     }
     handle_ = os().openFile(path);
     if (handle_ == kInvalidFile) {
-        buffer_.reset();
+        close();
         return false;
     }
-    position_ = physical_ = bufferStart_ = 0;
-    bufferLength_ = 0;
+    position_ = physical_ = 0;
     failed_ = false;
     end_ = UINT64_MAX;
     return true;
@@ -29,8 +31,9 @@ void SeamFile::close() {
         os().closeFile(handle_);
         handle_ = kInvalidFile;
     }
-    buffer_.reset();
-    bufferLength_ = 0;
+    for (Window& window : windows_) {
+        window = Window{};
+    }
 }
 
 bool SeamFile::physicalSeek(std::uint64_t to) {
@@ -55,11 +58,16 @@ std::int64_t SeamFile::read(void* buffer, std::size_t count) {
     }
     auto* out = static_cast<unsigned char*>(buffer);
     std::size_t done = 0;
-    if (position_ >= bufferStart_ && position_ < bufferStart_ + bufferLength_) {
-        const auto offset = static_cast<std::size_t>(position_ - bufferStart_);
-        done = std::min(count, bufferLength_ - offset);
-        std::memcpy(out, buffer_.get() + offset, done);
-        position_ += done;
+    for (int i = 0; i < 2; ++i) {
+        const Window& window = windows_[i];
+        if (position_ >= window.start && position_ - window.start < window.length) {
+            const auto offset = static_cast<std::size_t>(position_ - window.start);
+            done = std::min(count, window.length - offset);
+            std::memcpy(out, window.bytes.get() + offset, done);
+            position_ += done;
+            recent_ = i;
+            break;
+        }
     }
     if (done == count) {
         return static_cast<std::int64_t>(done);
@@ -85,20 +93,22 @@ std::int64_t SeamFile::read(void* buffer, std::size_t count) {
         position_ += static_cast<std::uint64_t>(n);
         return static_cast<std::int64_t>(done) + n;
     }
-    const std::int64_t n = os().readFile(handle_, buffer_.get(), kBufferSize);
+    recent_ = 1 - recent_;  // the one used less recently is refilled
+    Window& window = windows_[recent_];
+    const std::int64_t n = os().readFile(handle_, window.bytes.get(), kBufferSize);
     if (n < 0) {
         failed_ = true;
-        bufferLength_ = 0;
+        window.length = 0;
         return -1;
     }
     if (n == 0) {
         end_ = position_;
     }
     physical_ += static_cast<std::uint64_t>(n);
-    bufferStart_ = position_;
-    bufferLength_ = static_cast<std::size_t>(n);
-    const std::size_t more = std::min(want, bufferLength_);
-    std::memcpy(out + done, buffer_.get(), more);
+    window.start = position_;
+    window.length = static_cast<std::size_t>(n);
+    const std::size_t more = std::min(want, window.length);
+    std::memcpy(out + done, window.bytes.get(), more);
     position_ += more;
     return static_cast<std::int64_t>(done + more);
 }

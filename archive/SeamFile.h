@@ -1,7 +1,9 @@
-// minizip's file access over the platform seam, with a small read-ahead buffer.
+// minizip's file access over the platform seam, with two small read-ahead windows.
 //
 // minizip reads the central directory and local headers a few bytes at a time and
-// seeks before every read; the buffer turns those into one platform read per block.
+// seeks before every read; a window turns those into one platform read per block. Two
+// windows, refilled least recently used first, keep the directory's entries and the
+// current item's header apart, which the walk over the items visits in turn.
 // The description's own reads of the local header and its extra field go through the
 // same object, so the logical position and the buffer stay coherent.
 #pragma once
@@ -48,11 +50,16 @@ class SeamFile {
     bool physicalSeek(std::uint64_t to);
 
     FileHandle handle_ = kInvalidFile;
+    struct Window {
+        std::uint64_t start = 0;
+        std::size_t length = 0;
+        std::unique_ptr<unsigned char[]> bytes;
+    };
+
     std::uint64_t position_ = 0;  // logical position that the next read starts at
     std::uint64_t physical_ = 0;  // where the platform's file pointer stands
-    std::uint64_t bufferStart_ = 0;
-    std::size_t bufferLength_ = 0;
-    std::unique_ptr<unsigned char[]> buffer_;
+    Window windows_[2];
+    int recent_ = 0;  // the window used last
     bool failed_ = false;
     // Where a read found the end of the file. The file is opened for reading and shared
     // with readers only, so it cannot grow: later reads there need not ask the platform.

@@ -169,6 +169,25 @@ TEST_F(CatalogueTest, PositioningStepsForwardAndTheCacheReadsNothing) {
     EXPECT_EQ(reader.steps, 17u);
 }
 
+TEST_F(CatalogueTest, AWalkOverSmallItemsReadsEachBlockOnce) {
+    // The directory's entries and the items' local headers are visited in turn; each
+    // keeps its own window, so a walk does not read the same blocks again and again.
+    // 100 items of 300 bytes: about 33 KB of headers and data, 5 KB of directory.
+    std::vector<zipwrite::Entry> entries;
+    for (int i = 0; i < 100; ++i) {
+        entries.push_back({.name = "item" + std::to_string(i), .data = std::string(300, 'x')});
+    }
+    ArchiveHandle h = openZip(entries);
+    ASSERT_NE(h, nullptr);
+    fault::FaultInjector faults;
+    ArchiveItem item;
+    for (int32_t i = 0; i < 100; ++i) {
+        ASSERT_EQ(GetArchiveItem(h, i, item), AR_OK);
+    }
+    EXPECT_LE(faults.calls(fault::Call::readFile), 15);
+    close(h);
+}
+
 TEST_F(CatalogueTest, LocalHeaderMustAgreeWithTheCentralEntry) {
     struct Case {
         const char* what;
@@ -275,14 +294,17 @@ TEST_F(CatalogueTest, DataAheadOfTheArchiveIsSkipped) {
 }
 
 TEST_F(CatalogueTest, FailedReadsOfTheHeaderAndTheExtraField) {
-    // An extra field larger than the read-ahead buffer is read from the file directly.
+    // An extra field larger than the read-ahead buffer is read from the file directly;
+    // the first item's data is large enough that the second's header is read afresh.
     std::string extra = "ZZ";
     extra += static_cast<char>(0x64);
     extra += static_cast<char>(0x19);  // 6500 data bytes
     extra += std::string(6500, 'e');
-    const std::string path =
-        putArchive("extra.zip", buildArchive({{.name = "a", .content = "1"},
-                                              {.name = "b", .content = "2", .localExtra = extra}}));
+    const std::string path = putArchive(
+        "extra.zip",
+        buildArchive(
+            {{.name = "a", .content = std::string(3 * archive::SeamFile::kBufferSize, 'a')},
+             {.name = "b", .content = "2", .localExtra = extra}}));
     auto readsToDescribe = [&](int failAt, ArchiveResult& result) {
         ArchiveHandle h = open(path);
         ArchiveItem item;
