@@ -8,6 +8,7 @@
 #include "archive/ReaderState.h"
 #include "platform/fault/FaultPlatform.h"
 #include "tests/archive/ArchiveFixture.h"
+#include "tests/support/Noise.h"
 
 namespace fw::test {
 namespace {
@@ -15,16 +16,6 @@ namespace {
 using ExtractionTest = ArchiveFixture;
 
 constexpr int64_t kUtSeconds = 1'500'000'000;
-
-std::string pattern(std::size_t size) {
-    std::string s(size, '\0');
-    uint32_t x = 12345;
-    for (char& c : s) {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 24);
-    }
-    return s;
-}
 
 int64_t modifiedSeconds(const std::string& hostPath) {
     struct stat st {};
@@ -37,7 +28,7 @@ TEST_F(ExtractionTest, StoredAndDeflatedItemsOfEverySize) {
     for (bool deflate : {false, true}) {
         for (std::size_t size : sizes) {
             entries.push_back({.name = (deflate ? "d" : "s") + std::to_string(size),
-                               .data = pattern(size),
+                               .data = noise(size),
                                .deflate = deflate,
                                .localExtra = zipwrite::utBlock(1, {kUtSeconds})});
         }
@@ -72,7 +63,7 @@ TEST_F(ExtractionTest, HighlyCompressedItemsInflatePastTheirLastInput) {
 }
 
 TEST_F(ExtractionTest, BadDataKeepsWhatWasWrittenWithoutTheItemsTimes) {
-    const std::string data = pattern(40000);
+    const std::string data = noise(40000);
     struct Case {
         const char* what;
         RawEntry entry;
@@ -126,7 +117,7 @@ TEST_F(ExtractionTest, EncryptedItems) {
     const std::string plain = std::string("0123456789:\x87", 12) + "Ferrowick!";
     ASSERT_EQ(encryptTraditional(plain), std::string(std::begin(known), std::end(known)));
 
-    const std::string data = pattern(40000);
+    const std::string data = noise(40000);
     const uint32_t when = 0x38C16A00;  // the time's high byte is 0x6A
     struct Case {
         const char* what;
@@ -256,7 +247,7 @@ TEST_F(ExtractionTest, LongPathsAreRefusedBeforeAnythingIsMade) {
 TEST_F(ExtractionTest, DescribeThenExtractReadsTheDirectoryOnce) {
     std::vector<zipwrite::Entry> entries;
     for (int i = 0; i < 6; ++i) {
-        entries.push_back({.name = "dir/f" + std::to_string(i), .data = pattern(100 + i)});
+        entries.push_back({.name = "dir/f" + std::to_string(i), .data = noise(100 + i)});
     }
     ArchiveHandle h = openZip(entries);
     ASSERT_NE(h, nullptr);

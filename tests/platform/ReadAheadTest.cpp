@@ -9,22 +9,13 @@
 #include "platform/Platform.h"
 #include "platform/posix/ReadAhead.h"
 #include "tests/platform/ScopedEnv.h"
+#include "tests/support/Noise.h"
 #include "tests/support/TempPrefix.h"
 
 namespace fw {
 namespace {
 
 using posix::readAhead::kWindowSize;
-
-std::string pattern(std::size_t size) {
-    std::string bytes(size, '\0');
-    unsigned x = 12345;
-    for (char& c : bytes) {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 24);
-    }
-    return bytes;
-}
 
 // One step of a pattern: seek (when `seekTo` >= 0) to there, then read `count` bytes.
 struct Step {
@@ -45,7 +36,7 @@ class ReadAheadTest : public testing::Test {
 
     test::ScopedLocale locale{"en_US.UTF-8"};
     test::TempPrefix prefix;
-    const std::string data = pattern(3 * kWindowSize + 4321);
+    const std::string data = test::noise(3 * kWindowSize + 4321);
 };
 
 TEST_F(ReadAheadTest, EveryReadGivesTheFilesOwnBytes) {

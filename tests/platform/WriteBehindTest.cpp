@@ -17,6 +17,7 @@
 #include "platform/Platform.h"
 #include "platform/posix/WriteBehind.h"
 #include "tests/platform/ScopedEnv.h"
+#include "tests/support/Noise.h"
 #include "tests/support/TempPrefix.h"
 
 namespace fw {
@@ -24,18 +25,6 @@ namespace {
 
 using posix::writeBehind::kBlocks;
 using posix::writeBehind::kBlockSize;
-
-// Bytes that differ from block to block, so that a block written twice, dropped or
-// out of order shows.
-std::string pattern(std::size_t size, unsigned seed) {
-    std::string bytes(size, '\0');
-    unsigned x = seed * 2654435761u + 1;
-    for (char& c : bytes) {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 24);
-    }
-    return bytes;
-}
 
 // Writes `data` in pieces of `piece` bytes, as the archive reader does; false as soon as
 // one is refused.
@@ -77,7 +66,7 @@ TEST_F(WriteBehindTest, EveryPieceLandsInOrder) {
     unsigned seed = 1;
     for (const Pieces& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string data = pattern(c.total, seed++);
+        const std::string data = test::noise(c.total, seed++);
         const FileHandle file = os().createFile("C:\\Out\\f.bin", 0, false);
         ASSERT_NE(file, kInvalidFile);
         std::size_t at = 0;
@@ -100,7 +89,7 @@ TEST_F(WriteBehindTest, MoreFilesAtOnceThanBlocks) {
         const std::string path = "C:\\Out\\" + std::to_string(i) + ".bin";
         files.push_back(os().createFile(path.c_str(), 0, false));
         ASSERT_NE(files.back(), kInvalidFile);
-        data.push_back(pattern(2 * kBlockSize + 1000 * i, 100 + static_cast<unsigned>(i)));
+        data.push_back(test::noise(2 * kBlockSize + 1000 * i, 100 + static_cast<unsigned>(i)));
     }
     for (std::size_t at = 0; at < data.back().size(); at += 10000) {
         for (std::size_t i = 0; i < kFiles; ++i) {
@@ -118,7 +107,7 @@ TEST_F(WriteBehindTest, MoreFilesAtOnceThanBlocks) {
 }
 
 TEST_F(WriteBehindTest, TimesSetAfterTheDataStay) {
-    const std::string data = pattern(6 * kBlockSize + 3, 7);
+    const std::string data = test::noise(6 * kBlockSize + 3, 7);
     const FileHandle file = os().createFile("C:\\Out\\t.bin", 0, false);
     ASSERT_NE(file, kInvalidFile);
     ASSERT_TRUE(writeInPieces(file, data));
@@ -132,7 +121,7 @@ TEST_F(WriteBehindTest, TimesSetAfterTheDataStay) {
 }
 
 TEST_F(WriteBehindTest, ReadsAndSeeksOnTheSameHandleSeeWhatWasWritten) {
-    const std::string data = pattern(2 * kBlockSize + 99, 9);
+    const std::string data = test::noise(2 * kBlockSize + 99, 9);
     const FileHandle file = os().createFile("C:\\Out\\rw.bin", 0, true);
     ASSERT_NE(file, kInvalidFile);
     ASSERT_TRUE(writeInPieces(file, data));
@@ -168,7 +157,7 @@ TEST_F(WriteBehindTest, AFailedWriteIsReportedAndStopsTheHandle) {
         SCOPED_TRACE(c.name);
         const FileHandle file = os().createFile("Z:\\dev\\full", 0, false);
         ASSERT_NE(file, kInvalidFile);
-        const std::string data = pattern(c.size, 3);
+        const std::string data = test::noise(c.size, 3);
         bool refused = false;
         for (std::size_t at = 0; at < data.size(); at += 16384) {
             const bool ok = os().writeFile(file, data.data() + at,
@@ -193,7 +182,7 @@ TEST_F(WriteBehindTest, WhatWasWrittenLandsWhenTheProcessExitsWithoutClosing) {
     // A part block that never reached the worker, and blocks that did.
     for (const std::size_t size : {std::size_t{100}, 3 * kBlockSize + 5}) {
         SCOPED_TRACE(size);
-        const std::string data = pattern(size, 11);
+        const std::string data = test::noise(size, 11);
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
@@ -228,7 +217,7 @@ int descriptorsOf(const std::string& hostPath) {
 
 TEST_F(WriteBehindTest, ALargeRemovedFileIsGoneAtOnceAndReleasedSoon) {
     const std::string host = prefix.host("C:\\Out\\archive.bin");
-    ASSERT_TRUE(test::writeHostFile(host, pattern(5 << 20, 7)));  // large: freed by the worker
+    ASSERT_TRUE(test::writeHostFile(host, test::noise(5 << 20, 7)));  // large: freed by the worker
     ASSERT_TRUE(os().removeFile("C:\\Out\\archive.bin"));
     EXPECT_EQ(os().getFileAttributes("C:\\Out\\archive.bin"), kInvalidAttributes);
     EXPECT_EQ(access(host.c_str(), F_OK), -1);
