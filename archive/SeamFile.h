@@ -5,7 +5,7 @@
 // windows, refilled least recently used first, keep the directory's entries and the
 // current item's header apart, which the walk over the items visits in turn.
 // The description's own reads of the local header and its extra field go through the
-// same object, so the logical position and the buffer stay coherent.
+// same object, so the logical position and the windows stay coherent.
 #pragma once
 
 #include <unzip.h>
@@ -49,13 +49,13 @@ class SeamFile {
   private:
     bool physicalSeek(std::uint64_t to);
 
-    FileHandle handle_ = kInvalidFile;
     struct Window {
         std::uint64_t start = 0;
         std::size_t length = 0;
         std::unique_ptr<unsigned char[]> bytes;
     };
 
+    FileHandle handle_ = kInvalidFile;
     std::uint64_t position_ = 0;  // logical position that the next read starts at
     std::uint64_t physical_ = 0;  // where the platform's file pointer stands
     Window windows_[2];
