@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -281,6 +282,41 @@ TEST(Resources, PayloadIsPrefixedArchive) {
 
     EXPECT_FALSE(fw::os().findResource("#133", "TIMELISTINGS").loaded);
     EXPECT_FALSE(fw::os().findResource("#132", "OTHERTYPE").loaded);
+}
+
+// The manifest that the loader reads for the process (type 24, id 1), and what the
+// system made of it for this process, which links the same resources.
+TEST(Resources, ManifestAsksForInvokerDpiAwarenessAndCommonControls6) {
+    const Bytes manifest = resourceBytes(MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    ASSERT_NE(manifest.data, nullptr);
+    const std::string text(reinterpret_cast<const char*>(manifest.data), manifest.size);
+    for (const char* entry : {
+             R"(level="asInvoker")",
+             "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  // Windows 7
+             "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  // 8
+             "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  // 8.1
+             "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  // 10 and 11
+             ">true/pm</dpiAware>",
+             ">PerMonitorV2, PerMonitor</dpiAwareness>",
+             R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0")",
+         }) {
+        EXPECT_NE(text.find(entry), std::string::npos) << entry;
+    }
+
+    // The loader applied it: comctl32 comes from the side-by-side store's version 6
+    // assembly, not from the system folder (whose version 5 a process without the
+    // manifest gets).
+    HMODULE controls = LoadLibraryA("comctl32.dll");
+    ASSERT_NE(controls, nullptr);
+    char path[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameA(controls, path, MAX_PATH), 0u);
+    std::string loaded = path;
+    for (char& c : loaded) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    EXPECT_NE(loaded.find("microsoft.windows.common-controls_6595b64144ccf1df_6."),
+              std::string::npos)
+        << path;
 }
 
 TEST(Resources, MenuAndAccelerators) {
