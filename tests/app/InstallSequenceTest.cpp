@@ -2,7 +2,12 @@
 // prefix, with notices, the command line and the sleep observed through the seam.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <filesystem>
 #include <functional>
@@ -13,6 +18,8 @@
 #include "platform/fault/FaultPlatform.h"
 #include "tests/app/RecordingPlatform.h"
 #include "tests/app/TestPayload.h"
+#include "tests/support/Noise.h"
+#include "tests/support/PrefixSnapshot.h"
 #include "tests/support/TempPrefix.h"
 
 namespace {
@@ -204,6 +211,114 @@ TEST_F(InstallSequence, AnUnpackThatFailedIsReportedAndStopsBeforeTheCopyAndTheL
         EXPECT_FALSE(exists("C:\\Temp\\_Download\\_UnZip\\Morvanta.zip"));
         EXPECT_FALSE(exists("C:\\Product_Released"));
     }
+}
+
+TEST_F(InstallSequence, LinksInTheStagingAndProductFoldersAreNeverFollowed) {
+    const std::string unzip = "C:\\Temp\\_Download\\_UnZip\\";
+    const std::string outside = prefix.host("C:\\outside");
+    const std::string refused = ": a link or junction stands in its way";
+    const auto plantLink = [&](const std::string& target, const std::string& drivePath) {
+        fs::create_directories(fs::path(prefix.host(drivePath)).parent_path());
+        ASSERT_EQ(symlink(target.c_str(), prefix.host(drivePath).c_str()), 0);
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+        int status;
+        std::string reported;  // in the last notice
+    };
+    const Case cases[] = {
+        {"a link at a level", [&] { plantLink(outside, unzip + "disk1"); }, 2,
+         "C:/Temp/_Download/_UnZip/disk1/a.txt" + refused},
+        {"a link at a read-only file", [&] { plantLink(outside + "/ro.txt", unzip + "disk1\\a.txt"); },
+         2, "C:/Temp/_Download/_UnZip/disk1/a.txt" + refused},
+        {"a link to nothing at a file",
+         [&] { plantLink(outside + "/new.txt", unzip + "disk1\\a.txt"); }, 2,
+         "C:/Temp/_Download/_UnZip/disk1/a.txt" + refused},
+        {"a link for the staging archive",
+         [&] { plantLink(outside + "/a.txt", unzip + "Morvanta.zip"); }, 1,
+         kOpening},
+        {"a second hard link",
+         [&] {
+             fs::create_directories(prefix.host(unzip + "disk1"));
+             ASSERT_EQ(link((outside + "/a.txt").c_str(), prefix.host(unzip + "disk1\\a.txt").c_str()),
+                       0);
+         },
+         0, kCompletion},
+        {"a link for the product folder",
+         [&] { plantLink(outside, "C:\\Product_Released\\Pellmoor"); }, 0,
+         "Remind ! Failed to copy a resource file 'C:\\Tools\\res\\Pellmoor\\p.txt'"},
+    };
+    platform.script.payload = PayloadOf(prefix, EntriesNamed({"disk1/a.txt", "disk1/SETUP.EXE"}));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const char* folder : {"C:\\Temp", "C:\\Product_Released", "C:\\outside"}) {
+            fs::remove_all(prefix.host(folder));
+        }
+        for (const char* name : {"a.txt", "ro.txt", "SETUP.EXE"}) {
+            ASSERT_TRUE(fw::test::writeHostFile(outside + "/" + name, "keep"));
+        }
+        chmod((outside + "/ro.txt").c_str(), 0444);
+        ASSERT_TRUE(fw::test::writeHostFile(prefix.host("C:\\Tools\\res\\Pellmoor\\p.txt"), "p"));
+        c.plant();
+        const fw::test::PrefixSnapshot before = fw::test::snapshotPrefix(prefix.root());
+        platform.recorded = {};
+
+        run();
+
+        EXPECT_EQ(status, c.status);
+        ASSERT_FALSE(platform.recorded.notices.empty());
+        EXPECT_NE(platform.recorded.notices.back().find(c.reported), std::string::npos)
+            << platform.recorded.notices.back();
+        const auto changed = fw::test::outside(
+            fw::test::changedPaths(before, fw::test::snapshotPrefix(prefix.root())),
+            {"drive_c/Temp", "drive_c/Temp/_Download", "drive_c/Product_Released"},
+            {"drive_c/Temp/_Download/_UnZip", "drive_c/Product_Released/Pellmoor"});
+        EXPECT_TRUE(changed.empty()) << ::testing::PrintToString(changed);
+        EXPECT_EQ(std::distance(fs::directory_iterator(outside), {}), 3);
+        EXPECT_EQ(fs::status(outside + "/ro.txt").permissions() & fs::perms::owner_write,
+                  fs::perms::none);
+    }
+}
+
+TEST_F(InstallSequence, AFullDiskIsReportedAndNothingIsLaunched) {
+    // Room for the staging archive and two of its six items.
+    const std::string unzip = prefix.host("C:\\Temp\\_Download\\_UnZip");
+    fs::create_directories(unzip);
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "mounting a small file system needs root";
+    }
+    if (mount("tmpfs", unzip.c_str(), "tmpfs", 0, "size=4m") != 0) {
+        GTEST_SKIP() << "no tmpfs can be mounted here: " << std::strerror(errno);
+    }
+    struct Unmount {
+        std::string at;
+        ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+    } unmount{unzip};
+    std::vector<fw::zipwrite::Entry> entries =
+        EntriesNamed({"disk1/SETUP.EXE", "disk1/a", "disk1/b", "disk1/c", "disk1/d", "disk1/e"});
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        entries[i].data = fw::test::noise(512 << 10, static_cast<unsigned>(i));
+        entries[i].deflate = false;
+    }
+    platform.script.payload = PayloadOf(prefix, entries);
+
+    EXPECT_FALSE(run());
+    EXPECT_EQ(status, 2);
+    ASSERT_EQ(platform.recorded.notices.size(), 3u);
+    const std::string& notice = platform.recorded.notices.back();
+    EXPECT_NE(notice.find(": the disk is full\n"), std::string::npos) << notice;
+    EXPECT_TRUE(platform.recorded.commands.empty());
+    EXPECT_FALSE(exists("C:\\Product_Released"));
+    // Every item whose file is not whole is counted: none passes for complete. (The
+    // set-up program, unpacked first, is removed at exit.)
+    int damaged = 0;
+    for (const fw::zipwrite::Entry& e : entries) {
+        damaged += e.name != "disk1/SETUP.EXE" && fw::test::readHostFile(unzip + "/" + e.name) != e.data;
+    }
+    EXPECT_GT(damaged, 0);
+    EXPECT_NE(notice.find(std::to_string(damaged) + " of the 6 items"), std::string::npos)
+        << notice;
 }
 
 TEST_F(InstallSequence, ARunOverAnEarlierRunsTreeReplacesItsReadOnlyFiles) {
