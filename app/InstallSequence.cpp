@@ -116,8 +116,9 @@ std::string Reason(ArchiveResult result, uint32_t error) {
 std::string FailureNotice(const UnpackOutcome& outcome) {
     std::string text = "The installation files could not be prepared.\n\n";
     if (!outcome.archiveRead) {
-        text += "The installation archive could not be read, so none of its items could be "
-                "unpacked.\n";
+        text +=
+            "The installation archive could not be read, so none of its items could be "
+            "unpacked.\n";
     } else {
         text += std::to_string(outcome.failedCount) + " of the " +
                 std::to_string(outcome.itemCount) +

@@ -222,7 +222,8 @@ CommandLine splitCommandLine(std::string_view line) {
     // ends at a blank, or at one of the interpreter's other delimiters , ; =.
     bool quoted = false;
     for (; i < line.size() &&
-           (quoted || (!isBlank(line[i]) && line[i] != ',' && line[i] != ';' && line[i] != '=')); ++i) {
+           (quoted || (!isBlank(line[i]) && line[i] != ',' && line[i] != ';' && line[i] != '='));
+         ++i) {
         if (line[i] == '"') {
             quoted = !quoted;
         } else {

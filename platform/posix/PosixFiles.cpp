@@ -198,8 +198,7 @@ FileHandle createFile(const char* path, uint32_t attributes, bool alsoRead) {
         existing.st_mode = S_IFREG | 0666;
     }
     const bool readOnly = (attributes & kAttrReadOnly) != 0;
-    const int flags =
-        (alsoRead ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW;
+    const int flags = (alsoRead ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW;
     // A new read-only file gets no write permission; the descriptor still writes.
     const int fd = open(target.path.c_str(), flags, readOnly ? 0444 : 0666);
     if (fd < 0) {
@@ -435,8 +434,8 @@ bool setFileAttributes(const char* path, uint32_t attributes) {
     }
     // Read-only is the owner's write permission; the other bits have no host counterpart.
     const mode_t mode = target.info.st_mode & 07777;
-    const mode_t wanted = (attributes & kAttrReadOnly) != 0 ? mode & ~static_cast<mode_t>(0222)
-                                                            : mode | S_IWUSR;
+    const mode_t wanted =
+        (attributes & kAttrReadOnly) != 0 ? mode & ~static_cast<mode_t>(0222) : mode | S_IWUSR;
     return wanted == mode || chmod(target.path.c_str(), wanted) == 0;
 }
 

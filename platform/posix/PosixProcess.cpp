@@ -196,8 +196,7 @@ bool claimSingleInstance() {
     if (held >= 0 && heldPrefix == prefix) {
         return true;
     }
-    const int fd = open(prefix.empty() ? "/" : prefix.c_str(),
-                        O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = open(prefix.empty() ? "/" : prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return true;  // no prefix yet: nothing there for two launchers to share
     }

@@ -71,8 +71,8 @@ bool unshare(const char* path, DWORD attributes) {
         return true;  // nothing there, or refused by the write itself
     }
     const HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return true;  // the write reports why it cannot be had
     }
@@ -100,8 +100,8 @@ bool parentWithoutLinks(const char* path) {
         }
     }
     DWORD attributes = INVALID_FILE_ATTRIBUTES;
-    return end == text.size() || attributesWithoutLinks(std::string(text.substr(0, end)).c_str(),
-                                                        attributes);
+    return end == text.size() ||
+           attributesWithoutLinks(std::string(text.substr(0, end)).c_str(), attributes);
 }
 
 }  // namespace

@@ -2,9 +2,11 @@
 // prefix, with notices, the command line and the sleep observed through the seam.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -169,18 +171,25 @@ TEST_F(InstallSequence, AnUnpackThatFailedIsReportedAndStopsBeforeTheCopyAndTheL
     };
     const Case cases[] = {
         // A bare prefix stages an empty file; garbage stages a file that is no archive.
-        {"empty archive file", std::string(54, 'B'), [] {},
+        {"empty archive file",
+         std::string(54, 'B'),
+         [] {},
          {"The installation archive could not be read"}},
-        {"no archive", std::string(54, 'B') + "PK junk", [] {},
+        {"no archive",
+         std::string(54, 'B') + "PK junk",
+         [] {},
          {"The installation archive could not be read"}},
-        {"a file where a folder belongs", good,
+        {"a file where a folder belongs",
+         good,
          [&] { fw::test::writeHostFile(prefix.host(unzip + "disk1\\sub"), "file"); },
          {"1 of the 2 items in the installation archive could not be unpacked:\n"
           "C:/Temp/_Download/_UnZip/disk1/sub/b.txt: its folder could not be made"}},
-        {"a folder where a file belongs", good,
+        {"a folder where a file belongs",
+         good,
          [&] { fs::create_directories(prefix.host(unzip + "disk1\\a.txt")); },
          {"C:/Temp/_Download/_UnZip/disk1/a.txt: access to the file was denied"}},
-        {"more than five", PayloadOf(prefix, EntriesNamed(many)),
+        {"more than five",
+         PayloadOf(prefix, EntriesNamed(many)),
          [&] { fw::test::writeHostFile(prefix.host(unzip + "disk1"), "file"); },
          {"7 of the 7 items in the installation archive could not be unpacked. The first of "
           "them:\nC:/Temp/_Download/_UnZip/disk1/f0: ",
@@ -213,6 +222,7 @@ TEST_F(InstallSequence, AnUnpackThatFailedIsReportedAndStopsBeforeTheCopyAndTheL
     }
 }
 
+#ifndef _WIN32
 TEST_F(InstallSequence, LinksInTheStagingAndProductFoldersAreNeverFollowed) {
     const std::string unzip = "C:\\Temp\\_Download\\_UnZip\\";
     const std::string outside = prefix.host("C:\\outside");
@@ -230,19 +240,20 @@ TEST_F(InstallSequence, LinksInTheStagingAndProductFoldersAreNeverFollowed) {
     const Case cases[] = {
         {"a link at a level", [&] { plantLink(outside, unzip + "disk1"); }, 2,
          "C:/Temp/_Download/_UnZip/disk1/a.txt" + refused},
-        {"a link at a read-only file", [&] { plantLink(outside + "/ro.txt", unzip + "disk1\\a.txt"); },
-         2, "C:/Temp/_Download/_UnZip/disk1/a.txt" + refused},
+        {"a link at a read-only file",
+         [&] { plantLink(outside + "/ro.txt", unzip + "disk1\\a.txt"); }, 2,
+         "C:/Temp/_Download/_UnZip/disk1/a.txt" + refused},
         {"a link to nothing at a file",
          [&] { plantLink(outside + "/new.txt", unzip + "disk1\\a.txt"); }, 2,
          "C:/Temp/_Download/_UnZip/disk1/a.txt" + refused},
         {"a link for the staging archive",
-         [&] { plantLink(outside + "/a.txt", unzip + "Morvanta.zip"); }, 1,
-         kOpening},
+         [&] { plantLink(outside + "/a.txt", unzip + "Morvanta.zip"); }, 1, kOpening},
         {"a second hard link",
          [&] {
              fs::create_directories(prefix.host(unzip + "disk1"));
-             ASSERT_EQ(link((outside + "/a.txt").c_str(), prefix.host(unzip + "disk1\\a.txt").c_str()),
-                       0);
+             ASSERT_EQ(
+                 link((outside + "/a.txt").c_str(), prefix.host(unzip + "disk1\\a.txt").c_str()),
+                 0);
          },
          0, kCompletion},
         {"a link for the product folder",
@@ -314,12 +325,15 @@ TEST_F(InstallSequence, AFullDiskIsReportedAndNothingIsLaunched) {
     // set-up program, unpacked first, is removed at exit.)
     int damaged = 0;
     for (const fw::zipwrite::Entry& e : entries) {
-        damaged += e.name != "disk1/SETUP.EXE" && fw::test::readHostFile(unzip + "/" + e.name) != e.data;
+        damaged +=
+            e.name != "disk1/SETUP.EXE" && fw::test::readHostFile(unzip + "/" + e.name) != e.data;
     }
     EXPECT_GT(damaged, 0);
     EXPECT_NE(notice.find(std::to_string(damaged) + " of the 6 items"), std::string::npos)
         << notice;
 }
+
+#endif
 
 TEST_F(InstallSequence, ARunOverAnEarlierRunsTreeReplacesItsReadOnlyFiles) {
     // An earlier run's read-only file, complete or cut short by an interruption, and an
@@ -332,7 +346,9 @@ TEST_F(InstallSequence, ARunOverAnEarlierRunsTreeReplacesItsReadOnlyFiles) {
         return PayloadOf(prefix, entries);
     };
     ASSERT_TRUE(fw::test::writeHostFile(prefix.host(unzip + "disk1\\a.txt"), "cut"));
-    ASSERT_EQ(chmod(prefix.host(unzip + "disk1\\a.txt").c_str(), 0444), 0);
+    fs::permissions(prefix.host(unzip + "disk1\\a.txt"),
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
     for (const std::string text : {"older", "newer contents"}) {
         platform.recorded = {};
         platform.script.payload = payload(text);

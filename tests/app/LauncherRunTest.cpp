@@ -137,8 +137,8 @@ LargeLauncher packLargeLauncher(const std::string& folder) {
              fs::copy_options::recursive);
     EXPECT_TRUE(writeHostFile((made.resourceFolder / "large.ncd").string(), noise(kLarge, 12)));
     made.path = folder + "/Release/ferrowick";
-    const ProgramRun pack = runProgram({FERROWICK_PACK_PATH, "--stub", kStub, "--payload", archive,
-                                        "--output", made.path});
+    const ProgramRun pack = runProgram(
+        {FERROWICK_PACK_PATH, "--stub", kStub, "--payload", archive, "--output", made.path});
     EXPECT_EQ(pack.status, 0) << pack.err;
     fs::remove(archive);
     return made;
@@ -187,9 +187,10 @@ TEST(LauncherRunTest, OfTwoLaunchersStartedTogetherOneInstallsAndTheOtherSaysSo)
                   [](const ProgramRun& a, const ProgramRun& b) { return a.status < b.status; });
         ASSERT_EQ(runs[0].status, 0) << runs[0].err;
         ASSERT_EQ(runs[1].status, 3) << runs[1].err;
-        EXPECT_EQ(runs[1].err, "BRASKETTLE\nSet-up is already running on this computer.\n\n"
-                               "Please finish that set-up first, or wait until it has ended, and "
-                               "then start this program again if you still need it.\n\n");
+        EXPECT_EQ(runs[1].err,
+                  "BRASKETTLE\nSet-up is already running on this computer.\n\n"
+                  "Please finish that set-up first, or wait until it has ended, and "
+                  "then start this program again if you still need it.\n\n");
         expectCompleteTree(prefix, sample::sampleItems(),
                            fs::path(kLauncher).parent_path() / "res" / "Pellmoor");
     }

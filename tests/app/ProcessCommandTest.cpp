@@ -112,8 +112,8 @@ TEST_F(CommandTest, NeverHandsTheLineToAShell) {
                              "` ^& ^| ^>x \"a&b\" & touch " + marker;
     EXPECT_EQ(hostPlatform().runCommand(line.c_str()), 0);
     EXPECT_FALSE(fs::exists(marker));
-    EXPECT_EQ(argsOf("C:\\Tools"), ";\n$(touch\n" + marker + ")\n`touch\n" + marker +
-                                       "`\n&\n|\n>x\na&b\n");
+    EXPECT_EQ(argsOf("C:\\Tools"),
+              ";\n$(touch\n" + marker + ")\n`touch\n" + marker + "`\n&\n|\n>x\na&b\n");
 }
 
 TEST_F(CommandTest, ReportsWhatItCannotStart) {

@@ -1,7 +1,9 @@
 // The recursive resource folder copy, over temporary trees on the real file backend.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -154,18 +156,23 @@ TEST_F(ResourceFolderCopy, WhatCannotBeCopiedGetsOneNoticeEachAndTheCopyGoesOn) 
         std::function<void()> plant;
         std::string failed;  // the entry named in the notice; empty: none
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {"read-only destination file",
          [&] {
              put("C:\\src\\locked.ncd", "new");
              put("C:\\dst\\locked.ncd", "kept");
-             chmod(host("C:\\dst\\locked.ncd").c_str(), 0444);
+             fs::permissions(
+                 host("C:\\dst\\locked.ncd"),
+                 fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                 fs::perm_options::remove);
          },
          "locked.ncd"},
+    };
+#ifndef _WIN32
+    const Case posixCases[] = {
         {"a FIFO, refused at once",
          [&] { ASSERT_EQ(mkfifo(host("C:\\src\\pipe").c_str(), 0644), 0); }, "pipe"},
-        {"a name the code page cannot carry", [&] { put("C:\\src\\bad\xFF.txt"); },
-         "bad?.txt"},
+        {"a name the code page cannot carry", [&] { put("C:\\src\\bad\xFF.txt"); }, "bad?.txt"},
         {"a folder link that loops, not followed",
          [&] { ASSERT_EQ(symlink(".", host("C:\\src\\loop").c_str()), 0); }, "loop"},
         {"a link in place of the destination file",
@@ -187,6 +194,8 @@ TEST_F(ResourceFolderCopy, WhatCannotBeCopiedGetsOneNoticeEachAndTheCopyGoesOn) 
          },
          ""},
     };
+    cases.insert(cases.end(), std::begin(posixCases), std::end(posixCases));
+#endif
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(host("C:\\src"));
@@ -202,9 +211,9 @@ TEST_F(ResourceFolderCopy, WhatCannotBeCopiedGetsOneNoticeEachAndTheCopyGoesOn) 
         copy();
 
         const std::vector<std::string> expected =
-            c.failed.empty() ? std::vector<std::string>{}
-                             : std::vector<std::string>{notice("C:\\src\\" + c.failed,
-                                                               "C:\\dst\\" + c.failed)};
+            c.failed.empty()
+                ? std::vector<std::string>{}
+                : std::vector<std::string>{notice("C:\\src\\" + c.failed, "C:\\dst\\" + c.failed)};
         EXPECT_EQ(platform.recorded.notices, expected);
         for (const std::string& caption : platform.recorded.captions) {
             EXPECT_EQ(caption, fw::test::kTitle);
@@ -215,7 +224,9 @@ TEST_F(ResourceFolderCopy, WhatCannotBeCopiedGetsOneNoticeEachAndTheCopyGoesOn) 
         EXPECT_EQ(fw::test::readHostFile(outside), "keep");
         EXPECT_EQ(std::distance(fs::directory_iterator(host("C:\\outside")), {}), 1);
     }
+#ifndef _WIN32
     EXPECT_EQ(read("C:\\dst\\hard.txt"), "new");
+#endif
 }
 
 TEST_F(ResourceFolderCopy, FailedListingStepEndsThatFolderWithoutRepeatingAnEntry) {

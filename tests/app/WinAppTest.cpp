@@ -66,8 +66,8 @@ TEST(Application, EntryReportsTheStartUpsOutcome) {
         int posted;
         int status;
     } cases[] = {
-        {true, -1, 0}, {false, -1, 1}, {false, 2, 2}, {true, 3, 3}, {false, 0, 0},
-        {true, -1, 0},  // a code posted by an earlier run does not carry over
+        {true, -1, 0}, {false, -1, 1}, {false, 2, 2}, {true, 3, 3},
+        {false, 0, 0}, {true, -1, 0},  // a code posted by an earlier run does not carry over
     };
     fw::test::RecordingPlatform platform;
     EXPECT_EQ(AfxWinMain(), 1);  // no application object
