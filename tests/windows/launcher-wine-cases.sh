@@ -45,7 +45,6 @@ for top in "disk 1" "a&b" "a(b)" "a,b"; do
     status=0
     timeout 300 "$wine_run" "$WINEPREFIX" "$(z "$exe")" </dev/null >"$out/output.txt" 2>&1 ||
         status=$?
-    wineserver -w
     [ "$status" -eq 0 ] || report "'$top': the launcher exited with $status"
     grep -q "SETUP.EXE ran" "$drive/Temp/_Download/_UnZip/$top/SETUP.LOG" 2>/dev/null ||
         report "'$top': SETUP.exe was not reached"
@@ -72,7 +71,6 @@ for planted in "level 2" "product 0" "hard 0"; do
     before=$(cd "$drive/outside" && find . -printf '%p %s %T@\n' | sort; cat keep.txt)
     status=0
     timeout 300 wine "$(z "$exe")" </dev/null >"$work/links-$1.txt" 2>&1 || status=$?
-    wineserver -w
     [ "$status" -eq "$2" ] || report "link at the $1: exit status $status, not $2"
     after=$(cd "$drive/outside" && find . -printf '%p %s %T@\n' | sort; cat keep.txt)
     [ "$before" = "$after" ] || report "link at the $1: the folder outside changed"
