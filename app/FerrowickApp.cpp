@@ -6,7 +6,9 @@
 CFerrowickApp::CFerrowickApp() : CWinApp(nullptr) {}
 
 CFerrowickApp::~CFerrowickApp() {
-    fw::os().removeFile(kUnpackedSetup);
+    if (!anotherRunning_) {
+        fw::os().removeFile(kUnpackedSetup);
+    }
 }
 
 bool CFerrowickApp::OnCommand(uint32_t id) {

@@ -20,8 +20,10 @@ class CFerrowickApp : public CWinApp {
     ~CFerrowickApp() override;
 
     // The installation: notices, staging, unpacking, the resource folder copy and the
-    // launch of the installer. False only when the payload cannot be loaded or the
-    // staging archive cannot be written; every other failure is passed over.
+    // launch of the installer. False when it stops early: silently when the payload
+    // cannot be loaded or the staging archive cannot be written (exit status 1); with a
+    // notice when another launcher is running (3), when items could not be unpacked (2),
+    // or when the set-up program cannot be named safely on a command line (4).
     bool InitInstance() override;
 
     bool OnCommand(uint32_t id) override;
@@ -33,6 +35,10 @@ class CFerrowickApp : public CWinApp {
                             std::string sourceFolder, std::string destinationFolder);
 
     void OnAppAbout();
+
+  private:
+    // Another launcher was running: the set-up program it unpacked is its own.
+    bool anotherRunning_ = false;
 };
 
 class CAboutDlg : public CDialog {

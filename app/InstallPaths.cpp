@@ -71,9 +71,12 @@ std::optional<std::string> LaunchCommandFor(std::string_view topFolder) {
     if (LeavesTheUnpackFolder(topFolder)) {
         return std::nullopt;
     }
+    // Quoted, and the whole quoted once more: the command interpreter's "/c" takes off
+    // the outer pair, as it takes off the first and the last quote of every line whose
+    // quotes do not meet its narrow rule, and the inner pair holds the program together.
     for (char c : std::string_view(" &|<>^()!,;=")) {
         if (fw::mbcs::find(topFolder, c) != fw::mbcs::npos) {
-            return "\"" + program + "\"";
+            return "\"\"" + program + "\"\"";
         }
     }
     return program;

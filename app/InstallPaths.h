@@ -24,7 +24,8 @@ std::string TopFolderOf(std::string_view itemName);
 std::string ResourceFolderFrom(std::string_view helpFilePath);
 
 // The command line that runs the unpacked installer's SETUP.exe. A top folder with a
-// blank or a character the command interpreter treats specially is quoted; one that no
+// blank or a character the command interpreter treats specially is quoted, and the
+// quoted program quoted once more for the interpreter's "/c" to take off; one that no
 // quoting makes safe (a '%' or '"', which expand or end the quotes, or a control
 // character), or one that climbs out of the unpack folder, gives no command at all.
 std::optional<std::string> LaunchCommandFor(std::string_view topFolder);

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/FerrowickApp.h"
 #include "app/File.h"
@@ -14,6 +15,13 @@ namespace {
 
 constexpr int32_t kPatienceIndex = 600;
 constexpr uint32_t kLaunchWaitMilliseconds = 5000;
+// Failed items that the failure notice names; the rest are counted.
+constexpr std::size_t kFailuresNamed = 5;
+
+// Exit statuses: 1 is the framework's failed start (the two silent early exits).
+constexpr int kExitUnpackFailed = 2;
+constexpr int kExitAlreadyRunning = 3;
+constexpr int kExitLaunchRefused = 4;
 
 const char* const kOpeningNotice =
     "No problem, you can officially start to install the software 'Orvelin'.\n"
@@ -42,35 +50,152 @@ const char* const kCompletionNotice =
     "THAT HAS BEEN MADE BY A MIDDEL SCHOOL STUDEN THEMSELF IN ONE HOUR CLASSROOM TEACHING. \n"
     "       TRY  Excute  IT,  SELECT  'form'  IN  MENU  BAR !    ";
 
+const char* const kAlreadyRunningNotice =
+    "Set-up is already running on this computer.\n\n"
+    "Please finish that set-up first, or wait until it has ended, and then start this "
+    "program again if you still need it.";
+
+const char* const kLaunchRefusedNotice =
+    "The installation files have been prepared, but the set-up program was not started: "
+    "the name of its folder in the installation archive cannot be used safely on a "
+    "command line.\n\n"
+    "The installation archive may be damaged. Please get a new copy of this program.";
+
+// What unpacking the staging archive came to.
+struct UnpackOutcome {
+    std::string topFolder;
+    bool archiveRead = false;  // opened, and its items counted
+    int32_t itemCount = 0;
+    int32_t failedCount = 0;
+    std::vector<std::string> firstFailures;  // "target: reason"
+};
+
+// Why an item could not be unpacked, in plain words: from the system's last error
+// where that says more than the reader's result.
+std::string Reason(ArchiveResult result, uint32_t error) {
+    if (result == AR_CANNOT_OPEN || result == AR_WRITE_FAILED) {
+        switch (error) {
+            case fw::kErrorDiskFull:
+            case fw::kErrorHandleDiskFull:
+                return "the disk is full";
+            case fw::kErrorSharingViolation:
+            case fw::kErrorLockViolation:
+                return "the file is in use by another program";
+            case fw::kErrorAccessDenied:
+                return "access to the file was denied";
+            case fw::kErrorWriteProtect:
+                return "the disk is write-protected";
+            case fw::kErrorPathNotFound:
+                return "its folder could not be made (a file may stand in its place)";
+            case fw::kErrorFilenameTooLong:
+                return "its path is too long";
+            case fw::kErrorCantResolveFilename:
+                return "a link or junction stands in its way";
+            default:
+                break;
+        }
+    }
+    switch (result) {
+        case AR_CANNOT_OPEN:
+            return "the file could not be created";
+        case AR_WRITE_FAILED:
+            return "the file could not be written";
+        case AR_PATH_TOO_LONG:
+            return "its path is too long";
+        case AR_NAME_TOO_LONG:
+            return "its name in the archive is too long";
+        case AR_BAD_PASSWORD:
+            return "it is encrypted";
+        case AR_INFLATE_FAILED:
+            return "its data in the archive is damaged";
+        default:
+            return "its entry in the archive is damaged";
+    }
+}
+
+std::string FailureNotice(const UnpackOutcome& outcome) {
+    std::string text = "The installation files could not be prepared.\n\n";
+    if (!outcome.archiveRead) {
+        text +=
+            "The installation archive could not be read, so none of its items could be "
+            "unpacked.\n";
+    } else {
+        text += std::to_string(outcome.failedCount) + " of the " +
+                std::to_string(outcome.itemCount) +
+                " items in the installation archive could not be unpacked";
+        text += outcome.firstFailures.size() < static_cast<std::size_t>(outcome.failedCount)
+                    ? ". The first of them:\n"
+                    : ":\n";
+        for (const std::string& failure : outcome.firstFailures) {
+            text += failure + "\n";
+        }
+    }
+    return text +
+           "\nThe set-up program has not been started. Please free some disk space, close "
+           "any other set-up windows, and then run this program again.";
+}
+
+// Unpacks one item. A file that an earlier run left in the item's place read-only
+// (complete or cut short) is refused by the reader; its read-only, hidden and system
+// attributes are cleared and the item is unpacked again. `error` is the system's last
+// error when the result is not AR_OK.
+ArchiveResult ExtractReplacing(ArchiveHandle archive, int32_t index, const std::string& target,
+                               uint32_t& error) {
+    constexpr uint32_t kProtecting = fw::kAttrReadOnly | fw::kAttrHidden | fw::kAttrSystem;
+    ArchiveResult result = ExtractArchiveItem(archive, index, target.c_str());
+    error = result == AR_OK ? 0 : fw::os().lastError();
+    if (result != AR_CANNOT_OPEN) {
+        return result;
+    }
+    const uint32_t attributes = fw::os().getFileAttributes(target.c_str());
+    if (attributes == fw::kInvalidAttributes ||
+        (attributes & (fw::kAttrDirectory | fw::kAttrReparsePoint)) != 0 ||
+        (attributes & kProtecting) == 0) {
+        return result;
+    }
+    if (!fw::os().setFileAttributes(target.c_str(), attributes & ~kProtecting)) {
+        error = fw::os().lastError();
+        return result;
+    }
+    result = ExtractArchiveItem(archive, index, target.c_str());
+    error = result == AR_OK ? 0 : fw::os().lastError();
+    return result;
+}
+
 // The record's name, which the reader keeps NUL-terminated within its buffer.
 std::string ItemName(const ArchiveItem& item) {
     return std::string(item.name, strnlen(item.name, sizeof(item.name)));
 }
 
-// Unpacks every item of the staging archive; gives the top folder of the first item
-// name that has one.
-std::string UnpackStagingArchive() {
-    std::string topFolder;
+// Unpacks every item of the staging archive; finds the top folder of the first item
+// name that has one, and counts what could not be unpacked.
+UnpackOutcome UnpackStagingArchive() {
+    UnpackOutcome outcome;
     ArchiveHandle archive = OpenArchive(kStagingArchive);
     AfxMessageBox(kPreparationNotice, MB_OK, 0);
 
     ArchiveItem item;
-    GetArchiveItem(archive, -1, item);
-    const int32_t count = item.index;
+    outcome.archiveRead = archive != nullptr && GetArchiveItem(archive, -1, item) == AR_OK;
+    const int32_t count = outcome.archiveRead ? item.index : 0;
+    outcome.itemCount = count;
     for (int32_t i = 0; i < count; ++i) {
         if (i == kPatienceIndex) {
             AfxMessageBox(kPatienceNotice, MB_OK, 0);
         }
         GetArchiveItem(archive, i, item);
         const std::string name = ItemName(item);
-        if (topFolder.empty()) {
-            topFolder = TopFolderOf(name);
+        if (outcome.topFolder.empty()) {
+            outcome.topFolder = TopFolderOf(name);
         }
         const std::string target = kUnpackPrefix + name;
-        ExtractArchiveItem(archive, i, target.c_str());
+        uint32_t error = 0;
+        const ArchiveResult result = ExtractReplacing(archive, i, target, error);
+        if (result != AR_OK && ++outcome.failedCount <= static_cast<int32_t>(kFailuresNamed)) {
+            outcome.firstFailures.push_back(target + ": " + Reason(result, error));
+        }
     }
     CloseArchive(archive);
-    return topFolder;
+    return outcome;
 }
 
 }  // namespace
@@ -83,6 +208,13 @@ void CreateFolderIfMissing(std::string path) {
 }
 
 bool CFerrowickApp::InitInstance() {
+    // A second launcher would rewrite the staging archive under the first one.
+    if (!fw::os().claimSingleInstance()) {
+        anotherRunning_ = true;
+        AfxMessageBox(kAlreadyRunningNotice, MB_OK, 0);
+        AfxPostQuitMessage(kExitAlreadyRunning);
+        return false;
+    }
     AfxMessageBox(kOpeningNotice, MB_OK, 0);
     CreateFolderIfMissing(kStagingLevel1);
     CreateFolderIfMissing(kStagingLevel2);
@@ -92,8 +224,14 @@ bool CFerrowickApp::InitInstance() {
         return false;
     }
 
-    const std::string topFolder = UnpackStagingArchive();
+    const UnpackOutcome unpacked = UnpackStagingArchive();
     fw::os().removeFile(kStagingArchive);
+    // A tree that is not the whole installer set is neither completed nor launched.
+    if (!unpacked.archiveRead || unpacked.failedCount > 0) {
+        AfxMessageBox(FailureNotice(unpacked), MB_OK, 0);
+        AfxPostQuitMessage(kExitUnpackFailed);
+        return false;
+    }
     AfxMessageBox(kCompletionNotice, MB_OK, 0);
 
     const std::string resourceFolder = ResourceFolderFrom(m_pszHelpFilePath);
@@ -102,9 +240,13 @@ bool CFerrowickApp::InitInstance() {
     CopyResourceFolder("", "", resourceFolder, kProductFolder);
 
     // A top folder that cannot be named safely on a command line launches nothing.
-    if (const std::optional<std::string> command = LaunchCommandFor(topFolder)) {
-        fw::os().runCommand(command->c_str());
+    const std::optional<std::string> command = LaunchCommandFor(unpacked.topFolder);
+    if (!command) {
+        AfxMessageBox(kLaunchRefusedNotice, MB_OK, 0);
+        AfxPostQuitMessage(kExitLaunchRefused);
+        return false;
     }
+    fw::os().runCommand(command->c_str());
     fw::os().sleep(kLaunchWaitMilliseconds);
     return true;
 }

@@ -35,8 +35,14 @@ void CFerrowickApp::CopyResourceFolder(std::string replaceFrom, std::string repl
             if (entry.name != "." && entry.name != "..") {
                 const std::string childSource = sourceFolder + "\\" + entry.name;
                 const std::string childDestination = destinationFolder + "\\" + entry.name;
-                fw::os().createDirectory(childDestination.c_str());
-                CopyResourceFolder(replaceFrom, replaceTo, childSource, childDestination);
+                // A linked folder may lead back into the tree and round for ever: it is not
+                // followed, and is reported as what could not be copied.
+                if ((entry.attributes & fw::kAttrReparsePoint) != 0) {
+                    AfxMessageBox(CopyFailureNotice(childSource, childDestination), MB_OK, 0);
+                } else {
+                    fw::os().createDirectory(childDestination.c_str());
+                    CopyResourceFolder(replaceFrom, replaceTo, childSource, childDestination);
+                }
             }
         } else if (Trim(entry.name) != "Thumbs.db") {
             const std::string source = sourceFolder + "\\" + entry.name;

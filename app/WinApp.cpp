@@ -6,6 +6,9 @@
 namespace {
 
 CWinApp* theApp = nullptr;
+// The exit status posted by AfxPostQuitMessage during the start-up call, if any.
+int postedExitCode = 0;
+bool exitCodePosted = false;
 
 // The executable's file name without its extension: the name of last resort.
 std::string ExeBaseName(const std::string& modulePath) {
@@ -66,10 +69,20 @@ int AfxMessageBox(const std::string& text, uint32_t, uint32_t) {
     return IDOK;
 }
 
+void AfxPostQuitMessage(int exitCode) {
+    postedExitCode = exitCode;
+    exitCodePosted = true;
+}
+
 int AfxWinMain() {
     CWinApp* app = AfxGetApp();
     if (app == nullptr) {
         return 1;
     }
-    return app->InitInstance() ? 0 : 1;
+    exitCodePosted = false;
+    const bool started = app->InitInstance();
+    if (exitCodePosted) {
+        return postedExitCode;
+    }
+    return started ? 0 : 1;
 }

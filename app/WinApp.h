@@ -37,8 +37,13 @@ CWinApp* AfxGetApp();
 // A modal message box captioned with the application's name; returns IDOK.
 int AfxMessageBox(const std::string& text, uint32_t type = MB_OK, uint32_t helpContext = 0);
 
-// Runs InitInstance once on the application object: 0 after a complete run, 1 after a
-// failed start or when there is no application object.
+// Sets the process's exit status, as posting the quit message does: the entry returns
+// it once the start-up call has come back.
+void AfxPostQuitMessage(int exitCode);
+
+// Runs InitInstance once on the application object. The exit status is the one the
+// start-up posted; without one, 0 after a complete run, 1 after a failed start or when
+// there is no application object.
 int AfxWinMain();
 
 // The help-file path the framework derives from an executable's path.

@@ -21,6 +21,8 @@ inline constexpr uint32_t kAttrHidden = 0x02;
 inline constexpr uint32_t kAttrSystem = 0x04;
 inline constexpr uint32_t kAttrDirectory = 0x10;
 inline constexpr uint32_t kAttrArchive = 0x20;
+// A symbolic link, a junction or another reparse point (in listings).
+inline constexpr uint32_t kAttrReparsePoint = 0x400;
 inline constexpr uint32_t kInvalidAttributes = 0xFFFFFFFF;
 
 // A FILETIME: 100-nanosecond intervals since 1601-01-01 00:00:00, low half first.
@@ -69,11 +71,28 @@ struct Resource {
     std::size_t size = 0;
 };
 
+// Win32 error codes that lastError gives and the core tells apart.
+inline constexpr uint32_t kErrorPathNotFound = 3;
+inline constexpr uint32_t kErrorAccessDenied = 5;
+inline constexpr uint32_t kErrorWriteProtect = 19;
+inline constexpr uint32_t kErrorSharingViolation = 32;
+inline constexpr uint32_t kErrorLockViolation = 33;
+inline constexpr uint32_t kErrorHandleDiskFull = 39;
+inline constexpr uint32_t kErrorDiskFull = 112;
+inline constexpr uint32_t kErrorFilenameTooLong = 206;
+// A link or junction stands where the launcher will not follow one.
+inline constexpr uint32_t kErrorCantResolveFilename = 1921;
+
 // Origins for seekFile, as FILE_BEGIN, FILE_CURRENT and FILE_END.
 enum class SeekOrigin { begin, current, end };
 
 struct Platform {
     // --- files and folders ---------------------------------------------------
+    // What creates, changes or removes an entry (createDirectory, createFile, removeFile,
+    // the destination of copyFile, setFileAttributes) never goes through a symbolic link,
+    // junction or other reparse point below the drive's root folder, nor writes into a
+    // file that has other hard links: the first is refused (kErrorCantResolveFilename),
+    // the second gets a new file. Only regular files are opened or copied.
     // GetFileAttributesA: the attribute bits, or kInvalidAttributes when there is no such path.
     uint32_t (*getFileAttributes)(const char* path);
     // CreateDirectoryA(path, NULL): one level; false when it exists already or cannot be made.
@@ -103,6 +122,10 @@ struct Platform {
     void (*findClose)(FindHandle find);
     // GetCurrentDirectoryA: a full path with a drive; false when it cannot be had.
     bool (*currentDirectory)(std::string& path);
+    // SetFileAttributesA: the read-only, hidden, system and archive bits of a file.
+    bool (*setFileAttributes)(const char* path, uint32_t attributes);
+    // GetLastError: why the last failed call of this thread failed, as a Win32 code.
+    uint32_t (*lastError)();
 
     // --- text and time -------------------------------------------------------
     // The process's ANSI code page (GetACP), which is also its multibyte code page.
@@ -129,6 +152,10 @@ struct Platform {
     void (*writeStandardOutput)(const char* text);
     // Sleep.
     void (*sleep)(uint32_t milliseconds);
+    // One launcher at a time on this machine: claims a lock that the system releases when
+    // the process ends, however it ends (a named mutex). False only when another process
+    // holds it; claiming it again in the same process succeeds.
+    bool (*claimSingleInstance)();
 };
 
 // The backend compiled into this build.

@@ -85,6 +85,8 @@ const Platform forwardingTable = {
     FW_FORWARD(findNext),
     FW_FORWARD(findClose),
     FW_FORWARD(currentDirectory),
+    FW_FORWARD(setFileAttributes),
+    FW_FORWARD(lastError),
     FW_FORWARD(ansiCodePage),
     FW_FORWARD(systemTimeToFileTime),
     FW_FORWARD(localFileTimeToFileTime),
@@ -96,6 +98,7 @@ const Platform forwardingTable = {
     FW_FORWARD(runCommand),
     FW_FORWARD(writeStandardOutput),
     FW_FORWARD(sleep),
+    FW_FORWARD(claimSingleInstance),
 };
 
 #undef FW_FORWARD
@@ -109,10 +112,12 @@ const char* callName(Call call) {
         "seekFile",          "setFileTimes",     "closeFile",
         "removeFile",        "copyFile",         "findFirst",
         "findNext",          "findClose",        "currentDirectory",
+        "setFileAttributes", "lastError",
         "ansiCodePage",      "systemTimeToFileTime", "localFileTimeToFileTime",
         "moduleFileName",    "findResource",     "loadString",
         "messageBox",        "dialogBox",        "runCommand",
         "writeStandardOutput", "sleep",
+        "claimSingleInstance",
     };
     return names[static_cast<std::size_t>(call)];
 }

@@ -29,6 +29,8 @@ enum class Call {
     findNext,
     findClose,
     currentDirectory,
+    setFileAttributes,
+    lastError,
     ansiCodePage,
     systemTimeToFileTime,
     localFileTimeToFileTime,
@@ -40,8 +42,9 @@ enum class Call {
     runCommand,
     writeStandardOutput,
     sleep,
+    claimSingleInstance,
 };
-inline constexpr std::size_t kCallCount = static_cast<std::size_t>(Call::sleep) + 1;
+inline constexpr std::size_t kCallCount = static_cast<std::size_t>(Call::claimSingleInstance) + 1;
 
 const char* callName(Call call);
 

@@ -28,6 +28,8 @@ FindHandle findFirst(const char* pattern, FindEntry& entry);
 FindStep findNext(FindHandle find, FindEntry& entry);
 void findClose(FindHandle find);
 bool currentDirectory(std::string& path);
+bool setFileAttributes(const char* path, uint32_t attributes);
+uint32_t lastError();
 
 // Text and time (PosixCodePage.cpp, PosixTime.cpp).
 uint32_t ansiCodePage();
@@ -43,5 +45,6 @@ int dialogBox(uint32_t templateId);
 int runCommand(const char* commandLine);
 void writeStandardOutput(const char* text);
 void sleep(uint32_t milliseconds);
+bool claimSingleInstance();
 
 }  // namespace fw::posix

@@ -167,6 +167,49 @@ int spawnAndWait(const std::vector<std::string>& argv, const std::vector<std::st
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : kFailureStatus;
 }
 
+// What the command interpreter's "/c" does with its line before it runs it. Its quotes
+// stay only when there are exactly two, with at least one blank and none of &<>()@^|
+// between them, and the quoted text names a program; otherwise a line that begins with
+// a quote loses that quote and the last one. Then, outside quotes, '^' makes the next
+// character plain, and an unescaped &, |, < or > ends the command (what follows, a
+// second command or a redirection, is not run here).
+std::string interpretedLine(std::string_view line) {
+    std::string text(line);
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first != std::string::npos && text[first] == '"') {
+        const std::size_t second = text.find('"', first + 1);
+        const std::size_t last = text.rfind('"');
+        const std::string_view quoted =
+            std::string_view(text).substr(first + 1, second - first - 1);
+        const bool keep = second != std::string::npos && second == last &&
+                          quoted.find_first_of(" \t") != std::string_view::npos &&
+                          quoted.find_first_of("&<>()@^|") == std::string_view::npos &&
+                          !locateProgram(std::string(quoted)).empty();
+        if (!keep) {
+            text.erase(last, last == first ? 0 : 1);
+            text.erase(first, 1);
+        }
+    }
+    std::string command;
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            quoted = !quoted;
+        } else if (!quoted && c == '^') {
+            if (++i == text.size()) {
+                break;
+            }
+            command += text[i];
+            continue;
+        } else if (!quoted && (c == '&' || c == '|' || c == '<' || c == '>')) {
+            break;
+        }
+        command += c;
+    }
+    return command;
+}
+
 }  // namespace
 
 CommandLine splitCommandLine(std::string_view line) {
@@ -175,9 +218,12 @@ CommandLine splitCommandLine(std::string_view line) {
     while (i < line.size() && isBlank(line[i])) {
         ++i;
     }
-    // The program: quotes group and are dropped; no backslash rules.
+    // The program: quotes group and are dropped; no backslash rules. Outside quotes it
+    // ends at a blank, or at one of the interpreter's other delimiters , ; =.
     bool quoted = false;
-    for (; i < line.size() && (quoted || !isBlank(line[i])); ++i) {
+    for (; i < line.size() &&
+           (quoted || (!isBlank(line[i]) && line[i] != ',' && line[i] != ';' && line[i] != '='));
+         ++i) {
         if (line[i] == '"') {
             quoted = !quoted;
         } else {
@@ -289,7 +335,7 @@ int runCommand(const char* commandLine) {
         return 1;  // system(NULL): an interpreter is there
     }
     writeBehind::settleAll();  // the program finds the files as they were written
-    const CommandLine command = splitCommandLine(commandLine);
+    const CommandLine command = splitCommandLine(interpretedLine(commandLine));
     if (command.program.empty()) {
         return 0;
     }

@@ -1,5 +1,6 @@
 // The command interpreter of the POSIX backend: a command line is taken apart as the
-// Windows command interpreter and the started program's run-time library would, the
+// Windows command interpreter ("/c" with its quote rule, '^' escapes, the first command
+// of the line) and the started program's run-time library would, the
 // program is found through the drive mapping, and it is started directly (never
 // through a shell), a Windows program through wine.
 #pragma once

@@ -77,19 +77,53 @@ std::string parentFolder(const std::string& hostPath) {
     return slash == 0 || slash == std::string::npos ? "/" : hostPath.substr(0, slash);
 }
 
-// A new, empty file beside `target` that does not exist yet.
-int createSibling(const std::string& target, mode_t mode, std::string& name) {
+// A name beside `target` for a copy in progress.
+std::string siblingName(const std::string& target) {
     static std::atomic<unsigned> counter{0};
     const std::string folder = parentFolder(target);
+    return (folder == "/" ? std::string() : folder) + "/.fw-copy-" + std::to_string(getpid()) +
+           "-" + std::to_string(counter++);
+}
+
+// A new, empty file beside `target` that does not exist yet.
+int createSibling(const std::string& target, mode_t mode, std::string& name) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name = (folder == "/" ? std::string() : folder) + "/.fw-copy-" + std::to_string(getpid()) +
-               "-" + std::to_string(counter++);
+        name = siblingName(target);
         const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) {
             return fd;
         }
     }
     return -1;
+}
+
+// Gives the unnamed file `fd` its name: `target` itself when nothing is there (`named`
+// is then `target`), else a new name beside it in `named`, to be renamed over `target`.
+bool nameUnnamedFile(int fd, const HostPath& target, std::string& named) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    const auto linkAs = [&](const std::string& name) {
+        return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    };
+    if (!target.exists) {
+        if (linkAs(target.path)) {
+            named = target.path;
+            return true;
+        }
+        if (errno != EEXIST) {
+            return false;
+        }
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = siblingName(target.path);
+        if (linkAs(name)) {
+            named = name;
+            return true;
+        }
+        if (errno != EEXIST) {
+            return false;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -114,6 +148,9 @@ bool createDirectory(const char* path) {
         errno = EEXIST;
         return false;
     }
+    if (passesThroughLink(target.path, false)) {
+        return false;
+    }
     if (mkdir(target.path.c_str(), 0777) != 0) {
         return false;
     }
@@ -127,30 +164,41 @@ FileHandle openFile(const char* path) {
     if (!resolvePath(path, target) || !target.exists) {
         return kInvalidFile;
     }
-    const int fd = open(target.path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a FIFO would wait for a writer before it could be refused.
+    const int fd = open(target.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return kInvalidFile;
     }
     struct stat info {};
-    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) || target.trailingSeparator) {
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || target.trailingSeparator) {
         close(fd);
-        errno = EISDIR;
+        errno = S_ISDIR(info.st_mode) ? EISDIR : EACCES;
         return kInvalidFile;
     }
-    if (S_ISREG(info.st_mode)) {
-        readAhead::open(fd);
-    }
+    readAhead::open(fd);
     return fd;
 }
 
 FileHandle createFile(const char* path, uint32_t attributes, bool alsoRead) {
     HostPath target;
     struct stat existing {};
-    if (!resolvePath(path, target) || refusesReplacement(target, existing)) {
+    if (!resolvePath(path, target) || refusesReplacement(target, existing) ||
+        passesThroughLink(target.path, true)) {
         return kInvalidFile;
     }
+    if (target.exists && (S_ISFIFO(existing.st_mode) || S_ISSOCK(existing.st_mode))) {
+        errno = EACCES;  // opening it for writing would wait for a reader, or write to one
+        return kInvalidFile;
+    }
+    // Rewriting a file with other hard links would change them too: it gets a new file.
+    if (target.exists && existing.st_nlink > 1) {
+        if (unlink(target.path.c_str()) != 0) {
+            return kInvalidFile;
+        }
+        existing.st_mode = S_IFREG | 0666;
+    }
     const bool readOnly = (attributes & kAttrReadOnly) != 0;
-    const int flags = (alsoRead ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC | O_CLOEXEC;
+    const int flags = (alsoRead ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW;
     // A new read-only file gets no write permission; the descriptor still writes.
     const int fd = open(target.path.c_str(), flags, readOnly ? 0444 : 0666);
     if (fd < 0) {
@@ -247,7 +295,7 @@ bool removeFile(const char* path) {
     HostPath target;
     struct stat info {};
     if (!resolvePath(path, target) || !target.exists || target.trailingSeparator ||
-        lstat(target.path.c_str(), &info) != 0) {
+        passesThroughLink(target.path, false) || lstat(target.path.c_str(), &info) != 0) {
         return false;
     }
     if (S_ISDIR(info.st_mode)) {
@@ -286,17 +334,23 @@ bool copyFile(const char* source, const char* destination) {
         !resolvePath(destination, to)) {
         return false;
     }
-    Fd in{open(from.path.c_str(), O_RDONLY | O_CLOEXEC)};
+    // A FIFO, a socket or a device is refused at once, as Windows would; not blocking,
+    // so that one put in place of the file checked here cannot make the open wait.
+    if (!S_ISREG(from.info.st_mode)) {
+        errno = S_ISDIR(from.info.st_mode) ? EISDIR : EACCES;
+        return false;
+    }
+    Fd in{open(from.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
     struct stat sourceInfo {};
     if (in.fd < 0 || fstat(in.fd, &sourceInfo) != 0) {
         return false;
     }
     if (!S_ISREG(sourceInfo.st_mode)) {
-        errno = EISDIR;
+        errno = EACCES;
         return false;
     }
     struct stat existing {};
-    if (refusesReplacement(to, existing)) {
+    if (refusesReplacement(to, existing) || passesThroughLink(to.path, true)) {
         return false;
     }
     if (to.exists && existing.st_dev == sourceInfo.st_dev && existing.st_ino == sourceInfo.st_ino) {
@@ -304,16 +358,24 @@ bool copyFile(const char* source, const char* destination) {
         return false;
     }
 
-    // Written beside the destination and renamed over it at the end, so that a copy
-    // that fails half-way leaves the old destination as it was.
-    std::string temporary;
-    Fd out{createSibling(to.path, 0666, temporary)};
+    // Written to an unnamed file in the destination's folder, which the system drops if
+    // the process ends first, and named only when complete: a copy that fails or is cut
+    // off half-way leaves the old destination as it was and nothing beside it. A file
+    // system without unnamed files gets a named one beside the destination instead.
+    std::string temporary;  // the name the copy has so far, when it has one
+    Fd out{open(parentFolder(to.path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)};
+    const bool unnamed = out.fd >= 0;
+    if (!unnamed) {
+        out.fd = createSibling(to.path, 0666, temporary);
+    }
     if (out.fd < 0) {
         return false;
     }
     const auto fail = [&] {
         const int error = errno;
-        unlink(temporary.c_str());
+        if (!temporary.empty()) {
+            unlink(temporary.c_str());
+        }
         errno = error;
         return false;
     };
@@ -340,7 +402,7 @@ bool copyFile(const char* source, const char* destination) {
     if (isReadOnly(sourceInfo)) {
         mode &= ~static_cast<mode_t>(0222);
     }
-    if (fchmod(out.fd, mode) != 0) {
+    if (fchmod(out.fd, mode) != 0 || (unnamed && !nameUnnamedFile(out.fd, to, temporary))) {
         return fail();
     }
     const int fd = out.fd;
@@ -348,13 +410,60 @@ bool copyFile(const char* source, const char* destination) {
     if (close(fd) != 0 && errno != EINTR) {
         return fail();
     }
-    if (rename(temporary.c_str(), to.path.c_str()) != 0) {
+    if (temporary != to.path && rename(temporary.c_str(), to.path.c_str()) != 0) {
         return fail();
     }
     if (!to.exists) {
         noteCreated(to.path);
     }
     return true;
+}
+
+}  // namespace fw::posix
+
+namespace fw::posix {
+
+bool setFileAttributes(const char* path, uint32_t attributes) {
+    HostPath target;
+    if (!resolvePath(path, target) || passesThroughLink(target.path, true)) {
+        return false;
+    }
+    if (!target.exists || (target.trailingSeparator && !S_ISDIR(target.info.st_mode))) {
+        errno = ENOENT;
+        return false;
+    }
+    // Read-only is the owner's write permission; the other bits have no host counterpart.
+    const mode_t mode = target.info.st_mode & 07777;
+    const mode_t wanted =
+        (attributes & kAttrReadOnly) != 0 ? mode & ~static_cast<mode_t>(0222) : mode | S_IWUSR;
+    return wanted == mode || chmod(target.path.c_str(), wanted) == 0;
+}
+
+uint32_t lastError() {
+    switch (errno) {
+        case ENOENT:
+        case ENOTDIR:
+            return kErrorPathNotFound;
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+        case EEXIST:
+            return kErrorAccessDenied;
+        case EROFS:
+            return kErrorWriteProtect;
+        case EBUSY:
+        case ETXTBSY:
+            return kErrorSharingViolation;
+        case ENOSPC:
+        case EDQUOT:
+            return kErrorDiskFull;
+        case ENAMETOOLONG:
+            return kErrorFilenameTooLong;
+        case ELOOP:
+            return kErrorCantResolveFilename;
+        default:
+            return errno == 0 ? 0 : 31;  // ERROR_GEN_FAILURE
+    }
 }
 
 }  // namespace fw::posix

@@ -66,6 +66,44 @@ bool matches(std::string_view pattern, std::string_view name) {
     return p == pattern.size() && n == name.size();
 }
 
+// The name as Windows lists a name the code page cannot carry: the code page's default
+// character, '?', for each character it lacks and for each byte that is no character.
+std::string listedName(std::string_view hostName, uint32_t codePage) {
+    std::string ansi;
+    if (utf8ToAnsi(hostName, codePage, ansi)) {
+        return ansi;
+    }
+    ansi.clear();
+    std::string piece;
+    for (std::size_t i = 0; i < hostName.size();) {
+        // The shortest run of bytes from here that is a character (UTF-8 has up to 4).
+        std::size_t length = 1;
+        while (length <= 4 && (i + length > hostName.size() ||
+                               !utf8ToAnsi(hostName.substr(i, length), codePage, piece))) {
+            ++length;
+        }
+        ansi += length <= 4 ? piece : std::string("?");
+        i += length <= 4 ? length : 1;
+    }
+    return ansi;
+}
+
+// What a listing tells of an entry: links are followed for what they lead to, and are
+// marked as reparse points, as Windows lists symbolic links and junctions.
+bool describeEntry(int folder, const char* name, uint32_t& attributes) {
+    struct stat info {};
+    if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return false;
+    }
+    const bool link = S_ISLNK(info.st_mode);
+    struct stat target {};
+    if (link && fstatat(folder, name, &target, 0) == 0) {
+        info = target;
+    }
+    attributes = attributesOf(info) | (link ? kAttrReparsePoint : 0);
+    return true;
+}
+
 FindStep step(Listing& listing, FindEntry& entry) {
     while (listing.dotsGiven < 2) {
         const char* name = listing.dotsGiven++ == 0 ? "." : "..";
@@ -87,19 +125,13 @@ FindStep step(Listing& listing, FindEntry& entry) {
             !matches(listing.pattern, name)) {
             continue;
         }
-        struct stat info {};
-        if (fstatat(dirfd(listing.dir), name, &info, 0) != 0 &&
-            fstatat(dirfd(listing.dir), name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (!describeEntry(dirfd(listing.dir), name, entry.attributes)) {
             if (errno == ENOENT) {
                 continue;  // removed since it was read
             }
             return FindStep::failed;
         }
-        if (!utf8ToAnsi(name, listing.codePage, entry.name)) {
-            errno = EILSEQ;
-            return FindStep::failed;
-        }
-        entry.attributes = attributesOf(info);
+        entry.name = listedName(name, listing.codePage);
         return FindStep::entry;
     }
 }

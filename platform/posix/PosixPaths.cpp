@@ -141,6 +141,34 @@ uint32_t attributesOf(const struct stat& info) {
     return attributes;
 }
 
+bool passesThroughLink(const std::string& hostPath, bool includingLast) {
+    const std::string drives = prefixFolder() + "/drive_";
+    const std::size_t root = drives.size() + 1;
+    if (hostPath.size() < root || hostPath.compare(0, drives.size(), drives) != 0 ||
+        (hostPath.size() > root && hostPath[root] != '/')) {
+        return false;
+    }
+    std::size_t end = root;
+    while (end < hostPath.size()) {
+        end = hostPath.find('/', end + 1);
+        if (end == std::string::npos) {
+            if (!includingLast) {
+                return false;
+            }
+            end = hostPath.size();
+        }
+        struct stat info {};
+        if (lstat(hostPath.substr(0, end).c_str(), &info) != 0) {
+            return false;  // nothing below a missing level exists to go through
+        }
+        if (S_ISLNK(info.st_mode)) {
+            errno = ELOOP;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;

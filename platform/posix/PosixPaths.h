@@ -47,6 +47,11 @@ std::string hostPathOf(const DrivePath& path);
 // The drive path of a host path (inside the prefix's drive_x folders: "X:", else "Z:").
 DrivePath drivePathOf(std::string_view hostPath);
 
+// True when a level of `hostPath` below the root folder of its drive is a symbolic link
+// (the last level only when `includingLast`); errno is then ELOOP. Z:, the host's own
+// tree, is laid out by the host and is never refused.
+bool passesThroughLink(const std::string& hostPath, bool includingLast);
+
 // Win32 attribute bits of a host entry: folder or file, read-only when the owner may
 // not write.
 uint32_t attributesOf(const struct stat& info);

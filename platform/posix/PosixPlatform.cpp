@@ -19,6 +19,8 @@ const Platform& hostPlatform() {
         posix::findNext,
         posix::findClose,
         posix::currentDirectory,
+        posix::setFileAttributes,
+        posix::lastError,
         posix::ansiCodePage,
         posix::systemTimeToFileTime,
         posix::localFileTimeToFileTime,
@@ -30,6 +32,7 @@ const Platform& hostPlatform() {
         posix::runCommand,
         posix::writeStandardOutput,
         posix::sleep,
+        posix::claimSingleInstance,
     };
     return table;
 }

@@ -1,5 +1,6 @@
 // The Win32 backend's entries of the platform table: each one is the Win32 (or
-// run-time library) call that its seam entry names, with no emulation.
+// run-time library) call that its seam entry names, with no emulation; what writes
+// first makes sure that no link is on its way (see Platform.h).
 #pragma once
 
 #include <cstddef>
@@ -27,6 +28,8 @@ FindHandle findFirst(const char* pattern, FindEntry& entry);
 FindStep findNext(FindHandle find, FindEntry& entry);
 void findClose(FindHandle find);
 bool currentDirectory(std::string& path);
+bool setFileAttributes(const char* path, uint32_t attributes);
+uint32_t lastError();
 
 // Text and time (Win32Time.cpp).
 uint32_t ansiCodePage();
@@ -42,6 +45,7 @@ int dialogBox(uint32_t templateId);
 int runCommand(const char* commandLine);
 void writeStandardOutput(const char* text);
 void sleep(uint32_t milliseconds);
+bool claimSingleInstance();
 
 // Sets the run-time library's multibyte code page to the system's ANSI code page, as
 // the program's start-up does; safe to call more than once.

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <limits>
+#include <string>
+#include <string_view>
 
 #include "platform/win32/Win32Backend.h"
 
@@ -29,6 +31,79 @@ void fillEntry(const WIN32_FIND_DATAA& data, FindEntry& entry) {
     entry.attributes = data.dwFileAttributes;
 }
 
+bool isSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// The attributes of `path` (INVALID_FILE_ATTRIBUTES when there is none), after looking
+// at each level above it from below the drive's root down: false, with the last error
+// ERROR_CANT_RESOLVE_FILENAME, when one of them, or `path` itself, is a reparse point
+// (a symbolic link, a junction). Separators are found per character: a trail byte 0x5C
+// is none.
+bool attributesWithoutLinks(const char* path, DWORD& attributes) {
+    const std::string_view text(path);
+    std::size_t i = text.size() >= 2 && text[1] == ':' ? 2 : 0;
+    while (i < text.size() && isSeparator(text[i])) {
+        ++i;
+    }
+    for (; i <= text.size(); ++i) {
+        if (i == text.size() || isSeparator(text[i])) {
+            attributes = GetFileAttributesA(std::string(text.substr(0, i)).c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES) {
+                return true;  // nothing below a missing level exists to go through
+            }
+            if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+                SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+                return false;
+            }
+        } else if (IsDBCSLeadByte(static_cast<BYTE>(text[i])) && i + 1 < text.size()) {
+            ++i;
+        }
+    }
+    return true;
+}
+
+// Writing into a file that has other hard links would change them too: such a file is
+// removed first, so that the write makes a new one.
+bool unshare(const char* path, DWORD attributes) {
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+        return true;  // nothing there, or refused by the write itself
+    }
+    const HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return true;  // the write reports why it cannot be had
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool shared = GetFileInformationByHandle(file, &info) && info.nNumberOfLinks > 1;
+    CloseHandle(file);
+    return !shared || DeleteFileA(path);
+}
+
+// Ready to be created or written: no link on the way, and no hard link shared.
+bool writable(const char* path) {
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    return attributesWithoutLinks(path, attributes) && unshare(path, attributes);
+}
+
+// The levels above `path` (not `path` itself) are no links.
+bool parentWithoutLinks(const char* path) {
+    const std::string_view text(path);
+    std::size_t end = text.size();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (isSeparator(text[i])) {
+            end = i;
+        } else if (IsDBCSLeadByte(static_cast<BYTE>(text[i])) && i + 1 < text.size()) {
+            ++i;
+        }
+    }
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    return end == text.size() ||
+           attributesWithoutLinks(std::string(text.substr(0, end)).c_str(), attributes);
+}
+
 }  // namespace
 
 uint32_t getFileAttributes(const char* path) {
@@ -36,7 +111,7 @@ uint32_t getFileAttributes(const char* path) {
 }
 
 bool createDirectory(const char* path) {
-    return CreateDirectoryA(path, nullptr) != 0;
+    return parentWithoutLinks(path) && CreateDirectoryA(path, nullptr) != 0;
 }
 
 FileHandle openFile(const char* path) {
@@ -45,6 +120,9 @@ FileHandle openFile(const char* path) {
 }
 
 FileHandle createFile(const char* path, uint32_t attributes, bool alsoRead) {
+    if (!writable(path)) {
+        return kInvalidFile;
+    }
     const DWORD access = alsoRead ? (GENERIC_WRITE | GENERIC_READ) : GENERIC_WRITE;
     return fromHandle(CreateFileA(path, access, 0, nullptr, CREATE_ALWAYS, attributes, nullptr));
 }
@@ -106,11 +184,11 @@ bool closeFile(FileHandle file) {
 }
 
 bool removeFile(const char* path) {
-    return std::remove(path) == 0;
+    return parentWithoutLinks(path) && std::remove(path) == 0;
 }
 
 bool copyFile(const char* source, const char* destination) {
-    return CopyFileA(source, destination, FALSE) != 0;
+    return writable(destination) && CopyFileA(source, destination, FALSE) != 0;
 }
 
 FindHandle findFirst(const char* pattern, FindEntry& entry) {
@@ -154,6 +232,19 @@ bool currentDirectory(std::string& path) {
         }
     }
     return false;
+}
+
+}  // namespace fw::win32
+
+namespace fw::win32 {
+
+bool setFileAttributes(const char* path, uint32_t attributes) {
+    DWORD current = INVALID_FILE_ATTRIBUTES;
+    return attributesWithoutLinks(path, current) && SetFileAttributesA(path, attributes) != 0;
+}
+
+uint32_t lastError() {
+    return GetLastError();
 }
 
 }  // namespace fw::win32

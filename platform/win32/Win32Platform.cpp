@@ -21,6 +21,8 @@ const Platform& hostPlatform() {
             win32::findNext,
             win32::findClose,
             win32::currentDirectory,
+            win32::setFileAttributes,
+            win32::lastError,
             win32::ansiCodePage,
             win32::systemTimeToFileTime,
             win32::localFileTimeToFileTime,
@@ -32,6 +34,7 @@ const Platform& hostPlatform() {
             win32::runCommand,
             win32::writeStandardOutput,
             win32::sleep,
+            win32::claimSingleInstance,
         };
     }();
     return table;

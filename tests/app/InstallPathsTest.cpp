@@ -51,7 +51,7 @@ TEST(LaunchCommand, QuotesWhatTheInterpreterWouldSplitAndRefusesWhatItWouldExpan
         {1252, "", p + "SETUP.exe"},
         {1252, "disk1", p + "disk1/SETUP.exe"},
         {1252, "a/b", p + "a/b/SETUP.exe"},
-        {1252, "my disk", "\"" + p + "my disk/SETUP.exe\""},
+        {1252, "my disk", "\"\"" + p + "my disk/SETUP.exe\"\""},
         {1252, "50%", std::nullopt},
         {1252, "%PATH%", std::nullopt},
         {1252, "a\"b", std::nullopt},
@@ -66,11 +66,11 @@ TEST(LaunchCommand, QuotesWhatTheInterpreterWouldSplitAndRefusesWhatItWouldExpan
         {1252, "..a", p + "..a/SETUP.exe"},
         // A trail byte equal to '|' or '^' is part of a character, not an operator.
         {936, "\x81|\x81^", p + "\x81|\x81^/SETUP.exe"},
-        {1252, "\x81|", "\"" + p + "\x81|/SETUP.exe\""},
+        {1252, "\x81|", "\"\"" + p + "\x81|/SETUP.exe\"\""},
     };
     for (const char special : std::string("&|<>^()!,;=")) {
         const std::string top = std::string("a") + special + "b";
-        cases.push_back({1252, top, "\"" + p + top + "/SETUP.exe\""});
+        cases.push_back({1252, top, "\"\"" + p + top + "/SETUP.exe\"\""});
     }
     fw::test::RecordingPlatform platform;
     for (const Case& c : cases) {

@@ -2,7 +2,17 @@
 // prefix, with notices, the command line and the sleep observed through the seam.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <cerrno>
+#include <cstring>
+
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,6 +20,8 @@
 #include "platform/fault/FaultPlatform.h"
 #include "tests/app/RecordingPlatform.h"
 #include "tests/app/TestPayload.h"
+#include "tests/support/Noise.h"
+#include "tests/support/PrefixSnapshot.h"
 #include "tests/support/TempPrefix.h"
 
 namespace {
@@ -52,15 +64,17 @@ class InstallSequence : public ::testing::Test {
 
     bool exists(const char* drivePath) const { return fs::exists(prefix.host(drivePath)); }
 
-    // Runs the installation through the application entry; true for exit code 0.
+    // Runs the installation through the application entry; true for exit status 0.
     bool install(const std::vector<std::string>& itemNames) {
         platform.script.payload = PayloadOf(prefix, EntriesNamed(itemNames));
         return run();
     }
     bool run() {
         CFerrowickApp app;
-        return AfxWinMain() == 0;
+        status = AfxWinMain();
+        return status == 0;
     }
+    int status = -1;
 };
 
 TEST_F(InstallSequence, RunsThroughNoticesUnpackingCopyAndLaunchInOrder) {
@@ -132,7 +146,7 @@ TEST_F(InstallSequence, LaunchesSetupInTheFirstTopFolderFound) {
         {{"/x.txt", "next/y.txt"}, "C:/Temp/_Download/_UnZip/next/SETUP.exe"},
         {{"a.txt", "b.txt"}, kRootCommand},
         {{}, kRootCommand},
-        {{"my disk/a.txt"}, "\"C:/Temp/_Download/_UnZip/my disk/SETUP.exe\""},
+        {{"my disk/a.txt"}, "\"\"C:/Temp/_Download/_UnZip/my disk/SETUP.exe\"\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.items.empty() ? std::string("empty archive") : c.items.front());
@@ -142,23 +156,234 @@ TEST_F(InstallSequence, LaunchesSetupInTheFirstTopFolderFound) {
     }
 }
 
-TEST_F(InstallSequence, UnreadableArchiveIsPassedOverAndLaunchesFromTheRoot) {
-    // A bare prefix stages an empty file; garbage stages a file that is no archive.
-    for (const std::string& payload : {std::string(54, 'B'), std::string(54, 'B') + "PK junk"}) {
+TEST_F(InstallSequence, AnUnpackThatFailedIsReportedAndStopsBeforeTheCopyAndTheLaunch) {
+    const std::string unzip = "C:\\Temp\\_Download\\_UnZip\\";
+    const std::string good = PayloadOf(prefix, EntriesNamed({"disk1/a.txt", "disk1/sub/b.txt"}));
+    std::vector<std::string> many;
+    for (int i = 0; i < 7; ++i) {
+        many.push_back("disk1/f" + std::to_string(i));
+    }
+    struct Case {
+        const char* what;
+        std::string payload;
+        std::function<void()> plant;
+        std::vector<std::string> inNotice;  // pieces the failure notice must hold
+    };
+    const Case cases[] = {
+        // A bare prefix stages an empty file; garbage stages a file that is no archive.
+        {"empty archive file",
+         std::string(54, 'B'),
+         [] {},
+         {"The installation archive could not be read"}},
+        {"no archive",
+         std::string(54, 'B') + "PK junk",
+         [] {},
+         {"The installation archive could not be read"}},
+        {"a file where a folder belongs",
+         good,
+         [&] { fw::test::writeHostFile(prefix.host(unzip + "disk1\\sub"), "file"); },
+         {"1 of the 2 items in the installation archive could not be unpacked:\n"
+          "C:/Temp/_Download/_UnZip/disk1/sub/b.txt: its folder could not be made"}},
+        {"a folder where a file belongs",
+         good,
+         [&] { fs::create_directories(prefix.host(unzip + "disk1\\a.txt")); },
+         {"C:/Temp/_Download/_UnZip/disk1/a.txt: access to the file was denied"}},
+        {"more than five",
+         PayloadOf(prefix, EntriesNamed(many)),
+         [&] { fw::test::writeHostFile(prefix.host(unzip + "disk1"), "file"); },
+         {"7 of the 7 items in the installation archive could not be unpacked. The first of "
+          "them:\nC:/Temp/_Download/_UnZip/disk1/f0: ",
+          "disk1/f4: its folder could not be made (a file may stand in its place)\n\nThe "
+          "set-up program has not been started. Please free some disk space, close any "
+          "other set-up windows, and then run this program again."}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(prefix.host("C:\\Temp"));
+        fs::remove_all(prefix.host("C:\\Product_Released"));
+        fs::create_directories(prefix.host(unzip));
+        c.plant();
         platform.recorded = {};
-        platform.script.payload = payload;
-        ASSERT_TRUE(run());
-        EXPECT_EQ(platform.recorded.notices,
-                  (std::vector<std::string>{kOpening, kPreparation, kCompletion}));
-        EXPECT_EQ(platform.recorded.commands, std::vector<std::string>{kRootCommand});
+        platform.script.payload = c.payload;
+        EXPECT_FALSE(run());
+        EXPECT_EQ(status, 2);
+        ASSERT_EQ(platform.recorded.notices.size(), 3u);
+        EXPECT_EQ(platform.recorded.notices[1], kPreparation);
+        const std::string& notice = platform.recorded.notices[2];
+        EXPECT_EQ(notice.rfind("The installation files could not be prepared.\n\n", 0), 0u);
+        for (const std::string& piece : c.inNotice) {
+            EXPECT_NE(notice.find(piece), std::string::npos) << notice;
+        }
+        EXPECT_EQ(notice.find("f5"), std::string::npos) << "five are named at most";
+        EXPECT_TRUE(platform.recorded.commands.empty());
+        EXPECT_EQ(platform.recorded.events.back(), "notice:" + notice) << "no wait";
         EXPECT_FALSE(exists("C:\\Temp\\_Download\\_UnZip\\Morvanta.zip"));
+        EXPECT_FALSE(exists("C:\\Product_Released"));
     }
 }
 
-TEST_F(InstallSequence, TopFolderThatNoQuotingMakesSafeLaunchesNothing) {
-    ASSERT_TRUE(install({"%PATH%/a.txt", "disk1/b.txt"}));
+#ifndef _WIN32
+TEST_F(InstallSequence, LinksInTheStagingAndProductFoldersAreNeverFollowed) {
+    const std::string unzip = "C:\\Temp\\_Download\\_UnZip\\";
+    const std::string outside = prefix.host("C:\\outside");
+    const std::string refused = ": a link or junction stands in its way";
+    const auto plantLink = [&](const std::string& target, const std::string& drivePath) {
+        fs::create_directories(fs::path(prefix.host(drivePath)).parent_path());
+        ASSERT_EQ(symlink(target.c_str(), prefix.host(drivePath).c_str()), 0);
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+        int status;
+        std::string reported;  // in the last notice
+    };
+    const Case cases[] = {
+        {"a link at a level", [&] { plantLink(outside, unzip + "disk1"); }, 2,
+         "C:/Temp/_Download/_UnZip/disk1/a.txt" + refused},
+        {"a link at a read-only file",
+         [&] { plantLink(outside + "/ro.txt", unzip + "disk1\\a.txt"); }, 2,
+         "C:/Temp/_Download/_UnZip/disk1/a.txt" + refused},
+        {"a link to nothing at a file",
+         [&] { plantLink(outside + "/new.txt", unzip + "disk1\\a.txt"); }, 2,
+         "C:/Temp/_Download/_UnZip/disk1/a.txt" + refused},
+        {"a link for the staging archive",
+         [&] { plantLink(outside + "/a.txt", unzip + "Morvanta.zip"); }, 1, kOpening},
+        {"a second hard link",
+         [&] {
+             fs::create_directories(prefix.host(unzip + "disk1"));
+             ASSERT_EQ(
+                 link((outside + "/a.txt").c_str(), prefix.host(unzip + "disk1\\a.txt").c_str()),
+                 0);
+         },
+         0, kCompletion},
+        {"a link for the product folder",
+         [&] { plantLink(outside, "C:\\Product_Released\\Pellmoor"); }, 0,
+         "Remind ! Failed to copy a resource file 'C:\\Tools\\res\\Pellmoor\\p.txt'"},
+    };
+    platform.script.payload = PayloadOf(prefix, EntriesNamed({"disk1/a.txt", "disk1/SETUP.EXE"}));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const char* folder : {"C:\\Temp", "C:\\Product_Released", "C:\\outside"}) {
+            fs::remove_all(prefix.host(folder));
+        }
+        for (const char* name : {"a.txt", "ro.txt", "SETUP.EXE"}) {
+            ASSERT_TRUE(fw::test::writeHostFile(outside + "/" + name, "keep"));
+        }
+        chmod((outside + "/ro.txt").c_str(), 0444);
+        ASSERT_TRUE(fw::test::writeHostFile(prefix.host("C:\\Tools\\res\\Pellmoor\\p.txt"), "p"));
+        c.plant();
+        const fw::test::PrefixSnapshot before = fw::test::snapshotPrefix(prefix.root());
+        platform.recorded = {};
+
+        run();
+
+        EXPECT_EQ(status, c.status);
+        ASSERT_FALSE(platform.recorded.notices.empty());
+        EXPECT_NE(platform.recorded.notices.back().find(c.reported), std::string::npos)
+            << platform.recorded.notices.back();
+        const auto changed = fw::test::outside(
+            fw::test::changedPaths(before, fw::test::snapshotPrefix(prefix.root())),
+            {"drive_c/Temp", "drive_c/Temp/_Download", "drive_c/Product_Released"},
+            {"drive_c/Temp/_Download/_UnZip", "drive_c/Product_Released/Pellmoor"});
+        EXPECT_TRUE(changed.empty()) << ::testing::PrintToString(changed);
+        EXPECT_EQ(std::distance(fs::directory_iterator(outside), {}), 3);
+        EXPECT_EQ(fs::status(outside + "/ro.txt").permissions() & fs::perms::owner_write,
+                  fs::perms::none);
+    }
+}
+
+TEST_F(InstallSequence, AFullDiskIsReportedAndNothingIsLaunched) {
+    // Room for the staging archive and two of its six items.
+    const std::string unzip = prefix.host("C:\\Temp\\_Download\\_UnZip");
+    fs::create_directories(unzip);
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "mounting a small file system needs root";
+    }
+    if (mount("tmpfs", unzip.c_str(), "tmpfs", 0, "size=4m") != 0) {
+        GTEST_SKIP() << "no tmpfs can be mounted here: " << std::strerror(errno);
+    }
+    struct Unmount {
+        std::string at;
+        ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+    } unmount{unzip};
+    std::vector<fw::zipwrite::Entry> entries =
+        EntriesNamed({"disk1/SETUP.EXE", "disk1/a", "disk1/b", "disk1/c", "disk1/d", "disk1/e"});
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        entries[i].data = fw::test::noise(512 << 10, static_cast<unsigned>(i));
+        entries[i].deflate = false;
+    }
+    platform.script.payload = PayloadOf(prefix, entries);
+
+    EXPECT_FALSE(run());
+    EXPECT_EQ(status, 2);
+    ASSERT_EQ(platform.recorded.notices.size(), 3u);
+    const std::string& notice = platform.recorded.notices.back();
+    EXPECT_NE(notice.find(": the disk is full\n"), std::string::npos) << notice;
     EXPECT_TRUE(platform.recorded.commands.empty());
-    EXPECT_EQ(platform.recorded.events.back(), "sleep:5000");
+    EXPECT_FALSE(exists("C:\\Product_Released"));
+    // Every item whose file is not whole is counted: none passes for complete. (The
+    // set-up program, unpacked first, is removed at exit.)
+    int damaged = 0;
+    for (const fw::zipwrite::Entry& e : entries) {
+        damaged +=
+            e.name != "disk1/SETUP.EXE" && fw::test::readHostFile(unzip + "/" + e.name) != e.data;
+    }
+    EXPECT_GT(damaged, 0);
+    EXPECT_NE(notice.find(std::to_string(damaged) + " of the 6 items"), std::string::npos)
+        << notice;
+}
+
+#endif
+
+TEST_F(InstallSequence, ARunOverAnEarlierRunsTreeReplacesItsReadOnlyFiles) {
+    // An earlier run's read-only file, complete or cut short by an interruption, and an
+    // older payload's content: the new run leaves exactly its own.
+    const std::string unzip = "C:\\Temp\\_Download\\_UnZip\\";
+    auto payload = [&](const std::string& text) {
+        std::vector<fw::zipwrite::Entry> entries = EntriesNamed({"disk1/a.txt", "disk1/ro.ini"});
+        entries[1].data = text;
+        entries[1].externalAttributes = 0x21;
+        return PayloadOf(prefix, entries);
+    };
+    ASSERT_TRUE(fw::test::writeHostFile(prefix.host(unzip + "disk1\\a.txt"), "cut"));
+    fs::permissions(prefix.host(unzip + "disk1\\a.txt"),
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    for (const std::string text : {"older", "newer contents"}) {
+        platform.recorded = {};
+        platform.script.payload = payload(text);
+        ASSERT_TRUE(run()) << text;
+        EXPECT_EQ(platform.recorded.notices.back(), kCompletion);
+        EXPECT_EQ(fw::test::readHostFile(prefix.host(unzip + "disk1\\ro.ini")), text);
+        EXPECT_EQ(fw::test::readHostFile(prefix.host(unzip + "disk1\\a.txt")), "disk1/a.txt");
+        EXPECT_EQ(fw::os().getFileAttributes((unzip + "disk1\\ro.ini").c_str()) & 0x01, 0x01u);
+    }
+}
+
+TEST_F(InstallSequence, ASecondLauncherTouchesNothingAndSaysSetUpIsRunning) {
+    const std::string setup = prefix.host("C:\\Temp\\_Download\\_UnZip\\disk1\\SETUP.EXE");
+    ASSERT_TRUE(fw::test::writeHostFile(setup, "the first launcher's"));
+    platform.script.anotherLauncherRunning = true;
+    EXPECT_FALSE(install({"disk1/a.txt"}));
+    EXPECT_EQ(status, 3);
+    ASSERT_EQ(platform.recorded.events.size(), 1u);
+    EXPECT_EQ(platform.recorded.events[0].rfind("notice:Set-up is already running", 0), 0u);
+    EXPECT_TRUE(fs::exists(setup));
+    EXPECT_FALSE(exists("C:\\Temp\\_Download\\_UnZip\\Morvanta.zip"));
+    EXPECT_FALSE(exists("C:\\Product_Released"));
+}
+
+TEST_F(InstallSequence, TopFolderThatNoQuotingMakesSafeIsReportedAndLaunchesNothing) {
+    EXPECT_FALSE(install({"%PATH%/a.txt", "disk1/b.txt"}));
+    EXPECT_EQ(status, 4);
+    EXPECT_TRUE(platform.recorded.commands.empty());
+    ASSERT_EQ(platform.recorded.notices.size(), 4u);
+    EXPECT_EQ(platform.recorded.notices[2], kCompletion);
+    EXPECT_EQ(platform.recorded.notices[3].rfind("The installation files have been prepared, but "
+                                                 "the set-up program was not started",
+                                                 0),
+              0u);
+    EXPECT_EQ(platform.recorded.events.back(), "notice:" + platform.recorded.notices[3]);
 }
 
 TEST_F(InstallSequence, ResourceFolderIsBesideTheExecutableLessOneBuildFolder) {

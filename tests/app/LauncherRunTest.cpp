@@ -1,16 +1,23 @@
 // Runs the built launcher, carrying the sample installer set, in a throw-away prefix and
 // looks at everything it leaves behind. Each full run waits the launcher's fixed five
 // seconds after the installer.
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/posix/PosixCodePage.h"
 #include "tests/app/LauncherTestSupport.h"
+#include "tests/support/Noise.h"
 #include "tests/support/TempPrefix.h"
 #include "tools/SampleInstallerSet.h"
 
@@ -21,6 +28,8 @@ namespace fs = std::filesystem;
 
 const std::string kLauncher = FERROWICK_LAUNCHER_PATH;
 const std::string kStub = FERROWICK_STUB_PATH;
+// The sample's names are in code page 936.
+const std::string kLocale = "LC_ALL=zh_CN.UTF-8";
 
 std::size_t countOf(const std::string& text, const std::string& piece) {
     std::size_t n = 0;
@@ -43,16 +52,14 @@ std::map<std::string, std::string> filesBelow(const fs::path& root) {
     return files;
 }
 
-TEST(LauncherRunTest, UnpacksTheSampleRunsItsSetUpAndCopiesTheProduct) {
-    TempPrefix prefix;
-    const ProgramRun run = runProgram({kLauncher}, {"LC_ALL=zh_CN.UTF-8"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    // Opening, preparation and completion notices; eleven items bring no patience notice.
-    EXPECT_EQ(countOf(run.err, "BRASKETTLE\n"), 3u) << run.err;
-
+// What a complete run leaves: every item as it is in the payload, with its read-only
+// bit and last-write time, the set-up program run once and removed, the resource folder
+// copied without "Thumbs.db", and nothing else (no copy in progress) anywhere.
+void expectCompleteTree(const TempPrefix& prefix, const std::vector<sample::SampleItem>& items,
+                        const fs::path& resourceFolder) {
     const std::string unzip = prefix.host("C:\\Temp\\_Download\\_UnZip");
     EXPECT_FALSE(fs::exists(unzip + "/Morvanta.zip"));
-    for (const sample::SampleItem& item : sample::sampleItems()) {
+    for (const sample::SampleItem& item : items) {
         const std::string host = unzip + "/" + posix::ansiToUtf8(item.name, 936);
         SCOPED_TRACE(host);
         if (item.name == sample::kSetupItemName) {
@@ -71,12 +78,122 @@ TEST(LauncherRunTest, UnpacksTheSampleRunsItsSetUpAndCopiesTheProduct) {
     const std::string log = readHostFile(unzip + "/disk1/" + sample::kSetupLogName);
     EXPECT_EQ(countOf(log, "SETUP.EXE ran"), 1u) << log;
 
-    std::map<std::string, std::string> expected =
-        filesBelow(fs::path(kLauncher).parent_path() / "res" / "Pellmoor");
+    std::map<std::string, std::string> expected = filesBelow(resourceFolder);
     ASSERT_TRUE(expected.count("Thumbs.db"));
     std::erase_if(expected,
                   [](const auto& f) { return fs::path(f.first).filename() == "Thumbs.db"; });
     EXPECT_EQ(filesBelow(prefix.host("C:\\Product_Released\\Pellmoor")), expected);
+    for (const auto& [name, contents] : filesBelow(prefix.root())) {
+        EXPECT_EQ(name.find(".fw-copy"), std::string::npos) << name;
+    }
+}
+
+TEST(LauncherRunTest, UnpacksTheSampleRunsItsSetUpAndCopiesTheProduct) {
+    TempPrefix prefix;
+    const ProgramRun run = runProgram({kLauncher}, {kLocale});
+    ASSERT_EQ(run.status, 0) << run.err;
+    // Opening, preparation and completion notices; eleven items bring no patience notice.
+    EXPECT_EQ(countOf(run.err, "BRASKETTLE\n"), 3u) << run.err;
+    expectCompleteTree(prefix, sample::sampleItems(),
+                       fs::path(kLauncher).parent_path() / "res" / "Pellmoor");
+}
+
+// The sample set with a large read-only item, packed into a launcher in `folder`/Release,
+// whose resource folder beside it holds the sample product and a large file.
+struct LargeLauncher {
+    std::string path;
+    std::vector<sample::SampleItem> items;
+    fs::path resourceFolder;
+};
+
+LargeLauncher packLargeLauncher(const std::string& folder) {
+    constexpr std::size_t kLarge = 32 << 20;
+    LargeLauncher made;
+    made.items = sample::sampleItems();
+    sample::SampleItem large;
+    large.name = "disk1/LARGE.CAB";
+    large.data = noise(kLarge, 11);
+    large.deflate = false;
+    large.externalAttributes = 0x21;
+    large.modified = large.accessed = large.created = 1300000000;
+    made.items.push_back(large);
+
+    std::vector<zipwrite::Entry> entries = sample::sampleEntries();
+    zipwrite::Entry entry;
+    entry.name = large.name;
+    entry.data = large.data;
+    entry.deflate = false;
+    entry.externalAttributes = large.externalAttributes;
+    entry.localExtra = zipwrite::utBlock(7, {large.modified, large.accessed, large.created});
+    entries.push_back(entry);
+    fs::create_directories(folder + "/Release");
+    const std::string archive = folder + "/payload.zip";
+    std::string error;
+    EXPECT_TRUE(zipwrite::writeArchive(archive, entries, &error)) << error;
+
+    made.resourceFolder = fs::path(folder) / "res" / "Pellmoor";
+    fs::create_directories(made.resourceFolder.parent_path());
+    fs::copy(fs::path(kLauncher).parent_path() / "res" / "Pellmoor", made.resourceFolder,
+             fs::copy_options::recursive);
+    EXPECT_TRUE(writeHostFile((made.resourceFolder / "large.ncd").string(), noise(kLarge, 12)));
+    made.path = folder + "/Release/ferrowick";
+    const ProgramRun pack = runProgram(
+        {FERROWICK_PACK_PATH, "--stub", kStub, "--payload", archive, "--output", made.path});
+    EXPECT_EQ(pack.status, 0) << pack.err;
+    fs::remove(archive);
+    return made;
+}
+
+TEST(LauncherRunTest, ARunKilledAnywhereIsMadeWholeByTheNextRun) {
+    TempPrefix scratch;
+    const LargeLauncher launcher = packLargeLauncher(scratch.root() + "/dist");
+    struct Case {
+        const char* what;
+        const char* appears;  // the kill comes as soon as this drive path exists
+    } cases[] = {
+        {"while staging", "C:\\Temp\\_Download\\_UnZip\\Morvanta.zip"},
+        {"while writing a large read-only item", "C:\\Temp\\_Download\\_UnZip\\disk1\\LARGE.CAB"},
+        {"during the copy", "C:\\Product_Released\\Pellmoor"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempPrefix prefix;
+        const StartedProgram started = startProgram({launcher.path}, {kLocale});
+        ASSERT_GT(started.pid, 0) << started.failure;
+        const std::string watched = prefix.host(c.appears);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!fs::exists(watched) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        kill(started.pid, SIGKILL);
+        const ProgramRun cut = waitProgram(started);
+        ASSERT_EQ(cut.status, 128 + SIGKILL) << "the run ended before it was cut off\n" << cut.err;
+
+        const ProgramRun again = runProgram({launcher.path}, {kLocale});
+        ASSERT_EQ(again.status, 0) << again.err;
+        expectCompleteTree(prefix, launcher.items, launcher.resourceFolder);
+    }
+}
+
+TEST(LauncherRunTest, OfTwoLaunchersStartedTogetherOneInstallsAndTheOtherSaysSo) {
+    for (const int delay : {0, 20, 200}) {
+        SCOPED_TRACE("second one " + std::to_string(delay) + " ms later");
+        TempPrefix prefix;
+        const StartedProgram first = startProgram({kLauncher}, {kLocale});
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        const StartedProgram second = startProgram({kLauncher}, {kLocale});
+        std::vector<ProgramRun> runs = {waitProgram(first), waitProgram(second)};
+        std::sort(runs.begin(), runs.end(),
+                  [](const ProgramRun& a, const ProgramRun& b) { return a.status < b.status; });
+        ASSERT_EQ(runs[0].status, 0) << runs[0].err;
+        ASSERT_EQ(runs[1].status, 3) << runs[1].err;
+        EXPECT_EQ(runs[1].err,
+                  "BRASKETTLE\nSet-up is already running on this computer.\n\n"
+                  "Please finish that set-up first, or wait until it has ended, and "
+                  "then start this program again if you still need it.\n\n");
+        expectCompleteTree(prefix, sample::sampleItems(),
+                           fs::path(kLauncher).parent_path() / "res" / "Pellmoor");
+    }
 }
 
 TEST(LauncherRunTest, FindsItsResourceFolderBesideAReleaseFolderOnDriveC) {

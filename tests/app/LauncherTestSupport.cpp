@@ -34,10 +34,13 @@ std::string temporaryFile(const char* stem) {
 
 }  // namespace
 
-ProgramRun runProgram(const std::vector<std::string>& argv,
-                      const std::vector<std::string>& extraEnv) {
-    const std::string outPath = temporaryFile("ferrowick-out");
-    const std::string errPath = temporaryFile("ferrowick-err");
+StartedProgram startProgram(const std::vector<std::string>& argv,
+                            const std::vector<std::string>& extraEnv) {
+    StartedProgram started;
+    started.outPath = temporaryFile("ferrowick-out");
+    started.errPath = temporaryFile("ferrowick-err");
+    const std::string& outPath = started.outPath;
+    const std::string& errPath = started.errPath;
 
     std::vector<char*> args;
     for (const std::string& a : argv) {
@@ -70,21 +73,32 @@ ProgramRun runProgram(const std::vector<std::string>& argv,
     pid_t pid = 0;
     const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
-
-    ProgramRun run;
     if (rc == 0) {
+        started.pid = pid;
+    } else {
+        started.failure = std::string("cannot start ") + argv[0] + ": " + std::strerror(rc);
+    }
+    return started;
+}
+
+ProgramRun waitProgram(const StartedProgram& started) {
+    ProgramRun run;
+    if (started.pid > 0) {
         int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        while (waitpid(started.pid, &status, 0) < 0 && errno == EINTR) {
         }
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    } else {
-        run.err = std::string("cannot start ") + argv[0] + ": " + std::strerror(rc);
     }
-    run.out = readHostFile(outPath);
-    run.err += readHostFile(errPath);
-    std::remove(outPath.c_str());
-    std::remove(errPath.c_str());
+    run.out = readHostFile(started.outPath);
+    run.err = started.failure + readHostFile(started.errPath);
+    std::remove(started.outPath.c_str());
+    std::remove(started.errPath.c_str());
     return run;
+}
+
+ProgramRun runProgram(const std::vector<std::string>& argv,
+                      const std::vector<std::string>& extraEnv) {
+    return waitProgram(startProgram(argv, extraEnv));
 }
 
 std::string withResources(const std::string& image, const std::vector<TestResource>& resources) {

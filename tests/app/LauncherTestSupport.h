@@ -13,8 +13,23 @@ struct ProgramRun {
     std::string err;
 };
 
-// Runs argv[0] (a host path) with standard input from /dev/null, this process's
-// environment plus `extraEnv` ("NAME=value", taking precedence), and waits.
+// A program started and not yet waited for.
+struct StartedProgram {
+    int pid = -1;
+    std::string outPath;
+    std::string errPath;
+    std::string failure;  // why it could not be started
+};
+
+// Starts argv[0] (a host path) with standard input from /dev/null, this process's
+// environment plus `extraEnv` ("NAME=value", taking precedence).
+StartedProgram startProgram(const std::vector<std::string>& argv,
+                            const std::vector<std::string>& extraEnv = {});
+
+// Waits for a started program and gives what it did.
+ProgramRun waitProgram(const StartedProgram& started);
+
+// startProgram, then waitProgram.
 ProgramRun runProgram(const std::vector<std::string>& argv,
                       const std::vector<std::string>& extraEnv = {});
 

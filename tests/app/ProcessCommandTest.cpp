@@ -42,6 +42,9 @@ TEST_F(CommandTest, RunsScriptsWithTheirArgumentsAndPassesTheStatusBack) {
     install("C:\\Tools\\run.sh", kRecorder, true);
     install("C:\\My Tools\\plain.sh", kRecorder, false);
     install("C:\\Opt\\dash.sh", std::string("#!/bin/sh -e\n") + (kRecorder + 10), false);
+    for (const char* folder : {"C:\\A&B", "C:\\A,B", "C:\\A (B)"}) {
+        install(std::string(folder) + "\\run.sh", kRecorder, true);
+    }
 
     struct Case {
         const char* what;
@@ -57,6 +60,11 @@ TEST_F(CommandTest, RunsScriptsWithTheirArgumentsAndPassesTheStatusBack) {
         {"interpreter with an argument", "C:\\Opt\\dash.sh z", 0, "C:\\Opt", "z\n"},
         {"quoted arguments", "C:\\Tools\\run.sh \"a b\"  c\\\"d \"\" \"e\"\"f\"", 0, "C:\\Tools",
          "a b\nc\"d\n\ne\"f\n"},
+        // Quoted once more, as a launch command is: "/c" takes off the outer pair.
+        {"doubly quoted", "\"\"C:\\My Tools\\plain.sh\" x\"", 0, "C:\\My Tools", "x\n"},
+        {"doubly quoted &", "\"\"C:\\A&B\\run.sh\"\"", 0, "C:\\A&B", "\n"},
+        {"doubly quoted ,", "\"\"C:\\A,B\\run.sh\"\"", 0, "C:\\A,B", "\n"},
+        {"doubly quoted ( )", "\"\"C:\\A (B)\\run.sh\"\"", 0, "C:\\A (B)", "\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -96,14 +104,16 @@ TEST_F(CommandTest, StartsAWindowsProgramThroughWineWithTheSameDrives) {
 }
 
 TEST_F(CommandTest, NeverHandsTheLineToAShell) {
+    // A shell's characters reach the program as text; the interpreter's '^' makes its
+    // own plain, and its unescaped '&' ends the command: nothing after it runs.
     install("C:\\Tools\\run.sh", kRecorder, true);
     const std::string marker = prefix.host("C:\\pwned");
-    const std::string line = "C:\\Tools\\run.sh & touch " + marker + " ; $(touch " + marker +
-                             ") `touch " + marker + "` | >x";
+    const std::string line = "C:\\Tools\\run.sh ; $(touch " + marker + ") `touch " + marker +
+                             "` ^& ^| ^>x \"a&b\" & touch " + marker;
     EXPECT_EQ(hostPlatform().runCommand(line.c_str()), 0);
     EXPECT_FALSE(fs::exists(marker));
-    EXPECT_EQ(argsOf("C:\\Tools"), "&\ntouch\n" + marker + "\n;\n$(touch\n" + marker +
-                                       ")\n`touch\n" + marker + "`\n|\n>x\n");
+    EXPECT_EQ(argsOf("C:\\Tools"),
+              ";\n$(touch\n" + marker + ")\n`touch\n" + marker + "`\n&\n|\n>x\na&b\n");
 }
 
 TEST_F(CommandTest, ReportsWhatItCannotStart) {
@@ -115,6 +125,8 @@ TEST_F(CommandTest, ReportsWhatItCannotStart) {
                 std::string(100, '\0'),
             false);
     install("C:\\Doc\\readme.exe", "just text\n", true);
+    install("C:\\A&B\\run.sh", kRecorder, true);
+    install("C:\\A,B\\run.sh", kRecorder, true);
     fs::create_directories(prefix.host("C:\\Folder.exe"));
     const std::string emptyPath = prefix.root() + "/empty-path";
     fs::create_directories(emptyPath);
@@ -128,9 +140,12 @@ TEST_F(CommandTest, ReportsWhatItCannotStart) {
         {"C:\\Nowhere\\missing.exe /q",
          "'C:\\Nowhere\\missing.exe' is not recognized as an internal or external command,\n"
          "operable program or batch file.\n"},
+        // Quotes around what names no program go, as "/c" takes them off.
         {"\"C:\\No Where\\x.exe\"",
-         "'C:\\No Where\\x.exe' is not recognized as an internal or external command,\n"
+         "'C:\\No' is not recognized as an internal or external command,\n"
          "operable program or batch file.\n"},
+        {"\"C:\\A&B\\run.sh\"", "'C:\\A' is not recognized"},
+        {"\"C:\\A,B\\run.sh\"", "'C:\\A' is not recognized"},
         {"C:\\Folder.exe",
          "'C:\\Folder.exe' is not recognized as an internal or external command,\n"
          "operable program or batch file.\n"},

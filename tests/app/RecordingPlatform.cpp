@@ -60,6 +60,10 @@ void sleep(uint32_t milliseconds) {
     active->recorded.events.push_back("sleep:" + std::to_string(milliseconds));
 }
 
+bool claimSingleInstance() {
+    return !active->script.anotherLauncherRunning;
+}
+
 uint32_t ansiCodePage() {
     const uint32_t cp = active->script.codePage;
     return cp != 0 ? cp : active->below().ansiCodePage();
@@ -93,6 +97,7 @@ RecordingPlatform::RecordingPlatform() : below_(os()), table_(os()), replaced_(n
     table_.ansiCodePage = ansiCodePage;
     table_.findFirst = findFirst;
     table_.copyFile = copyFile;
+    table_.claimSingleInstance = claimSingleInstance;
     replaced_ = setPlatform(&table_);
 }
 

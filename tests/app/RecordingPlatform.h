@@ -32,6 +32,8 @@ struct Script {
     std::string payload;
     // 0: the backend's own code page.
     uint32_t codePage = 0;
+    // Another launcher holds the one-at-a-time lock.
+    bool anotherLauncherRunning = false;
     // Called while a notice is up, with its text.
     std::function<void(const std::string&)> onNotice;
 };

@@ -1,8 +1,13 @@
 // The recursive resource folder copy, over temporary trees on the real file backend.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -137,30 +142,73 @@ TEST_F(ResourceFolderCopy, ReplacesTextInFileNamesButNeverInFolderNames) {
     }
 }
 
-TEST_F(ResourceFolderCopy, ReadOnlyDestinationFileGetsOneNoticeAndTheCopyGoesOn) {
-    for (const char* name : {"a.txt", "locked.ncd", "m.txt", "z.txt"}) {
-        put(std::string("C:\\src\\") + name, name);
-    }
-    put("C:\\dst\\locked.ncd", "kept");
-    fs::permissions(host("C:\\dst\\locked.ncd"),
-                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                    fs::perm_options::remove);
+// Planted with POSIX calls; and wine run by root replaces a read-only file.
+#ifndef _WIN32
+TEST_F(ResourceFolderCopy, WhatCannotBeCopiedGetsOneNoticeEachAndTheCopyGoesOn) {
+    const auto notice = [](const std::string& source, const std::string& destination) {
+        return std::string("Remind ! Failed to copy a resource file '") + source + "'\n" +
+               "to the new resource file '" + destination + "'. \n" +
+               "Note: if failed be copied files are not used later (such as .ncd ,opt), you "
+               "may continue without any problem." +
+               "First need to close an running product for it (such as .ncd ,opt).";
+    };
+    const std::string outside = host("C:\\outside\\keep.txt");
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+        std::string failed;  // the entry named in the notice; empty: none
+    };
+    const Case cases[] = {
+        {"read-only destination file",
+         [&] {
+             put("C:\\src\\locked.ncd", "new");
+             put("C:\\dst\\locked.ncd", "kept");
+             ASSERT_EQ(chmod(host("C:\\dst\\locked.ncd").c_str(), 0444), 0);
+         },
+         "locked.ncd"},
+        {"a FIFO, refused at once",
+         [&] { ASSERT_EQ(mkfifo(host("C:\\src\\pipe").c_str(), 0644), 0); }, "pipe"},
+        {"a name the code page cannot carry", [&] { put("C:\\src\\bad\xFF.txt"); }, "bad?.txt"},
+        {"a folder link that loops, not followed",
+         [&] { ASSERT_EQ(symlink(".", host("C:\\src\\loop").c_str()), 0); }, "loop"},
+        {"a second hard link: a new file, the other link untouched",
+         [&] {
+             put("C:\\src\\hard.txt", "new");
+             ASSERT_EQ(link(outside.c_str(), host("C:\\dst\\hard.txt").c_str()), 0);
+         },
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(host("C:\\src"));
+        fs::remove_all(host("C:\\dst"));
+        put("C:\\outside\\keep.txt", "keep");
+        folder("C:\\dst");
+        for (const char* name : {"a.txt", "m.txt", "z.txt"}) {
+            put(std::string("C:\\src\\") + name, name);
+        }
+        c.plant();
+        platform.recorded = {};
 
-    copy();
+        copy();
 
-    const std::string notice =
-        std::string("Remind ! Failed to copy a resource file 'C:\\src\\locked.ncd'\n") +
-        "to the new resource file 'C:\\dst\\locked.ncd'. \n" +
-        "Note: if failed be copied files are not used later (such as .ncd ,opt), you may "
-        "continue without any problem." +
-        "First need to close an running product for it (such as .ncd ,opt).";
-    EXPECT_EQ(platform.recorded.notices, std::vector<std::string>{notice});
-    EXPECT_EQ(platform.recorded.captions, std::vector<std::string>{fw::test::kTitle});
-    EXPECT_EQ(read("C:\\dst\\locked.ncd"), "kept");
-    for (const char* name : {"a.txt", "m.txt", "z.txt"}) {
-        EXPECT_EQ(read(std::string("C:\\dst\\") + name), name);
+        const std::vector<std::string> expected =
+            c.failed.empty()
+                ? std::vector<std::string>{}
+                : std::vector<std::string>{notice("C:\\src\\" + c.failed, "C:\\dst\\" + c.failed)};
+        EXPECT_EQ(platform.recorded.notices, expected);
+        for (const std::string& caption : platform.recorded.captions) {
+            EXPECT_EQ(caption, fw::test::kTitle);
+        }
+        for (const char* name : {"a.txt", "m.txt", "z.txt"}) {
+            EXPECT_EQ(read(std::string("C:\\dst\\") + name), name);
+        }
+        EXPECT_EQ(fw::test::readHostFile(outside), "keep");
+        EXPECT_EQ(std::distance(fs::directory_iterator(host("C:\\outside")), {}), 1);
     }
+    EXPECT_EQ(read("C:\\dst\\hard.txt"), "new");
 }
+#endif
 
 TEST_F(ResourceFolderCopy, FailedListingStepEndsThatFolderWithoutRepeatingAnEntry) {
     for (int i = 0; i < 8; ++i) {

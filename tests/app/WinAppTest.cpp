@@ -50,18 +50,30 @@ TEST(Application, TakesItsTitleFromTheStringResourceElseFromTheExecutable) {
 TEST(Application, EntryReportsTheStartUpsOutcome) {
     struct Starter : CWinApp {
         bool result;
+        int posted;  // -1: none
         int calls = 0;
-        explicit Starter(bool r) : CWinApp("x"), result(r) {}
+        Starter(bool r, int p) : CWinApp("x"), result(r), posted(p) {}
         bool InitInstance() override {
             ++calls;
+            if (posted >= 0) {
+                AfxPostQuitMessage(posted);
+            }
             return result;
         }
     };
+    struct Case {
+        bool result;
+        int posted;
+        int status;
+    } cases[] = {
+        {true, -1, 0}, {false, -1, 1}, {false, 2, 2}, {true, 3, 3},
+        {false, 0, 0}, {true, -1, 0},  // a code posted by an earlier run does not carry over
+    };
     fw::test::RecordingPlatform platform;
     EXPECT_EQ(AfxWinMain(), 1);  // no application object
-    for (const bool result : {true, false}) {
-        Starter app(result);
-        EXPECT_EQ(AfxWinMain(), result ? 0 : 1);
+    for (const Case& c : cases) {
+        Starter app(c.result, c.posted);
+        EXPECT_EQ(AfxWinMain(), c.status);
         EXPECT_EQ(app.calls, 1);
     }
 }

@@ -1,20 +1,26 @@
-// A whole launcher run (InitInstance, then the application object's destruction) with
-// each kind of platform call failing in turn: the first call, every n-th call that a
-// clean run makes, and every call of that kind. Whatever fails, the run must end, give
-// the documented result, and touch nothing outside the staging folder and the product
-// folder. Leaks show in the sanitizer build.
+// A whole launcher run (the entry, then the application object's destruction) over an
+// earlier run's tree, with each kind of platform call failing in turn: the first call,
+// every n-th call that a clean run makes, and every call of that kind. Whatever fails,
+// the run must end, give the documented exit status, and touch nothing outside the
+// staging folder and the product folder; a run that says all went well has unpacked
+// every item as it is, and one where an item failed says so and goes no further.
+// Leaks show in the sanitizer build.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "app/FerrowickApp.h"
 #include "platform/fault/FaultPlatform.h"
+#include "platform/posix/PosixCodePage.h"
 #include "tests/faults/LauncherWorld.h"
 #include "tests/support/PrefixSnapshot.h"
 #include "tests/support/TempPrefix.h"
@@ -28,7 +34,8 @@ using fault::Call;
 using fault::FaultInjector;
 
 constexpr const char* kLaunch = "C:/Temp/_Download/_UnZip/disk1/SETUP.exe";
-constexpr const char* kLaunchWithoutFolder = "C:/Temp/_Download/_UnZip/SETUP.exe";
+constexpr const char* kUnzip = "C:/Temp/_Download/_UnZip/";
+constexpr const char* kFailureNotice = "The installation files could not be prepared.";
 
 std::string text(std::size_t size) {
     std::string out;
@@ -37,6 +44,17 @@ std::string text(std::size_t size) {
     }
     out.resize(size);
     return out;
+}
+
+struct ExpectedFile {
+    std::string name;  // host (UTF-8) name below the staging folder
+    std::string data;
+    bool readOnly = false;
+};
+
+std::vector<ExpectedFile>& expectedFiles() {
+    static std::vector<ExpectedFile> files;
+    return files;
 }
 
 // Shaped like the shipped installer set: nested folders, a read-only file, an empty
@@ -67,6 +85,12 @@ std::string makePayload() {
         file("disk1/\xB0\xB2\xD7\xB0/\xCA\xFD\xBE\xDD.txt", text(500)),
         file("disk1/Res/\x81\x5C.txt", "trail byte", false),
     };
+    for (const Entry& e : entries) {
+        if ((e.externalAttributes & 0x10) == 0) {
+            expectedFiles().push_back(
+                {posix::ansiToUtf8(e.name, 936), e.data, (e.externalAttributes & 0x01) != 0});
+        }
+    }
     TempPrefix scratch;
     const std::string path = scratch.root() + "/payload.zip";
     std::string error;
@@ -77,7 +101,7 @@ std::string makePayload() {
 }
 
 struct Outcome {
-    bool result = false;
+    int status = -1;
     LauncherWorld world;
     std::array<int, fault::kCallCount> calls{};
     int injected = 0;
@@ -85,7 +109,8 @@ struct Outcome {
     bool stagingArchiveLeft = false;
     bool setupLeft = false;
     bool productFolder = false;
-    bool unpackedAsExpected = false;  // the clean run's files, byte for byte
+    bool unpackedAsExpected = false;  // every item's file, byte for byte, read-only as it is
+    bool copied = false;              // the resource folder's files are in the product folder
 };
 
 class LauncherFaults : public ::testing::TestWithParam<Call> {
@@ -111,6 +136,10 @@ class LauncherFaults : public ::testing::TestWithParam<Call> {
         writeHostFile(prefix.host("C:/Temp/keep.txt"), "keep");
         writeHostFile(prefix.host("C:/Product_Released/keep.txt"), "keep");
         writeHostFile(prefix.host("C:/Users/Public/keep.txt"), "keep");
+        // An earlier run, cut off while it wrote a read-only item.
+        const std::string leftover = prefix.host("C:/Temp/_Download/_UnZip/disk1/readonly.ini");
+        writeHostFile(leftover, "[set");
+        chmod(leftover.c_str(), 0444);
         fs::create_directories(prefix.host("C:/work"));
         const fs::path saved = fs::current_path();
         fs::current_path(prefix.host("C:/work"));
@@ -123,7 +152,7 @@ class LauncherFaults : public ::testing::TestWithParam<Call> {
             arm(injector);
             {
                 CFerrowickApp app;
-                outcome.result = app.InitInstance();
+                outcome.status = AfxWinMain();
             }
             for (std::size_t k = 0; k < fault::kCallCount; ++k) {
                 outcome.calls[k] = injector.calls(static_cast<Call>(k));
@@ -141,13 +170,18 @@ class LauncherFaults : public ::testing::TestWithParam<Call> {
             fs::exists(prefix.host("C:/Temp/_Download/_UnZip/Morvanta.zip"));
         outcome.setupLeft = fs::exists(prefix.host("C:/Temp/_Download/_UnZip/disk1/SETUP.EXE"));
         outcome.productFolder = fs::exists(prefix.host("C:/Product_Released/Pellmoor"));
-        outcome.unpackedAsExpected =
-            readHostFile(prefix.host("C:/Temp/_Download/_UnZip/disk1/Res/REST/html1.htm")) ==
-                text(70000) &&
-            readHostFile(prefix.host("C:/Temp/_Download/_UnZip/disk1/\xE5\xAE\x89\xE8\xA3\x85/"
-                                     "\xE6\x95\xB0\xE6\x8D\xAE.txt")) == text(500) &&
-            fs::exists(prefix.host("C:/Temp/_Download/_UnZip/disk1/empty.dat")) &&
-            readHostFile(prefix.host("C:/Product_Released/Pellmoor/sub/b.txt")) == "b";
+        outcome.unpackedAsExpected = true;
+        for (const ExpectedFile& file : expectedFiles()) {
+            const std::string host = prefix.host(kUnzip + file.name);
+            struct stat info {};
+            // The set-up program is gone at exit; the launch shows it was there.
+            if (file.name != "disk1/SETUP.EXE" &&
+                (stat(host.c_str(), &info) != 0 || readHostFile(host) != file.data ||
+                 ((info.st_mode & S_IWUSR) == 0) != file.readOnly)) {
+                outcome.unpackedAsExpected = false;
+            }
+        }
+        outcome.copied = readHostFile(prefix.host("C:/Product_Released/Pellmoor/sub/b.txt")) == "b";
         return outcome;
     }
 
@@ -162,20 +196,14 @@ class LauncherFaults : public ::testing::TestWithParam<Call> {
 
 std::string* LauncherFaults::payload_ = nullptr;
 
-// C:\Temp exists before the run (it holds keep.txt): the run creates the two staging
-// levels below it, and then the folders of the unpacking and the copy.
-constexpr int kStagingLevelsCreated = 2;
-
 // Only a failure while the payload is staged ends the run early: finding the resource,
-// a staging level that cannot be made, or creating, writing or closing the staging
-// archive (the first of each, and the only one before the unpacking starts). `nth` 0
+// or creating, writing or closing the staging archive (the first of each, and the only
+// one before the unpacking starts; the earlier run left the staging folders). `nth` 0
 // stands for every call.
 bool stopsEarly(Call call, int nth) {
     switch (call) {
         case Call::findResource:
             return true;
-        case Call::createDirectory:
-            return nth <= kStagingLevelsCreated;
         case Call::createFile:
         case Call::writeFile:
         case Call::closeFile:
@@ -201,38 +229,79 @@ std::vector<int> nthCalls(int count) {
 void expectSound(const Outcome& o, Call call, int nth, const std::string& what) {
     SCOPED_TRACE(what);
     EXPECT_GT(o.injected, 0) << "the fault never fired";
-    EXPECT_EQ(o.result, !stopsEarly(call, nth));
     EXPECT_TRUE(o.escaped.empty()) << "touched outside the staging and product folders: "
                                    << ::testing::PrintToString(o.escaped);
-    if (!o.result) {
+    const std::vector<std::string>& notices = o.world.notices;
+    if (call == Call::claimSingleInstance) {
+        // As if another launcher ran: one notice, nothing touched, status 3.
+        EXPECT_EQ(o.status, 3);
+        EXPECT_EQ(notices.size(), 1u);
+        EXPECT_TRUE(o.world.commands.empty());
+        EXPECT_TRUE(o.escaped.empty());
+        return;
+    }
+    if (stopsEarly(call, nth)) {
         // Silent: the opening notice only, and nothing after the staging.
-        EXPECT_EQ(o.world.notices.size(), 1u);
+        EXPECT_EQ(o.status, 1);
+        EXPECT_EQ(notices.size(), 1u);
         EXPECT_TRUE(o.world.commands.empty());
         EXPECT_TRUE(o.world.sleeps.empty());
         EXPECT_FALSE(o.productFolder);
         return;
     }
-    for (const std::string& command : o.world.commands) {
-        EXPECT_TRUE(command == kLaunch || command == kLaunchWithoutFolder) << command;
-    }
-    if (call != Call::runCommand) {
-        EXPECT_EQ(o.world.commands.size(), 1u);
-    }
-    if (call != Call::sleep) {
-        EXPECT_EQ(o.world.sleeps, std::vector<uint32_t>{5000});
-    }
     if (call != Call::removeFile) {
         EXPECT_FALSE(o.stagingArchiveLeft);
         EXPECT_FALSE(o.setupLeft);
     }
+    ASSERT_TRUE(o.status == 0 || o.status == 2) << o.status;
+    if (o.status == 0) {
+        // Said to be complete: every item is there as it is, and it was launched.
+        EXPECT_TRUE(o.unpackedAsExpected) << "a broken tree reported as complete";
+        EXPECT_EQ(o.world.commands.size(), call == Call::runCommand ? 0u : 1u);
+        for (const std::string& command : o.world.commands) {
+            EXPECT_EQ(command, kLaunch);
+        }
+        if (call != Call::sleep) {
+            EXPECT_EQ(o.world.sleeps, std::vector<uint32_t>{5000});
+        }
+        return;
+    }
+    // An item failed: the failure notice last, naming targets of the payload's items, and
+    // no completion notice, copy, launch or wait.
+    ASSERT_FALSE(notices.empty());
+    const std::string& notice = notices.back();
+    EXPECT_EQ(notice.rfind(kFailureNotice, 0), 0u) << notice;
+    EXPECT_EQ(notices.size(), 3u) << "opening, preparation, failure";
+    const bool unread = notice.find("could not be read") != std::string::npos;
+    int named = 0;
+    for (std::size_t at = notice.find(kUnzip); at != std::string::npos;
+         at = notice.find(kUnzip, at + 1)) {
+        const std::size_t end = notice.find(": ", at);
+        ASSERT_NE(end, std::string::npos);
+        const std::string name = posix::ansiToUtf8(
+            notice.substr(at + std::strlen(kUnzip), end - at - std::strlen(kUnzip)), 936);
+        // An item that could not be described has an empty name: the bare prefix.
+        bool known = name.empty() || name == "disk1/Res/";
+        for (const ExpectedFile& file : expectedFiles()) {
+            known = known || file.name == name;
+        }
+        EXPECT_TRUE(known) << name;
+        ++named;
+    }
+    EXPECT_EQ(named == 0, unread) << notice;
+    EXPECT_TRUE(o.world.commands.empty());
+    EXPECT_TRUE(o.world.sleeps.empty());
+    EXPECT_FALSE(o.productFolder);
 }
 
 TEST_F(LauncherFaults, CleanRunUnpacksCopiesAndLaunches) {
     const Outcome o = run([](FaultInjector&) {});
-    EXPECT_TRUE(o.result);
+    EXPECT_EQ(o.status, 0);
     EXPECT_TRUE(o.escaped.empty()) << ::testing::PrintToString(o.escaped);
     EXPECT_TRUE(o.unpackedAsExpected);
+    EXPECT_TRUE(o.copied);
     EXPECT_EQ(o.world.notices.size(), 3u);  // opening, preparation, completion: no copy failure
+    EXPECT_EQ(o.calls[static_cast<std::size_t>(Call::setFileAttributes)], 1);  // the leftover
     EXPECT_EQ(o.world.commands, std::vector<std::string>{kLaunch});
     EXPECT_EQ(o.world.sleeps, std::vector<uint32_t>{5000});
     EXPECT_FALSE(o.stagingArchiveLeft);

@@ -1,7 +1,10 @@
 // Opening, creating, reading, writing, time stamps and removal of files.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <functional>
 #include <string>
 
 #include "platform/Platform.h"
@@ -50,11 +53,87 @@ TEST_F(FileTest, ReadOnlyFilesAreRefusedToWritersEvenAsRoot) {
     os().closeFile(reader);
     EXPECT_EQ(contents("C:\\Work\\ro.txt"), "kept");
 
+    EXPECT_EQ(os().lastError(), kErrorAccessDenied);
+
     // Replacing a writable file with the read-only bit makes it read-only.
     make("C:\\Work\\rw.txt", "old");
     make("C:\\Work\\rw.txt", "new", kAttrReadOnly);
     EXPECT_EQ(contents("C:\\Work\\rw.txt"), "new");
     EXPECT_EQ(os().getFileAttributes("C:\\Work\\rw.txt"), kAttrArchive | kAttrReadOnly);
+
+    // Clearing the bit gives the owner write permission back, and the file is writable.
+    EXPECT_TRUE(os().setFileAttributes("C:\\work\\RW.TXT", kAttrArchive));
+    EXPECT_EQ(mode("C:\\Work\\rw.txt") & 0200, 0200u);
+    make("C:\\Work\\rw.txt", "again");
+    EXPECT_TRUE(os().setFileAttributes("C:\\Work\\rw.txt", kAttrReadOnly));
+    EXPECT_EQ(mode("C:\\Work\\rw.txt") & 0222, 0u);
+    EXPECT_FALSE(os().setFileAttributes("C:\\Work\\absent.txt", kAttrArchive));
+    EXPECT_EQ(os().lastError(), kErrorPathNotFound);
+}
+
+TEST_F(FileTest, NothingIsWrittenThroughALinkAndOnlyRegularFilesOpen) {
+    // Links and a FIFO in a drive folder, all leading to one file outside it.
+    ASSERT_TRUE(os().createDirectory("C:\\Outside"));
+    make("C:\\Outside\\keep.txt", "keep");
+    make("C:\\Work\\src.txt", "new");
+    const std::string outside = prefix.host("C:\\Outside");
+    ASSERT_EQ(symlink(outside.c_str(), prefix.host("C:\\Work\\dirlink").c_str()), 0);
+    ASSERT_EQ(symlink((outside + "/keep.txt").c_str(), prefix.host("C:\\Work\\filelink").c_str()),
+              0);
+    ASSERT_EQ(link((outside + "/keep.txt").c_str(), prefix.host("C:\\Work\\hard.txt").c_str()), 0);
+    ASSERT_EQ(mkfifo(prefix.host("C:\\Work\\fifo").c_str(), 0644), 0);
+    const auto created = [](const char* path) {
+        const FileHandle file = os().createFile(path, 0, false);
+        return file != kInvalidFile && os().writeFile(file, "new", 3) && os().closeFile(file);
+    };
+    const std::string throughZ = "Z:" + outside + "/z.txt";
+    struct Case {
+        const char* what;
+        std::function<bool()> call;
+        bool succeeds;
+        uint32_t error;  // the last error of a refusal
+    } cases[] = {
+        {"create below a linked folder", [&] { return created("C:\\Work\\dirlink\\n.txt"); }, false,
+         kErrorCantResolveFilename},
+        {"create at a link", [&] { return created("C:\\Work\\filelink"); }, false,
+         kErrorCantResolveFilename},
+        {"folder below a linked folder",
+         [] { return os().createDirectory("C:\\Work\\dirlink\\sub"); }, false,
+         kErrorCantResolveFilename},
+        {"remove below a linked folder",
+         [] { return os().removeFile("C:\\Work\\dirlink\\keep.txt"); }, false,
+         kErrorCantResolveFilename},
+        {"copy below a linked folder",
+         [] { return os().copyFile("C:\\Work\\src.txt", "C:\\Work\\dirlink\\c.txt"); }, false,
+         kErrorCantResolveFilename},
+        {"copy onto a link",
+         [] { return os().copyFile("C:\\Work\\src.txt", "C:\\Work\\filelink"); }, false,
+         kErrorCantResolveFilename},
+        {"attributes at a link",
+         [] { return os().setFileAttributes("C:\\Work\\filelink", kAttrReadOnly); }, false,
+         kErrorCantResolveFilename},
+        {"open a FIFO, at once", [] { return os().openFile("C:\\Work\\fifo") != kInvalidFile; },
+         false, kErrorAccessDenied},
+        {"create at a FIFO", [&] { return created("C:\\Work\\fifo"); }, false, kErrorAccessDenied},
+        {"copy a FIFO, at once", [] { return os().copyFile("C:\\Work\\fifo", "C:\\Work\\f.txt"); },
+         false, kErrorAccessDenied},
+        {"create at a second hard link: a new file", [&] { return created("C:\\Work\\hard.txt"); },
+         true, 0},
+        {"remove a link itself", [] { return os().removeFile("C:\\Work\\filelink"); }, true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.call(), c.succeeds);
+        if (!c.succeeds) {
+            EXPECT_EQ(os().lastError(), c.error);
+        }
+        EXPECT_EQ(contents("C:\\Outside\\keep.txt"), "keep");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(outside), {}), 1);
+    }
+    EXPECT_EQ(contents("C:\\Work\\hard.txt"), "new");
+    // Z: is the host's own tree, links and all.
+    EXPECT_TRUE(created(throughZ.c_str()));
+    EXPECT_EQ(test::readHostFile(outside + "/z.txt"), "new");
 }
 
 TEST_F(FileTest, FoldersAreNotFiles) {

@@ -1,6 +1,7 @@
 // Folder listings: order, patterns, the normal end and failures.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -109,14 +110,30 @@ TEST_F(FindTest, RelativePatternsListTheCurrentDirectory) {
     EXPECT_EQ(list("..\\*.bin").names, std::vector<std::string>{"three.bin"});
 }
 
-TEST_F(FindTest, AnUnconvertibleNameFailsTheStep) {
-    ASSERT_TRUE(test::writeHostFile(prefix.host("C:\\Bad\\name\xFF"), "x"));
-    const Listed listed = list("C:\\Bad\\*");
-    EXPECT_EQ(listed.names, (std::vector<std::string>{".", ".."}));
-    EXPECT_EQ(listed.last, FindStep::failed);
+TEST_F(FindTest, ListsNamesTheCodePageCannotCarryAndLinksAsWindowsDoes) {
+    // Bytes that are no UTF-8 and a character code page 1252 lacks come out as its
+    // default character, and the listing goes on; links are reparse points.
+    ASSERT_TRUE(test::writeHostFile(prefix.host("C:\\Odd\\name\xFF\xFE.txt"), "x"));
+    ASSERT_TRUE(test::writeHostFile(prefix.host("C:\\Odd\\\xE4\xB8\xAD.txt"), "x"));
+    ASSERT_TRUE(test::writeHostFile(prefix.host("C:\\Odd\\z.txt"), "x"));
+    ASSERT_EQ(symlink(".", prefix.host("C:\\Odd\\loop").c_str()), 0);
+    ASSERT_EQ(symlink("z.txt", prefix.host("C:\\Odd\\zlink").c_str()), 0);
+    ASSERT_EQ(mkfifo(prefix.host("C:\\Odd\\fifo").c_str(), 0644), 0);
+    const Listed listed = list("C:\\Odd\\*");
+    EXPECT_EQ(listed.last, FindStep::end);
+    const std::map<std::string, uint32_t> expected = {
+        {".", kAttrDirectory},
+        {"..", kAttrDirectory},
+        {"name??.txt", kAttrArchive},
+        {"?.txt", kAttrArchive},
+        {"z.txt", kAttrArchive},
+        {"loop", kAttrDirectory | kAttrReparsePoint},
+        {"zlink", kAttrArchive | kAttrReparsePoint},
+        {"fifo", kAttrArchive},
+    };
+    EXPECT_EQ(listed.attributes, expected);
 
     FindEntry entry;
-    EXPECT_EQ(os().findFirst("C:\\Bad\\name*", entry), kInvalidFind);
     EXPECT_EQ(os().findNext(kInvalidFind, entry), FindStep::failed);
     os().findClose(kInvalidFind);  // harmless
 }

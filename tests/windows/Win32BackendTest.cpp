@@ -141,14 +141,41 @@ TEST(Win32Backend, ListingEndsWithNoMoreFiles) {
     EXPECT_EQ(os().findFirst("C:\\NoSuchFolder\\*", entry), fw::kInvalidFind);
 }
 
-// Over a read-only destination Windows refuses the copy; wine run by root does not.
-TEST(Win32Backend, CopyReplacesAnExistingFile) {
+// Over a read-only destination Windows refuses the copy; wine run by root does not. A
+// destination with a second hard link, written by a copy or a create, becomes a file of
+// its own: the other link keeps its data.
+TEST(Win32Backend, CopyAndCreateReplaceAFileButNotItsOtherHardLinks) {
     fw::test::TempPrefix prefix;
     ASSERT_TRUE(writeWhole("C:\\src.txt", "new"));
-    ASSERT_TRUE(writeWhole("C:\\dst.txt", "old"));
-    EXPECT_TRUE(os().copyFile("C:\\src.txt", "C:\\dst.txt"));
-    EXPECT_EQ(fw::test::readHostFile("C:\\dst.txt"), "new");
+    for (const bool byCopy : {true, false}) {
+        SCOPED_TRACE(byCopy ? "copy" : "create");
+        ASSERT_TRUE(writeWhole("C:\\dst.txt", "old"));
+        ASSERT_TRUE(writeWhole("C:\\other.txt", "keep"));
+        DeleteFileA("C:\\linked.txt");
+        ASSERT_TRUE(CreateHardLinkA("C:\\linked.txt", "C:\\other.txt", nullptr));
+        for (const char* target : {"C:\\dst.txt", "C:\\linked.txt"}) {
+            EXPECT_TRUE(byCopy ? os().copyFile("C:\\src.txt", target) : writeWhole(target, "new"));
+            EXPECT_EQ(fw::test::readHostFile(target), "new");
+        }
+        EXPECT_EQ(fw::test::readHostFile("C:\\other.txt"), "keep");
+    }
     EXPECT_FALSE(os().copyFile("C:\\none.txt", "C:\\x.txt"));
+    EXPECT_EQ(os().lastError(), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(Win32Backend, SetsAttributesAndHoldsOneInstance) {
+    fw::test::TempPrefix prefix;
+    ASSERT_TRUE(writeWhole("C:\\a.txt", "a", 0x21));
+    EXPECT_TRUE(os().setFileAttributes("C:\\a.txt", 0x20));
+    EXPECT_EQ(os().getFileAttributes("C:\\a.txt") & 0x21, 0x20u);
+    EXPECT_TRUE(os().removeFile("C:\\a.txt"));
+    EXPECT_FALSE(os().setFileAttributes("C:\\a.txt", 0x20));
+    // The process holds the lock once it has it; another process would be refused.
+    EXPECT_TRUE(os().claimSingleInstance());
+    EXPECT_TRUE(os().claimSingleInstance());
+    HANDLE other = CreateMutexA(nullptr, FALSE, "Global\\Ferrowick.Launcher");
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    CloseHandle(other);
 }
 
 TEST(Win32Backend, ProcessPathsAndCodePage) {

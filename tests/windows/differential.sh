@@ -2,12 +2,12 @@
 # The Linux launcher and the Windows launcher (under wine) on the same payload must leave
 # the same tree: names, contents, last-write times and read-only bits, both under the
 # staging folder and in the product folder.
-#   differential.sh PACKER STUB WINDOWS-E2E-FOLDER SAMPLE.zip PELLMOOR WORK [LOCALE]
-# WINDOWS-E2E-FOLDER is what launcher-e2e.sh left for the same sample and locale. The
-# set-up program's record is left out: the sample's program is a Windows one, which the
-# Linux side cannot start.
+#   differential.sh PACKER STUB WINDOWS-E2E-FOLDER SAMPLE.zip PELLMOOR WORK [LOCALE [TOP]]
+# WINDOWS-E2E-FOLDER is what launcher-e2e.sh (or launch-quoting.sh) left for the same
+# payload and locale. The set-up program's record is left out of the comparison (its
+# times differ); with TOP, both sides must have run TOP's set-up program.
 set -euo pipefail
-pack=$1 stub=$2 windows=$3 sample=$4 pellmoor=$5 work=$6 locale=${7:-C.UTF-8}
+pack=$1 stub=$2 windows=$3 sample=$4 pellmoor=$5 work=$6 locale=${7:-C.UTF-8} top=${8:-}
 here=$(cd "$(dirname "$0")" && pwd)
 
 rm -rf "$work"
@@ -23,4 +23,10 @@ for folder in Temp/_Download/_UnZip Product_Released/Pellmoor; do
     python3 "$here/check-tree.py" same "$work/prefix/drive_c/$folder" \
         "$windows/prefix/drive_c/$folder" --ignore SETUP.LOG || fail=1
 done
+if [ -n "$top" ]; then
+    for side in "$work" "$windows"; do
+        grep -q "SETUP.EXE ran" "$side/prefix/drive_c/Temp/_Download/_UnZip/$top/SETUP.LOG" ||
+            { echo "'$top': SETUP.exe was not reached in $side"; fail=1; }
+    done
+fi
 exit $fail
