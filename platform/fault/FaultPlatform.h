@@ -32,6 +32,7 @@ enum class Call {
     ansiCodePage,
     systemTimeToFileTime,
     localFileTimeToFileTime,
+    ansiFromUtf8,
     moduleFileName,
     findResource,
     loadString,
