@@ -82,18 +82,17 @@ std::string shown(std::string_view bytes) {
 
 // What a failed item is called: its cleaned name, else its stored bytes, else nothing.
 std::string itemLabel(ArchiveHandle handle, int32_t index, const ArchiveItem& item) {
+    std::string label;
     if (item.name[0] != '\0') {
 #ifdef _WIN32
-        return " " + shown(item.name);
+        label.append(" ").append(shown(item.name));
 #else
-        return " " + shown(fw::posix::ansiToUtf8(item.name, fw::os().ansiCodePage()));
+        label.append(" ").append(shown(fw::posix::ansiToUtf8(item.name, fw::os().ansiCodePage())));
 #endif
+    } else if (std::string stored; GetArchiveItemStoredName(handle, index, stored) == AR_OK) {
+        label.append(" (stored as ").append(shown(stored)).append(")");
     }
-    std::string stored;
-    if (GetArchiveItemStoredName(handle, index, stored) == AR_OK) {
-        return " (stored as " + shown(stored) + ")";
-    }
-    return {};
+    return label;
 }
 
 #ifdef _WIN32

@@ -118,6 +118,14 @@ class ScopedLocale {
     bool had_ = false;
 };
 
+// Windows runs a test's rows of one code page, its prefix's; FERROWICK_CODE_PAGE says
+// which that must be when a run is made for one.
+inline void expectTheCodePageAskedFor() {
+    if (const char* asked = std::getenv("FERROWICK_CODE_PAGE")) {
+        EXPECT_EQ(std::to_string(os().ansiCodePage()), asked);
+    }
+}
+
 inline constexpr const char* kChinese = "zh_CN.UTF-8";        // code page 936
 inline constexpr const char* kWesternEurope = "en_US.UTF-8";  // code page 1252
 inline constexpr const char* kJapanese = "ja_JP.UTF-8";       // code page 932

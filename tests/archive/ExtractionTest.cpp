@@ -101,6 +101,7 @@ TEST_F(ExtractionTest, AnArchiveFromPythonsZipfile) {
         }
     }
     EXPECT_GT(ran, 0);
+    expectTheCodePageAskedFor();
 }
 
 TEST_F(ExtractionTest, HighlyCompressedItemsInflatePastTheirLastInput) {

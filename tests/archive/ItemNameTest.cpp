@@ -154,6 +154,7 @@ TEST_F(ItemNameArchiveTest, Utf8NamesAreConvertedToTheCodePage) {
         EXPECT_EQ(files, 1);
     }
     EXPECT_GT(ran, 0);
+    expectTheCodePageAskedFor();
 }
 
 }  // namespace
