@@ -1,12 +1,16 @@
 // The handle, the positioning with its one-record cache, and the item descriptions.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "archive/ArchiveReader.h"
+#include "archive/EndRecord.h"
 #include "archive/ItemAttributes.h"
 #include "archive/ItemName.h"
 #include "archive/ItemTimes.h"
@@ -19,10 +23,17 @@ constexpr uint32_t kLocalHeaderSignature = 0x04034b50;
 constexpr uint32_t kEndOfDirectorySignature = 0x06054b50;
 constexpr std::size_t kLocalHeaderSize = 30;
 constexpr std::size_t kEndOfDirectorySize = 22;
+constexpr std::size_t kSmallestCentralEntry = 46;
 constexpr uint32_t kFlagDataDescriptor = 0x8;
+constexpr uint32_t kFlagUtf8Name = 0x800;
+constexpr uint32_t kZip64Marker = 0xFFFFFFFF;
+constexpr uint32_t kZip64ExtraId = 0x0001;
+// A UTF-8 name may be up to three times as long as the ANSI name it converts to (one
+// byte of code page 1252 for three of UTF-8, as for the euro sign).
+constexpr std::size_t kStoredNameSize = 3 * kArchiveNameSize;
 
-uint32_t little(const unsigned char* p, int bytes) {
-    uint32_t v = 0;
+uint64_t little(const unsigned char* p, int bytes) {
+    uint64_t v = 0;
     for (int i = bytes - 1; i >= 0; --i) {
         v = (v << 8) | p[i];
     }
@@ -67,25 +78,102 @@ bool openArchiveOfNoItems(ArchiveReader& reader, const char* path) {
     return true;
 }
 
-bool matches(uint32_t local, uint64_t central) {
-    return local == (central >= 0xFFFFFFFF ? 0xFFFFFFFF : central);
-}
-
 // The local header must agree with the central entry. minizip's own check when it opens
-// the item lets a method other than 0 and 8 and local sizes of 0xFFFFFFFF through.
+// the item lets a method other than 0 and 8 and local sizes of 0xFFFFFFFF through. A
+// size of 0xFFFFFFFF stands for the one in the Zip64 extra block, checked by
+// zip64SizesAgree once the extra field is read.
 bool localHeaderAgrees(const unsigned char* h, const unz_file_info64& info, uint32_t extraSize) {
-    const uint32_t flags = little(h + 6, 2);
-    const uint32_t method = little(h + 8, 2);
+    const uint64_t flags = little(h + 6, 2);
+    const uint64_t method = little(h + 8, 2);
     if (little(h, 4) != kLocalHeaderSignature || method != info.compression_method ||
         (method != 0 && method != 8)) {
         return false;
     }
+    const auto sizeAgrees = [](uint64_t local, uint64_t central) {
+        return local == kZip64Marker || local == central;
+    };
     if (!(flags & kFlagDataDescriptor) &&
-        (little(h + 14, 4) != info.crc || !matches(little(h + 18, 4), info.compressed_size) ||
-         !matches(little(h + 22, 4), info.uncompressed_size))) {
+        (little(h + 14, 4) != info.crc || !sizeAgrees(little(h + 18, 4), info.compressed_size) ||
+         !sizeAgrees(little(h + 22, 4), info.uncompressed_size))) {
         return false;
     }
     return little(h + 26, 2) == info.size_filename && little(h + 28, 2) == extraSize;
+}
+
+// The sizes a local header marks with 0xFFFFFFFF, from its Zip64 extra block: both, the
+// uncompressed first, as a local header must hold them; a block of 8 bytes holds the one
+// marked (the uncompressed size when both are). They must equal the central entry's.
+bool zip64SizesAgree(const unsigned char* h, const unz_file_info64& info,
+                     const unsigned char* extra, std::size_t extraSize) {
+    const bool uncompressedMarked = little(h + 22, 4) == kZip64Marker;
+    const bool compressedMarked = little(h + 18, 4) == kZip64Marker;
+    if ((little(h + 6, 2) & kFlagDataDescriptor) || (!uncompressedMarked && !compressedMarked)) {
+        return true;
+    }
+    for (std::size_t at = 0; at + 4 <= extraSize;) {
+        const uint64_t id = little(extra + at, 2);
+        const auto size = static_cast<std::size_t>(little(extra + at + 2, 2));
+        const unsigned char* data = extra + at + 4;
+        if (size > extraSize - at - 4) {
+            return false;
+        }
+        if (id == kZip64ExtraId) {
+            const bool both = size >= 16;
+            if (!both && (size < 8 || (uncompressedMarked && compressedMarked))) {
+                return false;
+            }
+            const uint64_t first = little(data, 8);
+            return both ? first == info.uncompressed_size &&
+                              little(data + 8, 8) == info.compressed_size
+                        : first == (uncompressedMarked ? info.uncompressed_size
+                                                       : info.compressed_size);
+        }
+        at += 4 + size;
+    }
+    return false;
+}
+
+// Marks `index` and everything after it unreachable.
+ArchiveResult lost(ArchiveReader& reader, int32_t index) {
+    reader.positionLost = true;
+    reader.unreachable = std::min(reader.unreachable, index);
+    return AR_BAD_CATALOGUE;
+}
+
+// The current item's central information with its stored name; AR_BAD_CATALOGUE when
+// it cannot be read.
+ArchiveResult currentInfo(ArchiveReader& reader, unz_file_info64& info, char* name,
+                          std::size_t nameSize) {
+    if (unzGetCurrentFileInfo64(reader.container, &info, name, nameSize, nullptr, 0, nullptr, 0) !=
+        UNZ_OK) {
+        return lost(reader, reader.currentIndex);
+    }
+    return AR_OK;
+}
+
+// The stored name as ANSI bytes in `name` (converted into `converted` when it is
+// flagged as UTF-8), or the reason it cannot be one.
+ArchiveResult ansiName(const unz_file_info64& info, const char* stored, std::string& converted,
+                       std::string_view& name) {
+    const bool utf8 = (info.flag & kFlagUtf8Name) != 0;
+    if (info.size_filename >= (utf8 ? kStoredNameSize : kArchiveNameSize)) {
+        return AR_NAME_TOO_LONG;
+    }
+    name = std::string_view(stored, info.size_filename);
+    if (name.find('\0') != std::string_view::npos) {
+        return AR_NAME_HAS_NUL;
+    }
+    if (utf8) {
+        // minizip ended the name with a NUL: it fits the buffer.
+        if (!fw::os().ansiFromUtf8(stored, converted)) {
+            return AR_NAME_NOT_IN_CODE_PAGE;
+        }
+        if (converted.size() >= kArchiveNameSize) {
+            return AR_NAME_TOO_LONG;
+        }
+        name = converted;
+    }
+    return AR_OK;
 }
 
 }  // namespace
@@ -93,15 +181,14 @@ bool localHeaderAgrees(const unsigned char* h, const unz_file_info64& info, uint
 namespace fw::archive {
 
 ArchiveResult positionAt(ArchiveReader& reader, int32_t index) {
-    if (!reader.container) {
+    if (!reader.container || index >= reader.unreachable) {
         return AR_BAD_CATALOGUE;
     }
     if (index < reader.currentIndex || reader.positionLost) {
         reader.entry.valid = false;
         ++reader.restarts;
         if (unzGoToFirstFile(reader.container) != UNZ_OK) {
-            reader.positionLost = true;
-            return AR_BAD_CATALOGUE;
+            return lost(reader, 0);
         }
         reader.currentIndex = 0;
         reader.positionLost = false;
@@ -110,8 +197,7 @@ ArchiveResult positionAt(ArchiveReader& reader, int32_t index) {
         reader.entry.valid = false;
         ++reader.steps;
         if (unzGoToNextFile(reader.container) != UNZ_OK) {
-            reader.positionLost = true;
-            return AR_BAD_CATALOGUE;
+            return lost(reader, reader.currentIndex + 1);
         }
         ++reader.currentIndex;
     }
@@ -120,14 +206,21 @@ ArchiveResult positionAt(ArchiveReader& reader, int32_t index) {
 
 ArchiveResult describeCurrent(ArchiveReader& reader, ArchiveItem& item) {
     unz_file_info64 info{};
-    char stored[kArchiveNameSize];
-    if (unzGetCurrentFileInfo64(reader.container, &info, stored, sizeof stored, nullptr, 0, nullptr,
-                                0) != UNZ_OK) {
-        reader.positionLost = true;
-        return AR_BAD_CATALOGUE;
+    char stored[kStoredNameSize];
+    if (const ArchiveResult read = currentInfo(reader, info, stored, sizeof stored);
+        read != AR_OK) {
+        return read;
     }
-    if (info.size_filename >= kArchiveNameSize) {
-        return AR_NAME_TOO_LONG;
+    // 0xFFFFFFFF itself counts: on 64-bit POSIX systems minizip never reads the central
+    // Zip64 block (it compares with (unsigned long)-1), so a size marked as Zip64 stays
+    // 0xFFFFFFFF there while Windows builds see the real one.
+    if (info.compressed_size >= kZip64Marker || info.uncompressed_size >= kZip64Marker) {
+        return AR_ITEM_TOO_LARGE;
+    }
+    std::string converted;
+    std::string_view name;
+    if (const ArchiveResult named = ansiName(info, stored, converted, name); named != AR_OK) {
+        return named;
     }
 
     // Opening the item raw makes minizip check the local header and tell where the data
@@ -164,11 +257,13 @@ ArchiveResult describeCurrent(ArchiveReader& reader, ArchiveItem& item) {
             return AR_READ_FAILED;
         }
     }
+    if (!zip64SizesAgree(header, info, extra.get(), static_cast<std::size_t>(extraSize))) {
+        return AR_BAD_LOCAL_HEADER;
+    }
 
     ArchiveItem described;
     described.index = reader.currentIndex;
-    cleanItemName(std::string_view(stored, strnlen(stored, info.size_filename)), described.name,
-                  sizeof described.name);
+    cleanItemName(name, described.name, sizeof described.name);
     described.attributes = itemAttributes(static_cast<uint32_t>(info.version),
                                           static_cast<uint32_t>(info.external_fa));
     const ItemTimes times = itemTimes(static_cast<uint32_t>(info.dosDate), extra.get(),
@@ -213,8 +308,14 @@ ArchiveHandle OpenArchive(const char* path) {
             unzClose(reader->container);
             return nullptr;
         }
+        const fw::archive::EndRecord end = fw::archive::readEndRecord(reader->file);
+        if (!end.whole) {
+            unzClose(reader->container);
+            return nullptr;
+        }
         reader->itemCount = static_cast<int32_t>(
-            std::min<uint64_t>(global.number_entry, uint64_t(std::numeric_limits<int32_t>::max())));
+            std::min({uint64_t{global.number_entry}, end.directorySize / kSmallestCentralEntry,
+                      uint64_t(std::numeric_limits<int32_t>::max())}));
     } else if (!openArchiveOfNoItems(*reader, path)) {
         return nullptr;
     }
@@ -256,6 +357,34 @@ ArchiveResult GetArchiveItem(ArchiveHandle handle, int32_t index, ArchiveItem& i
         return placed;
     }
     return fw::archive::describeCurrent(reader, item);
+}
+
+ArchiveResult GetArchiveItemStoredName(ArchiveHandle handle, int32_t index, std::string& name) {
+    name.clear();
+    if (!handle) {
+        return AR_BAD_ARGUMENT;
+    }
+    if (!IsReaderHandle(handle)) {
+        return AR_WRONG_KIND;
+    }
+    ArchiveReader& reader = *handle->reader;
+    if (index < 0 || index >= reader.itemCount) {
+        return AR_BAD_ARGUMENT;
+    }
+    if (const ArchiveResult placed = fw::archive::positionAt(reader, index); placed != AR_OK) {
+        return placed;
+    }
+    unz_file_info64 info{};
+    if (const ArchiveResult read = currentInfo(reader, info, nullptr, 0); read != AR_OK) {
+        return read;
+    }
+    std::string stored(info.size_filename, '\0');
+    if (const ArchiveResult read = currentInfo(reader, info, stored.data(), stored.size());
+        read != AR_OK) {
+        return read;
+    }
+    name = std::move(stored);
+    return AR_OK;
 }
 
 ArchiveResult CloseArchive(ArchiveHandle handle) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/Platform.h"
 
@@ -20,7 +21,7 @@ inline constexpr ArchiveResult AR_CANNOT_OPEN = 0x200;
 // Writing the output file failed: a write, or the close that completes the writes.
 inline constexpr ArchiveResult AR_WRITE_FAILED = 0x400;
 // The central directory is damaged: the reader could not step to the item, or could not
-// read the item's central-directory entry.
+// read the item's central-directory entry, or a step before the item failed.
 inline constexpr ArchiveResult AR_BAD_CATALOGUE = 0x600;
 // The item's local header cannot be read, or disagrees with its central-directory entry.
 inline constexpr ArchiveResult AR_BAD_LOCAL_HEADER = 0x700;
@@ -30,6 +31,14 @@ inline constexpr ArchiveResult AR_READ_FAILED = 0x800;
 inline constexpr ArchiveResult AR_NAME_TOO_LONG = 0x900;
 // A path the extraction composed would be longer than 259 characters; nothing is created.
 inline constexpr ArchiveResult AR_PATH_TOO_LONG = 0xA00;
+// A size of the item is 0xFFFFFFFF or more: given in a Zip64 block of the central entry,
+// it does not fit the record's sizes.
+inline constexpr ArchiveResult AR_ITEM_TOO_LARGE = 0xB00;
+// The stored name holds a NUL byte: cut there, it could name another item's file.
+inline constexpr ArchiveResult AR_NAME_HAS_NUL = 0xC00;
+// The name is flagged as UTF-8 (bit 11 of the general-purpose flags) and is no valid
+// UTF-8, or holds a character that the ANSI code page cannot express.
+inline constexpr ArchiveResult AR_NAME_NOT_IN_CODE_PAGE = 0xD00;
 // The password check of an encrypted item failed.
 inline constexpr ArchiveResult AR_BAD_PASSWORD = 0x1000;
 // The handle is absent, or the index is out of range.
@@ -73,7 +82,12 @@ inline constexpr int32_t kReaderHandleKind = 1;
 // extraction targets are put below. When the current directory cannot be had, or does
 // not fit 259 characters with its separator, the archive still opens; every relative
 // target then gives AR_PATH_TOO_LONG. An archive that is nothing but an empty
-// end-of-central-directory record (at the very first byte) opens with the count 0.
+// end-of-central-directory record (at the very first byte) opens with the count 0; one
+// whose end record (or Zip64 end record) is cut short does not open.
+//
+// The count is the end record's, but never more than the central directory's size can
+// hold (46 bytes to the smallest entry), so a count that lies costs no more than the
+// directory's real size.
 ArchiveHandle OpenArchive(const char* path);
 
 // Index -1: puts the item count in `item.index`. Otherwise describes item `index`.
@@ -82,13 +96,21 @@ ArchiveHandle OpenArchive(const char* path);
 //
 // Items described in ascending order cost one step each; a lower index than the current
 // one starts again at the first item. A failed step or unreadable central entry gives
-// AR_BAD_CATALOGUE, and the next call starts again from the first item.
+// AR_BAD_CATALOGUE; so does every index from there on, at once, while lower ones are
+// reached again from the first item.
 //
 // Names: drive prefixes and leading separators are dropped, everything up to and
 // including the first "\..\", "\../", "/../" or "/..\" (multibyte-aware), then a
 // leading "../" or "..\"; repeated until none applies; a name that is then exactly
 // ".." becomes empty. So no cleaned name climbs out of the folder it is unpacked into.
-// A stored name of 260 bytes or more gives AR_NAME_TOO_LONG.
+// A name flagged as UTF-8 is first converted to the ANSI code page (the platform's
+// ansiFromUtf8); one it cannot express gives AR_NAME_NOT_IN_CODE_PAGE. A name of 260
+// bytes or more (for a UTF-8 name: after the conversion) gives AR_NAME_TOO_LONG, a name
+// with a NUL byte AR_NAME_HAS_NUL.
+//
+// Sizes: a local header whose sizes are 0xFFFFFFFF takes them from its Zip64 extra
+// block, and those must agree with the central entry's; a central size of 0xFFFFFFFF or
+// more gives AR_ITEM_TOO_LARGE.
 //
 // Times: the DOS date and time taken as local time; a date that is no calendar time
 // gives FileTime 0 (setFileTimes leaves such a time as it is). The "UT" block of the
@@ -105,6 +127,11 @@ ArchiveResult GetArchiveItem(ArchiveHandle handle, int32_t index, ArchiveItem& i
 // does not match, gives AR_INFLATE_FAILED; the file written so far stays, without the
 // item's times. Encrypted items are read with the empty password.
 ArchiveResult ExtractArchiveItem(ArchiveHandle handle, int32_t index, const char* targetPath);
+
+// The stored bytes of item `index`'s name, as the central directory holds them: what
+// names an item whose description failed. Handle and index checks as GetArchiveItem's;
+// AR_BAD_CATALOGUE when the item's central entry cannot be reached.
+ArchiveResult GetArchiveItemStoredName(ArchiveHandle handle, int32_t index, std::string& name);
 
 // Releases the handle, its reader and the archive file.
 ArchiveResult CloseArchive(ArchiveHandle handle);

@@ -26,6 +26,9 @@ struct ArchiveReader {
     // Set when a step or the central information failed: the next positioning starts
     // again from the first item instead of trusting the container's position.
     bool positionLost = false;
+    // The first index that could not be reached; every index from there on fails at
+    // once instead of walking the directory again to the same failure.
+    int32_t unreachable = INT32_MAX;
     ArchiveItem cachedItem;
     int32_t cachedIndex = -1;
     CurrentEntry entry;

@@ -53,6 +53,8 @@ import tempfile
 import threading
 import time
 
+import freshfs
+
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 MAKE_PAYLOAD = os.path.join(REPO, "..", "shared", "bench", "make-payload.py")
 SLEEP_S = 5.0
@@ -63,7 +65,6 @@ SAMPLE_S = 0.02
 # What the launcher writes to standard error at the moments timed.
 UNPACKED_MARK = b"Data preparation has been completed"
 LAUNCH_MARK = b"is not a program that can be started here"
-FRESH_FS_BYTES = 8 << 30
 
 
 def find_program(build, name):
@@ -246,42 +247,6 @@ def plot(path, scales, sizes, results):
     fig.savefig(path, dpi=100)
 
 
-def lacks_journal(folder):
-    """True when `folder` lies on an ext4 file system without a journal."""
-    best, fstype, device = "", "", ""
-    with open("/proc/self/mounts") as f:
-        for line in f:
-            dev, point, kind = line.split()[:3]
-            if folder.startswith(point.rstrip("/") + "/") and len(point) >= len(best):
-                best, fstype, device = point, kind, dev
-    if fstype != "ext4" or not device.startswith("/dev/"):
-        return False
-    name = os.path.basename(os.path.realpath(device))
-    journals = os.listdir("/proc/fs/jbd2") if os.path.isdir("/proc/fs/jbd2") else []
-    return not any(j.startswith(name + "-") for j in journals)
-
-
-class FreshFileSystem:
-    """A new, journaled ext4 file system on a loop device, mounted in `work`."""
-
-    def __init__(self, work):
-        self.image = os.path.join(work, "fresh-fs.img")
-        self.mount = os.path.join(work, "fresh-fs")
-        with open(self.image, "wb") as f:
-            f.truncate(FRESH_FS_BYTES)
-        subprocess.run(["mkfs.ext4", "-q", "-F", self.image], check=True)
-        self.device = subprocess.run(
-            ["losetup", "--find", "--show", "--direct-io=on", self.image],
-            check=True, capture_output=True, text=True).stdout.strip()
-        os.makedirs(self.mount, exist_ok=True)
-        subprocess.run(["mount", self.device, self.mount], check=True)
-
-    def close(self):
-        subprocess.run(["umount", self.mount], check=False)
-        subprocess.run(["losetup", "--detach", self.device], check=False)
-        os.remove(self.image)
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", default=os.path.join(REPO, "build"))
@@ -301,15 +266,7 @@ def main():
     pack = find_program(args.build, "ferrowick-pack")
     work = os.path.abspath(args.work or tempfile.mkdtemp(prefix="ferrowick-launcher-bench-"))
     os.makedirs(work, exist_ok=True)
-    fresh = None
-    if args.fresh_fs:
-        if os.geteuid() != 0:
-            sys.exit("--fresh-fs makes and mounts a file system: run as root")
-        fresh = FreshFileSystem(work)
-    elif lacks_journal(work):
-        print("warning: %s is on ext4 without a journal: every run pays for the inodes "
-              "that the runs before it freed; --fresh-fs (as root) measures on a "
-              "journaled file system" % work, file=sys.stderr)
+    fresh = freshfs.outputs_folder(args, work)
     outputs = fresh.mount if fresh else work
 
     scales = [float(s) for s in args.scales.split(",")]

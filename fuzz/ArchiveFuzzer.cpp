@@ -95,7 +95,10 @@ void checkNothingEscaped() {
 
 void describeAndExtract(ArchiveHandle archive, int32_t index) {
     ArchiveItem item;
-    GetArchiveItem(archive, index, item);
+    if (GetArchiveItem(archive, index, item) != AR_OK) {
+        std::string stored;  // what names an item whose description failed
+        GetArchiveItemStoredName(archive, index, stored);
+    }
     const std::string name(item.name, strnlen(item.name, sizeof item.name));
     if (name.size() >= sizeof item.name) {
         std::abort();  // the record's name must be NUL-terminated within its buffer

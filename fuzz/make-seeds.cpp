@@ -1,6 +1,7 @@
 // Writes the fuzz target's seed corpus: one small archive for each feature the reader
 // knows (stored, deflated, encrypted, "UT" blocks, folders, code page 936 names, data
-// descriptors, leading bytes, no items), made by the same builders the tests use.
+// descriptors, leading bytes, no items, Zip64 local sizes and end records, names flagged
+// as UTF-8), made by the same builders the tests use.
 //
 // Usage: ferrowick-make-seeds FOLDER
 #include <cstdio>
@@ -126,6 +127,20 @@ int main(int argc, char** argv) {
     RawEntry badCrc = raw("disk1/badcrc.txt", text(300), 8);
     badCrc.crc = 0x12345678;
     RawEntry exact = raw("disk1/exact.bin", text(16384), 8);
+    RawEntry zip64 = raw("disk1/zip64.txt", text(600), 8);
+    zip64.zip64Local = true;
+    zip64.localExtra = fw::zipwrite::utBlock(1, {1200000000});
+    RawEntry zip64Stored = raw("disk1/zip64.bin", text(90), 0);
+    zip64Stored.zip64Local = true;
+    RawEntry tooLarge = raw("disk1/large.bin", "x", 0);
+    tooLarge.zip64CentralSize = uint64_t{5} << 30;
+    // UTF-8 names: one every code page spells, one only 936 does, one in no code page.
+    RawEntry utf8 = raw("disk1/caf\u00e9.txt", text(40), 0);
+    utf8.flags = 0x800;
+    RawEntry utf8Chinese = raw("disk1/\u8bf4\u660e/\u4e57..\\x.txt", text(70), 8);
+    utf8Chinese.flags = 0x800;
+    RawEntry utf8Nowhere = raw("disk1/\U0001F600.txt", "smile", 0);
+    utf8Nowhere.flags = 0x800;
 
     const std::vector<std::pair<std::string, std::string>> built = {
         {"encrypted", fw::test::buildArchive({encrypted, encryptedStored})},
@@ -134,6 +149,10 @@ int main(int argc, char** argv) {
         {"leading-bytes",
          fw::test::buildArchive({raw("disk1/a.txt", text(90), 8)}, std::string(54, 'B'))},
         {"no-items", fw::test::buildArchive({})},
+        {"zip64-local-sizes", fw::test::buildArchive({zip64, zip64Stored, tooLarge})},
+        {"zip64-end-record",
+         fw::test::withZip64End(fw::test::buildArchive({raw("disk1/a", "a", 0), zip64}), 40)},
+        {"utf8-names", fw::test::buildArchive({utf8, utf8Chinese, utf8Nowhere})},
     };
     for (const auto& [name, bytes] : built) {
         ok = writeBytes(out / (name + ".zip"), bytes) && ok;

@@ -134,6 +134,10 @@ struct Platform {
     bool (*systemTimeToFileTime)(const SystemTime& system, FileTime& file);
     // LocalFileTimeToFileTime, with the time zone's current bias.
     bool (*localFileTimeToFileTime)(const FileTime& local, FileTime& utc);
+    // MultiByteToWideChar(CP_UTF8) then WideCharToMultiByte(CP_ACP), exactly: false for
+    // text that is no valid UTF-8 or holds a character the ANSI code page cannot express
+    // (nothing stands in for it, so two names never become one).
+    bool (*ansiFromUtf8)(const char* utf8, std::string& ansi);
 
     // --- the process -----------------------------------------------------------
     // GetModuleFileNameA(NULL): the executable's own full path.

@@ -2,8 +2,10 @@
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string_view>
+#include <system_error>
 
 namespace fw::pack {
 
@@ -31,6 +33,18 @@ void putLe(std::string& out, uint32_t value, int width) {
 const char* const kUsage =
     "usage: ferrowick-pack --payload ARCHIVE.zip --output LAUNCHER [--stub STUB] "
     "[--prefix FILE]\n";
+
+namespace {
+
+const char* const kHelp =
+    "Makes a launcher that carries ARCHIVE.zip as its installer set: a copy of STUB (by\n"
+    "default the launcher beside this program) whose payload resource is a 54-byte\n"
+    "prefix (FILE, by default a bitmap header) followed by the archive, byte for byte.\n"
+    "A payload the stub carries already is replaced. The archive must be a ZIP archive\n"
+    "that ends with its end record. Nothing is written unless the whole launcher could\n"
+    "be made. Exit status: 0 made, 1 refused, 2 bad options.\n";
+
+}  // namespace
 
 bool parseOptions(int argc, char** argv, const std::string& defaultStub, Options& options) {
     for (int i = 1; i < argc; ++i) {
@@ -132,6 +146,10 @@ std::string loadPrefix(const std::string& path, std::string& prefix) {
         prefix = defaultPrefix();
         return {};
     }
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        return "the prefix file " + path + " is a folder";
+    }
     std::ifstream in(path, std::ios::binary);
     // One byte more than needed tells a longer file from a right one.
     std::string bytes(kPrefixSize + 1, '\0');
@@ -152,6 +170,11 @@ std::string loadPrefix(const std::string& path, std::string& prefix) {
 
 int runPacker(int argc, char** argv, const std::string& defaultStub,
               const std::function<std::string(const Options&)>& pack) {
+    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+        std::fputs(kUsage, stdout);
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
     Options options;
     if (!parseOptions(argc, argv, defaultStub, options)) {
         std::fputs(kUsage, stderr);

@@ -53,6 +53,10 @@ class Handle {
 
 // The whole file, or the reason it cannot be read.
 std::string readWhole(const std::string& path, std::string& bytes) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return "it is a folder";
+    }
     Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size{};

@@ -16,7 +16,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +45,12 @@ class Fd {
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
+    void reset(int fd) {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+        fd_ = fd;
+    }
     int release() {
         const int fd = fd_;
         fd_ = -1;
@@ -106,12 +111,19 @@ bool copyRange(int from, uint64_t offset, uint64_t size, int to) {
     return true;
 }
 
-std::optional<uint64_t> sizeOf(int fd) {
+// Opens a regular file for reading and gives its size, or why it cannot. A FIFO does
+// not wait for a writer: it is refused as every file that is not regular.
+std::string openRegular(const std::string& path, Fd& fd, uint64_t& size) {
+    fd.reset(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        return std::nullopt;
+    if (fd.get() < 0 || fstat(fd.get(), &st) != 0) {
+        return errnoText();
     }
-    return static_cast<uint64_t>(st.st_size);
+    if (!S_ISREG(st.st_mode)) {
+        return S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file";
+    }
+    size = static_cast<uint64_t>(st.st_size);
+    return {};
 }
 
 // True when the marker that every launcher holds lies in the first `size` bytes.
@@ -163,24 +175,25 @@ std::string pack(const Options& options) {
         return problem;
     }
 
-    Fd payload(open(options.payload.c_str(), O_RDONLY | O_CLOEXEC));
-    const auto payloadSize = payload.get() >= 0 ? sizeOf(payload.get()) : std::nullopt;
-    if (!payloadSize) {
-        return "cannot read the payload " + options.payload + ": " + errnoText();
+    Fd payload;
+    uint64_t payloadSize = 0;
+    if (const std::string problem = openRegular(options.payload, payload, payloadSize);
+        !problem.empty()) {
+        return "cannot read the payload " + options.payload + ": " + problem;
     }
     if (const std::string problem = fw::pack::zipProblem(
             [&](void* buffer, std::size_t size, uint64_t offset) {
                 return readAt(payload.get(), buffer, size, offset);
             },
-            *payloadSize);
+            payloadSize);
         !problem.empty()) {
         return "the payload " + options.payload + " is refused: " + problem;
     }
 
-    Fd stub(open(options.stub.c_str(), O_RDONLY | O_CLOEXEC));
-    const auto stubSize = stub.get() >= 0 ? sizeOf(stub.get()) : std::nullopt;
-    if (!stubSize) {
-        return "cannot read the stub " + options.stub + ": " + errnoText();
+    Fd stub;
+    uint64_t stubSize = 0;
+    if (const std::string problem = openRegular(options.stub, stub, stubSize); !problem.empty()) {
+        return "cannot read the stub " + options.stub + ": " + problem;
     }
     const fw::posix::TableRead existing = fw::posix::readResourceTable(stub.get());
     if (existing.state == fw::posix::TableState::damaged) {
@@ -189,7 +202,7 @@ std::string pack(const Options& options) {
     }
     // A stub that already carries resources gives only its image; they are replaced.
     const uint64_t imageSize =
-        existing.state == fw::posix::TableState::valid ? existing.table.imageSize : *stubSize;
+        existing.state == fw::posix::TableState::valid ? existing.table.imageSize : stubSize;
     if (!holdsLauncherMarker(stub.get(), imageSize)) {
         return "the stub " + options.stub + " is not a launcher";
     }
@@ -200,7 +213,7 @@ std::string pack(const Options& options) {
     entry.type = *fw::posix::parseResourceKey(FERROWICK_PAYLOAD_TYPE);
     entry.name = *fw::posix::parseResourceKey(FERROWICK_PAYLOAD_NAME);
     entry.offset = fw::posix::alignResourceOffset(imageSize);
-    entry.size = kPrefixSize + *payloadSize;
+    entry.size = kPrefixSize + payloadSize;
     table.tableOffset = entry.offset + entry.size;
     table.entries.push_back(entry);
     const std::string tableBytes = fw::posix::encodeResourceTable(table);
@@ -217,7 +230,7 @@ std::string pack(const Options& options) {
     const bool written = copyRange(stub.get(), 0, imageSize, out.get()) &&
                          writeAll(out.get(), padding.data(), padding.size()) &&
                          writeAll(out.get(), prefix.data(), prefix.size()) &&
-                         copyRange(payload.get(), 0, *payloadSize, out.get()) &&
+                         copyRange(payload.get(), 0, payloadSize, out.get()) &&
                          writeAll(out.get(), tableBytes.data(), tableBytes.size()) &&
                          fchmod(out.get(), 0777 & ~mask) == 0;
     const std::string why = errnoText();

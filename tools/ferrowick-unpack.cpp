@@ -1,87 +1,251 @@
 // ferrowick-unpack ARCHIVE FOLDER: unpacks every item of ARCHIVE below FOLDER with the
-// archive reader, in the order and manner of the installation sequence. Both arguments
-// are host paths; they reach the reader as drive paths under Z:.
+// archive reader, in the order and manner of the installation sequence.
+//
+// Both arguments are host paths. On Windows they are drive paths already. Elsewhere an
+// absolute host path becomes its Z: drive path, its bytes converted to the ANSI code
+// page; a path that the drive path cannot carry faithfully (a name the code page cannot
+// express, a backslash, a trailing dot or blank, a character Windows refuses) is refused,
+// and so is one that names nothing usable. FOLDER is made first, as spelled, so that the
+// reader's case-insensitive lookup finds it and nothing beside it.
+#include <algorithm>
 #include <cstdio>
-#include <filesystem>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "archive/ArchiveReader.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/posix/PosixCodePage.h"
+#endif
+
 namespace {
 
+constexpr const char* kUsage =
+    "usage: ferrowick-unpack ARCHIVE FOLDER\n"
+    "Unpacks every item of the ZIP archive ARCHIVE below FOLDER (made when missing) with\n"
+    "the launcher's archive reader, item by item as the launcher unpacks its payload.\n"
+    "Each item that fails gets a line on standard error with its result; a summary\n"
+    "follows. Exit status: 0 when every item was unpacked, 1 when one failed or the\n"
+    "archive cannot be opened, 2 when an argument cannot be used.\n";
+
 const char* resultName(ArchiveResult result) {
-    switch (result) {
-        case AR_OK:
-            return "AR_OK";
-        case AR_CANNOT_OPEN:
-            return "AR_CANNOT_OPEN";
-        case AR_WRITE_FAILED:
-            return "AR_WRITE_FAILED";
-        case AR_BAD_CATALOGUE:
-            return "AR_BAD_CATALOGUE";
-        case AR_BAD_LOCAL_HEADER:
-            return "AR_BAD_LOCAL_HEADER";
-        case AR_READ_FAILED:
-            return "AR_READ_FAILED";
-        case AR_NAME_TOO_LONG:
-            return "AR_NAME_TOO_LONG";
-        case AR_PATH_TOO_LONG:
-            return "AR_PATH_TOO_LONG";
-        case AR_BAD_PASSWORD:
-            return "AR_BAD_PASSWORD";
-        case AR_BAD_ARGUMENT:
-            return "AR_BAD_ARGUMENT";
-        case AR_WRONG_KIND:
-            return "AR_WRONG_KIND";
-        case AR_INFLATE_FAILED:
-            return "AR_INFLATE_FAILED";
-        default:
-            return "unknown result";
+    static constexpr struct {
+        ArchiveResult code;
+        const char* name;
+    } names[] = {
+        {AR_OK, "AR_OK"},
+        {AR_CANNOT_OPEN, "AR_CANNOT_OPEN"},
+        {AR_WRITE_FAILED, "AR_WRITE_FAILED"},
+        {AR_BAD_CATALOGUE, "AR_BAD_CATALOGUE"},
+        {AR_BAD_LOCAL_HEADER, "AR_BAD_LOCAL_HEADER"},
+        {AR_READ_FAILED, "AR_READ_FAILED"},
+        {AR_NAME_TOO_LONG, "AR_NAME_TOO_LONG"},
+        {AR_PATH_TOO_LONG, "AR_PATH_TOO_LONG"},
+        {AR_ITEM_TOO_LARGE, "AR_ITEM_TOO_LARGE"},
+        {AR_NAME_HAS_NUL, "AR_NAME_HAS_NUL"},
+        {AR_NAME_NOT_IN_CODE_PAGE, "AR_NAME_NOT_IN_CODE_PAGE"},
+        {AR_BAD_PASSWORD, "AR_BAD_PASSWORD"},
+        {AR_BAD_ARGUMENT, "AR_BAD_ARGUMENT"},
+        {AR_WRONG_KIND, "AR_WRONG_KIND"},
+        {AR_INFLATE_FAILED, "AR_INFLATE_FAILED"},
+    };
+    for (const auto& entry : names) {
+        if (entry.code == result) {
+            return entry.name;
+        }
     }
+    return "an unknown result";
 }
 
-// "/tmp/a" becomes "Z:/tmp/a"; a relative path is made absolute first.
-std::string drivePath(const char* hostPath) {
-    std::error_code ignored;
-    const std::filesystem::path absolute = std::filesystem::absolute(hostPath, ignored);
-    return "Z:" + (absolute.empty() ? std::string(hostPath) : absolute.string());
+// `bytes` in double quotes, with control bytes written as \xNN.
+std::string shown(std::string_view bytes) {
+    std::string out = "\"";
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escape[5];
+            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+            out += escape;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
 }
 
-bool endsInSeparator(const std::string& path) {
-    return !path.empty() && (path.back() == '/' || path.back() == '\\');
+// What a failed item is called: its cleaned name, else its stored bytes, else nothing.
+std::string itemLabel(ArchiveHandle handle, int32_t index, const ArchiveItem& item) {
+    std::string label;
+    if (item.name[0] != '\0') {
+#ifdef _WIN32
+        label.append(" ").append(shown(item.name));
+#else
+        label.append(" ").append(shown(fw::posix::ansiToUtf8(item.name, fw::os().ansiCodePage())));
+#endif
+    } else if (std::string stored; GetArchiveItemStoredName(handle, index, stored) == AR_OK) {
+        label.append(" (stored as ").append(shown(stored)).append(")");
+    }
+    return label;
+}
+
+#ifdef _WIN32
+
+// Windows: the host path is the drive path. A folder that is missing is made by the
+// reader.
+std::string drivePath(const std::string& host, bool folder, std::string& drive) {
+    drive = host;
+    const uint32_t attributes = fw::os().getFileAttributes(host.c_str());
+    const bool exists = attributes != fw::kInvalidAttributes;
+    const bool isFolder = exists && (attributes & fw::kAttrDirectory) != 0;
+    if (host.empty()) {
+        return "the path is empty";
+    }
+    if (drive.size() + (folder ? 2 : 0) >= kArchivePathSize) {
+        return "it is longer than a path may be";
+    }
+    if (folder) {
+        return !exists || isFolder ? "" : "it is not a folder";
+    }
+    return !exists ? "it does not exist" : isFolder ? "it is a folder" : "";
+}
+
+std::string makeFolder(const std::string& /*host*/) {
+    return {};
+}
+
+#else
+
+// Why a drive path cannot carry the host name `name` as it is, or empty.
+std::string nameProblem(std::string_view name) {
+    if (name.find('\\') != std::string_view::npos) {
+        return "holds a backslash, which a drive path takes for a separator";
+    }
+    if (name.back() == '.' || name.back() == ' ') {
+        return "ends in a dot or a blank, which a drive path drops";
+    }
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) < 0x20 || std::strchr("<>:\"|?*", c) != nullptr) {
+            return "holds a character that a drive path cannot hold";
+        }
+    }
+    return {};
+}
+
+std::filesystem::path absolutePath(const std::string& host, std::error_code& error) {
+    return std::filesystem::weakly_canonical(std::filesystem::absolute(host, error), error);
+}
+
+// The drive path of the host path `host` in `drive`, or why there is none. `folder`: it
+// must be a folder or nothing yet; else an existing regular file.
+std::string drivePath(const std::string& host, bool folder, std::string& drive) {
+    if (host.empty()) {
+        return "the path is empty";
+    }
+    std::error_code error;
+    const std::string text = absolutePath(host, error).string();
+    if (error) {
+        return error.message();
+    }
+    for (std::size_t at = 1; at < text.size();) {
+        const std::size_t end = std::min(text.find('/', at), text.size());
+        const std::string_view name = std::string_view(text).substr(at, end - at);
+        if (const std::string problem = nameProblem(name); !problem.empty()) {
+            return "its name " + shown(name) + " " + problem;
+        }
+        at = end + 1;
+    }
+    if (!fw::os().ansiFromUtf8(("Z:" + text).c_str(), drive)) {
+        return "the ANSI code page " + std::to_string(fw::os().ansiCodePage()) +
+               " cannot express it";
+    }
+    // A folder's path, a separator and a name of one byte must fit.
+    if (drive.size() + (folder ? 2 : 0) >= kArchivePathSize) {
+        return "its drive path is longer than a path may be";
+    }
+    struct stat info {};
+    if (stat(text.c_str(), &info) != 0) {
+        return folder && errno == ENOENT ? "" : std::strerror(errno);
+    }
+    if (folder) {
+        return S_ISDIR(info.st_mode) ? "" : "it is not a folder";
+    }
+    return S_ISREG(info.st_mode)   ? ""
+           : S_ISDIR(info.st_mode) ? "it is a folder"
+                                   : "it is not a regular file";
+}
+
+// Makes the folder as spelled, with its parents.
+std::string makeFolder(const std::string& host) {
+    std::error_code error;
+    std::filesystem::create_directories(absolutePath(host, error), error);
+    return error ? "it cannot be made: " + error.message() : "";
+}
+
+#endif
+
+int refused(const char* what, const char* host, const std::string& problem) {
+    std::fprintf(stderr, "ferrowick-unpack: %s %s cannot be used: %s\n", what,
+                 shown(host).c_str(), problem.c_str());
+    return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     if (argc != 3) {
-        std::fprintf(stderr, "usage: %s ARCHIVE FOLDER\n", argc > 0 ? argv[0] : "ferrowick-unpack");
+        std::fputs(kUsage, stderr);
         return 2;
     }
-    const std::string archive = drivePath(argv[1]);
-    std::string folder = drivePath(argv[2]);
-    if (!endsInSeparator(folder)) {
-        folder += '/';
+    std::string archive;
+    std::string folder;
+    if (const std::string problem = drivePath(argv[1], false, archive); !problem.empty()) {
+        return refused("the archive", argv[1], problem);
+    }
+    if (const std::string problem = drivePath(argv[2], true, folder); !problem.empty()) {
+        return refused("the folder", argv[2], problem);
     }
     ArchiveHandle handle = OpenArchive(archive.c_str());
     if (!handle) {
-        std::fprintf(stderr, "%s: cannot open %s as a ZIP archive\n", argv[0], argv[1]);
+        std::fprintf(stderr, "ferrowick-unpack: %s is no ZIP archive that can be read\n",
+                     shown(argv[1]).c_str());
         return 1;
+    }
+    if (const std::string problem = makeFolder(argv[2]); !problem.empty()) {
+        CloseArchive(handle);
+        return refused("the folder", argv[2], problem);
+    }
+    if (folder.back() != '/' && folder.back() != '\\') {
+        folder += '/';
     }
     ArchiveItem item;
     GetArchiveItem(handle, -1, item);
     const int32_t count = item.index;
-    int failures = 0;
+    int32_t failed = 0;
     for (int32_t index = 0; index < count; ++index) {
-        const ArchiveResult described = GetArchiveItem(handle, index, item);
-        const std::string target = folder + item.name;
-        const ArchiveResult result =
-            described == AR_OK ? ExtractArchiveItem(handle, index, target.c_str()) : described;
+        ArchiveResult result = GetArchiveItem(handle, index, item);
+        if (result == AR_OK) {
+            const std::string target = folder + item.name;
+            result = ExtractArchiveItem(handle, index, target.c_str());
+        }
         if (result != AR_OK) {
-            std::printf("%d %s %s\n", index, resultName(result), item.name);
-            ++failures;
+            std::fprintf(stderr, "ferrowick-unpack: item %d%s: %s\n", index,
+                         itemLabel(handle, index, item).c_str(), resultName(result));
+            ++failed;
         }
     }
     CloseArchive(handle);
-    return failures == 0 ? 0 : 1;
+    std::printf("ferrowick-unpack: %d of %d items unpacked, %d failed\n", count - failed, count,
+                failed);
+    return failed == 0 ? 0 : 1;
 }

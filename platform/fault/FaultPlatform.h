@@ -34,6 +34,7 @@ enum class Call {
     ansiCodePage,
     systemTimeToFileTime,
     localFileTimeToFileTime,
+    ansiFromUtf8,
     moduleFileName,
     findResource,
     loadString,

@@ -13,12 +13,13 @@
 #include <sys/stat.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace fw::posix {
 
-// Folders kept, and names kept over all of them; a folder with more names than this
-// is listed each time.
+// Folders kept, and names kept over all of them: older folders are dropped to keep
+// within that, but the folder in use is kept whatever its number of names.
 inline constexpr std::size_t kCachedFolders = 64;
 inline constexpr std::size_t kCachedNames = 1u << 16;
 
@@ -27,6 +28,9 @@ inline constexpr std::size_t kCachedNames = 1u << 16;
 // given, is what the caller has just found `folder` to be (links followed).
 bool findIgnoringCase(const std::string& folder, const std::string& name, std::string& found,
                       const struct stat* folderInfo = nullptr);
+
+// How many times a folder has been listed since the process started.
+std::uint64_t folderListings();
 
 // Report an entry that this backend just created or removed (a host path).
 void noteCreated(const std::string& hostPath);

@@ -35,6 +35,7 @@ uint32_t lastError();
 uint32_t ansiCodePage();
 bool systemTimeToFileTime(const SystemTime& system, FileTime& file);
 bool localFileTimeToFileTime(const FileTime& local, FileTime& utc);
+bool ansiFromUtf8(const char* utf8, std::string& ansi);
 
 // The process (PosixProcess.cpp).
 bool moduleFileName(std::string& path);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "platform/Mbcs.h"
 #include "platform/posix/PosixBackend.h"
@@ -276,6 +277,25 @@ bool utf8ToAnsi(std::string_view utf8, uint32_t codePage, std::string& ansi) {
                        piece += standInBack(value, codePage);
                        return length;
                    });
+}
+
+bool ansiFromUtf8(const char* utf8, std::string& ansi) {
+    // Exact only when the way back gives the same text: a character the code page lacks
+    // came out as '?', and U+0080 as the byte 0x80, which is the euro sign in 1252.
+    const uint32_t codePage = ansiCodePage();
+    const std::string_view text(utf8);
+    std::string converted;
+    if (!utf8ToAnsi(text, codePage, converted) || ansiToUtf8(converted, codePage) != text) {
+        return false;
+    }
+    // Nor does a double-byte code page's stand-in (U+F780 to U+F7FF, in UTF-8 EF 9E xx and
+    // EF 9F xx) count: it is this backend's spelling of a byte no character begins with.
+    if (isDoubleByte(codePage) && (text.find("\xEF\x9E") != std::string_view::npos ||
+                                   text.find("\xEF\x9F") != std::string_view::npos)) {
+        return false;
+    }
+    ansi = std::move(converted);
+    return true;
 }
 
 std::size_t utf16Length(std::string_view utf8) {

@@ -24,6 +24,7 @@ const Platform& hostPlatform() {
         posix::ansiCodePage,
         posix::systemTimeToFileTime,
         posix::localFileTimeToFileTime,
+        posix::ansiFromUtf8,
         posix::moduleFileName,
         posix::findResource,
         posix::loadString,

@@ -26,6 +26,7 @@ const Platform& hostPlatform() {
             win32::ansiCodePage,
             win32::systemTimeToFileTime,
             win32::localFileTimeToFileTime,
+            win32::ansiFromUtf8,
             win32::moduleFileName,
             win32::findResource,
             win32::loadString,

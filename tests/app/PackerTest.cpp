@@ -101,12 +101,15 @@ TEST_F(PackerTest, RefusesBadInputAndWritesNothing) {
     struct Case {
         const char* what;
         std::vector<std::string> options;
-        const char* message;
+        std::string message;
     } cases[] = {
         {"payload not a ZIP", {"--payload", dir("not.zip")}, "not a ZIP archive"},
         {"payload with a comment", {"--payload", dir("commented.zip")}, "archive comment"},
         {"payload cut short", {"--payload", dir("cut.zip")}, "refused"},
         {"payload missing", {"--payload", dir("none.zip")}, "cannot read the payload"},
+        {"payload a folder", {"--payload", prefix.root()}, "payload " + prefix.root() + ": it is a folder"},
+        {"stub a folder", {"--payload", archive, "--stub", prefix.root()}, "stub " + prefix.root() + ": it is a folder"},
+        {"prefix a folder", {"--payload", archive, "--prefix", prefix.root()}, "is a folder"},
         {"prefix of 53 bytes", {"--payload", archive, "--prefix", dir("short.bin")}, "exactly 54"},
         {"prefix of 55 bytes", {"--payload", archive, "--prefix", dir("long.bin")}, "exactly 54"},
         {"stub not a launcher", {"--payload", archive, "--stub", dir("plain")}, "not a launcher"},

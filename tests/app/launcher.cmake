@@ -10,13 +10,17 @@ add_executable(ferrowick_launcher_tests
     PackerTest.cpp
     ProcessTest.cpp
     ProcessCommandTest.cpp
+    UnpackToolTest.cpp
+    ${PROJECT_SOURCE_DIR}/tests/archive/RawZip.cpp
+    ${PROJECT_SOURCE_DIR}/tests/support/PrefixSnapshot.cpp
 )
 target_link_libraries(ferrowick_launcher_tests PRIVATE
     ferrowick_platform ferrowick_testsupport ferrowick_zipwriter ferrowick_sample
     GTest::gtest_main)
 target_compile_definitions(ferrowick_launcher_tests PRIVATE
-    FERROWICK_PACK_PATH="$<TARGET_FILE:ferrowick-pack>")
-add_dependencies(ferrowick_launcher_tests ferrowick-pack)
+    FERROWICK_PACK_PATH="$<TARGET_FILE:ferrowick-pack>"
+    FERROWICK_UNPACK_PATH="$<TARGET_FILE:ferrowick-unpack>")
+add_dependencies(ferrowick_launcher_tests ferrowick-pack ferrowick-unpack)
 
 if(FERROWICK_LAUNCHER AND NOT FERROWICK_PAYLOAD)
     target_sources(ferrowick_launcher_tests PRIVATE LauncherRunTest.cpp)

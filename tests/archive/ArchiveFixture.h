@@ -66,6 +66,20 @@ class ArchiveFixture : public ::testing::Test {
     std::string read(const std::string& drivePath) const {
         return readHostFile(prefix.host(drivePath));
     }
+    // The file at a drive path, read through the platform, which spells the name on the
+    // host as the code page says.
+    static std::string readThroughPlatform(const std::string& drivePath) {
+        std::string bytes;
+        const FileHandle file = os().openFile(drivePath.c_str());
+        char buffer[4096];
+        for (int64_t n = 0; file != kInvalidFile && (n = os().readFile(file, buffer, sizeof buffer)) > 0;) {
+            bytes.append(buffer, static_cast<std::size_t>(n));
+        }
+        if (file != kInvalidFile) {
+            os().closeFile(file);
+        }
+        return bytes;
+    }
     bool exists(const std::string& drivePath) const {
         return std::filesystem::exists(prefix.host(drivePath));
     }
@@ -104,7 +118,16 @@ class ScopedLocale {
     bool had_ = false;
 };
 
+// Windows runs a test's rows of one code page, its prefix's; FERROWICK_CODE_PAGE says
+// which that must be when a run is made for one.
+inline void expectTheCodePageAskedFor() {
+    if (const char* asked = std::getenv("FERROWICK_CODE_PAGE")) {
+        EXPECT_EQ(std::to_string(os().ansiCodePage()), asked);
+    }
+}
+
 inline constexpr const char* kChinese = "zh_CN.UTF-8";        // code page 936
 inline constexpr const char* kWesternEurope = "en_US.UTF-8";  // code page 1252
+inline constexpr const char* kJapanese = "ja_JP.UTF-8";       // code page 932
 
 }  // namespace fw::test

@@ -47,6 +47,63 @@ TEST_F(ExtractionTest, StoredAndDeflatedItemsOfEverySize) {
     }
 }
 
+// An archive from Python's zipfile with force_zip64 (tests/archive/data, made by the
+// script beside it): Zip64 local headers, and a name flagged as UTF-8 that code page 936
+// can express and 1252 cannot. On Windows the row of the prefix's code page runs.
+TEST_F(ExtractionTest, AnArchiveFromPythonsZipfile) {
+    std::string data;
+    for (int i = 0; i < 5000; ++i) {
+        data += static_cast<char>(i * 7 % 256);
+    }
+    std::string readme;
+    for (int i = 0; i < 40; ++i) {
+        readme += "Zip64 local header, written by zipfile with force_zip64.\n";
+    }
+#ifdef _WIN32
+    const std::string bytes = readHostFile("Z:" FERROWICK_TEST_DATA "/python-zip64.zip");
+#else
+    const std::string bytes = readHostFile(FERROWICK_TEST_DATA "/python-zip64.zip");
+#endif
+    ASSERT_FALSE(bytes.empty());
+    const struct {
+        const char* locale;
+        uint32_t codePage;
+        const char* utf8Name;  // as the code page spells it; null: refused
+    } cases[] = {{kWesternEurope, 1252, nullptr}, {kChinese, 936, "python/\xCB\xB5\xC3\xF7.txt"}};
+    int ran = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.codePage);
+        ScopedLocale locale(c.locale);
+        if (os().ansiCodePage() != c.codePage) {
+            continue;  // Windows: not the prefix's code page
+        }
+        ArchiveHandle h = open(putArchive("python" + std::to_string(++ran) + ".zip", bytes));
+        ASSERT_NE(h, nullptr);
+        const struct {
+            const char* name;
+            std::string content;
+        } items[] = {{"python/readme.txt", readme},
+                     {"python/data.bin", data},
+                     {c.utf8Name, "UTF-8 name\n"}};
+        for (int i = 0; i < 3; ++i) {
+            ArchiveItem item;
+            const ArchiveResult described = GetArchiveItem(h, i, item);
+            if (!items[i].name) {
+                EXPECT_EQ(described, AR_NAME_NOT_IN_CODE_PAGE);
+                continue;
+            }
+            ASSERT_EQ(described, AR_OK) << i;
+            EXPECT_STREQ(item.name, items[i].name);
+            EXPECT_EQ(item.attributes, kAttrArchive);
+            const std::string target = "C:/py/" + std::string(item.name);
+            EXPECT_EQ(ExtractArchiveItem(h, i, target.c_str()), AR_OK);
+            EXPECT_TRUE(readThroughPlatform(target) == items[i].content);
+        }
+    }
+    EXPECT_GT(ran, 0);
+    expectTheCodePageAskedFor();
+}
+
 TEST_F(ExtractionTest, HighlyCompressedItemsInflatePastTheirLastInput) {
     // All input is taken in long before the output is delivered, and the last piece of
     // output is still held in the inflater when the input is gone: it must be asked

@@ -14,6 +14,11 @@ void append32(std::string& out, uint32_t v) {
     append16(out, v >> 16);
 }
 
+void append64(std::string& out, uint64_t v) {
+    append32(out, static_cast<uint32_t>(v));
+    append32(out, static_cast<uint32_t>(v >> 32));
+}
+
 uint32_t crcOf(const std::string& s) {
     return static_cast<uint32_t>(
         crc32(0, reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
@@ -88,6 +93,15 @@ std::string buildArchive(const std::vector<RawEntry>& entries, const std::string
             data = encryptTraditional(header + data);
         }
         const auto offset = static_cast<uint32_t>(archive.size() - leading.size());
+        std::string localExtra = e.localExtra;
+        if (e.zip64Local) {
+            std::string block;
+            append16(block, 1);
+            append16(block, 16);
+            append64(block, e.zip64LocalSize.value_or(size));
+            append64(block, data.size());
+            localExtra = block + localExtra;
+        }
         std::string local;
         append32(local, 0x04034b50);
         append16(local, 20);
@@ -95,11 +109,18 @@ std::string buildArchive(const std::vector<RawEntry>& entries, const std::string
         append16(local, e.localMethod.value_or(e.method));
         append32(local, e.dosDateTime);
         append32(local, e.localCrc.value_or(crc));
-        append32(local, static_cast<uint32_t>(data.size()));
-        append32(local, size);
+        append32(local, e.zip64Local ? 0xFFFFFFFF : static_cast<uint32_t>(data.size()));
+        append32(local, e.zip64Local ? 0xFFFFFFFF : size);
         append16(local, e.localNameLength.value_or(static_cast<uint16_t>(e.name.size())));
-        append16(local, static_cast<uint32_t>(e.localExtra.size()));
-        archive += local + e.name + e.localExtra + data;
+        append16(local, static_cast<uint32_t>(localExtra.size()));
+        archive += local + e.name + localExtra + data;
+
+        std::string centralExtra;
+        if (e.zip64CentralSize) {
+            append16(centralExtra, 1);
+            append16(centralExtra, 8);
+            append64(centralExtra, *e.zip64CentralSize);
+        }
 
         append32(central, 0x02014b50);
         append16(central, e.versionMadeBy);
@@ -109,15 +130,15 @@ std::string buildArchive(const std::vector<RawEntry>& entries, const std::string
         append32(central, e.dosDateTime);
         append32(central, crc);
         append32(central, static_cast<uint32_t>(data.size()));
-        append32(central, size);
+        append32(central, e.zip64CentralSize ? 0xFFFFFFFF : size);
         append16(central, static_cast<uint32_t>(e.name.size()));
-        append16(central, 0);  // central extra
+        append16(central, static_cast<uint32_t>(centralExtra.size()));
         append16(central, 0);  // comment
         append16(central, 0);  // disk
         append16(central, 0);  // internal attributes
         append32(central, e.external);
         append32(central, offset);
-        central += e.name;
+        central += e.name + centralExtra;
     }
     const auto centralOffset = static_cast<uint32_t>(archive.size() - leading.size());
     archive += central;
@@ -130,6 +151,39 @@ std::string buildArchive(const std::vector<RawEntry>& entries, const std::string
     append32(archive, centralOffset);
     append16(archive, 0);
     return archive;
+}
+
+std::string withZip64End(const std::string& archive, uint64_t count) {
+    const std::size_t end = archive.size() - 22;
+    const auto field = [&](std::size_t at) {
+        return static_cast<uint32_t>(static_cast<unsigned char>(archive[end + at]) |
+                                     static_cast<unsigned char>(archive[end + at + 1]) << 8 |
+                                     static_cast<unsigned char>(archive[end + at + 2]) << 16 |
+                                     static_cast<uint32_t>(static_cast<unsigned char>(archive[end + at + 3])) << 24);
+    };
+    std::string out = archive.substr(0, end);
+    append32(out, 0x06064b50);
+    append64(out, 44);  // the record's size after this field
+    append16(out, 45);
+    append16(out, 45);
+    append32(out, 0);
+    append32(out, 0);
+    append64(out, count);
+    append64(out, count);
+    append64(out, field(12));  // the directory's size
+    append64(out, field(16));  // and offset
+    append32(out, 0x07064b50);
+    append32(out, 0);
+    append64(out, end);
+    append32(out, 1);
+    append32(out, 0x06054b50);
+    append32(out, 0);
+    append16(out, 0xFFFF);
+    append16(out, 0xFFFF);
+    append32(out, 0xFFFFFFFF);
+    append32(out, 0xFFFFFFFF);
+    append16(out, 0);
+    return out;
 }
 
 }  // namespace fw::test

@@ -1,11 +1,15 @@
 // Drive paths: mapping, "." and "..", relative paths, letter case and length limits.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "platform/Platform.h"
+#include "platform/posix/FolderNames.h"
 #include "tests/platform/ScopedEnv.h"
 #include "tests/support/TempPrefix.h"
 
@@ -236,6 +240,39 @@ TEST_F(PathTest, LookupsStayRightInMoreFoldersThanAreKept) {
         EXPECT_EQ(os().getFileAttributes(drivePath(i, "FILE.TXT").c_str()), kInvalidAttributes)
             << i;
     }
+}
+
+// A folder of more names than all kept listings together is still listed once: each new
+// name then costs the same lookups however many names the folder holds.
+TEST_F(PathTest, AFolderOfManyNamesIsListedOnce) {
+    constexpr int kNames = 100'000;
+    static_assert(kNames > posix::kCachedNames);
+    // In memory where the host has it: on a disk, making this many files costs seconds,
+    // and many more while the inodes of an earlier run are recently freed.
+    std::optional<test::ScopedEnv> inMemoryTemporary;
+    if (std::error_code error; std::filesystem::is_directory("/dev/shm", error)) {
+        inMemoryTemporary.emplace("TMPDIR", "/dev/shm");
+    }
+    test::TempPrefix inMemory;
+    const std::string big = inMemory.host("C:/Big");
+    std::filesystem::create_directories(big);
+    for (int i = 0; i < kNames; ++i) {
+        const int fd = ::open((big + "/Old" + std::to_string(i)).c_str(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    EXPECT_EQ(os().getFileAttributes("C:\\BIG\\OLD77"), kAttrArchive);  // lists the folder
+    const uint64_t listed = posix::folderListings();
+    for (int i = 0; i < 1000; ++i) {
+        const std::string name = "C:\\Big\\New" + std::to_string(i);
+        const FileHandle made = os().createFile(name.c_str(), 0, false);
+        ASSERT_NE(made, kInvalidFile);
+        os().closeFile(made);
+        EXPECT_EQ(os().getFileAttributes(("C:\\BIG\\NEW" + std::to_string(i)).c_str()),
+                  kAttrArchive);
+    }
+    EXPECT_EQ(os().getFileAttributes("C:\\BIG\\OLD99999"), kAttrArchive);
+    EXPECT_EQ(posix::folderListings(), listed);
 }
 
 TEST_F(PathTest, PathsOfMaxPathUnitsAreRefused) {
