@@ -31,5 +31,5 @@ if(FERROWICK_LAUNCHER AND NOT FERROWICK_PAYLOAD)
 endif()
 
 gtest_discover_tests(ferrowick_launcher_tests
-    PROPERTIES TIMEOUT 120
+    PROPERTIES TIMEOUT 600
     DISCOVERY_TIMEOUT 60)
