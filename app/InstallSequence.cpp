@@ -104,6 +104,12 @@ std::string Reason(ArchiveResult result, uint32_t error) {
             return "its path is too long";
         case AR_NAME_TOO_LONG:
             return "its name in the archive is too long";
+        case AR_NAME_HAS_NUL:
+            return "its name in the archive is damaged (it holds a NUL byte)";
+        case AR_NAME_NOT_IN_CODE_PAGE:
+            return "its name cannot be written in this computer's language settings";
+        case AR_ITEM_TOO_LARGE:
+            return "it is too large (4 GB or more)";
         case AR_BAD_PASSWORD:
             return "it is encrypted";
         case AR_INFLATE_FAILED:
@@ -182,14 +188,18 @@ UnpackOutcome UnpackStagingArchive() {
         if (i == kPatienceIndex) {
             AfxMessageBox(kPatienceNotice, MB_OK, 0);
         }
-        GetArchiveItem(archive, i, item);
-        const std::string name = ItemName(item);
-        if (outcome.topFolder.empty()) {
-            outcome.topFolder = TopFolderOf(name);
+        // An item that cannot be described has no target to name: its number stands in.
+        ArchiveResult result = GetArchiveItem(archive, i, item);
+        std::string target = "item " + std::to_string(i + 1) + " of the archive";
+        uint32_t error = result == AR_OK ? 0 : fw::os().lastError();
+        if (result == AR_OK) {
+            const std::string name = ItemName(item);
+            if (outcome.topFolder.empty()) {
+                outcome.topFolder = TopFolderOf(name);
+            }
+            target = kUnpackPrefix + name;
+            result = ExtractReplacing(archive, i, target, error);
         }
-        const std::string target = kUnpackPrefix + name;
-        uint32_t error = 0;
-        const ArchiveResult result = ExtractReplacing(archive, i, target, error);
         if (result != AR_OK && ++outcome.failedCount <= static_cast<int32_t>(kFailuresNamed)) {
             outcome.firstFailures.push_back(target + ": " + Reason(result, error));
         }

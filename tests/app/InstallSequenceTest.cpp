@@ -163,6 +163,12 @@ TEST_F(InstallSequence, AnUnpackThatFailedIsReportedAndStopsBeforeTheCopyAndTheL
     for (int i = 0; i < 7; ++i) {
         many.push_back("disk1/f" + std::to_string(i));
     }
+    // The writer ends names at a NUL: the byte goes in afterwards, in both headers.
+    std::string withNul = PayloadOf(prefix, EntriesNamed({"disk1/a.txt", "disk1/b~c.txt"}));
+    for (std::size_t at = withNul.find("b~c"); at != std::string::npos;
+         at = withNul.find("b~c", at)) {
+        withNul[at + 1] = '\0';
+    }
     struct Case {
         const char* what;
         std::string payload;
@@ -188,6 +194,12 @@ TEST_F(InstallSequence, AnUnpackThatFailedIsReportedAndStopsBeforeTheCopyAndTheL
          good,
          [&] { fs::create_directories(prefix.host(unzip + "disk1\\a.txt")); },
          {"C:/Temp/_Download/_UnZip/disk1/a.txt: access to the file was denied"}},
+        {"a name with a NUL byte",
+         withNul,
+         [] {},
+         {"1 of the 2 items in the installation archive could not be unpacked:\n",
+          "\nitem 2 of the archive: its name in the archive is damaged (it holds a NUL "
+          "byte)\n"}},
         {"more than five",
          PayloadOf(prefix, EntriesNamed(many)),
          [&] { fw::test::writeHostFile(prefix.host(unzip + "disk1"), "file"); },
