@@ -3,38 +3,9 @@
 namespace fw {
 
 const Platform& hostPlatform() {
-    static const Platform table = {
-        posix::getFileAttributes,
-        posix::createDirectory,
-        posix::openFile,
-        posix::createFile,
-        posix::readFile,
-        posix::writeFile,
-        posix::seekFile,
-        posix::setFileTimes,
-        posix::closeFile,
-        posix::removeFile,
-        posix::copyFile,
-        posix::findFirst,
-        posix::findNext,
-        posix::findClose,
-        posix::currentDirectory,
-        posix::setFileAttributes,
-        posix::lastError,
-        posix::ansiCodePage,
-        posix::systemTimeToFileTime,
-        posix::localFileTimeToFileTime,
-        posix::ansiFromUtf8,
-        posix::moduleFileName,
-        posix::findResource,
-        posix::loadString,
-        posix::messageBox,
-        posix::dialogBox,
-        posix::runCommand,
-        posix::writeStandardOutput,
-        posix::sleep,
-        posix::claimSingleInstance,
-    };
+#define FW_POSIX_ENTRY(result, name, parameters) .name = posix::name,
+    static const Platform table = {FW_PLATFORM_CALLS(FW_POSIX_ENTRY)};
+#undef FW_POSIX_ENTRY
     return table;
 }
 
