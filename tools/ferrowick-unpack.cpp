@@ -22,7 +22,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/posix/PosixCodePage.h"
+#include "platform/posix/CodePage.h"
 #endif
 
 namespace {

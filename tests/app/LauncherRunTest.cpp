@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/PosixCodePage.h"
+#include "platform/posix/CodePage.h"
 #include "tests/app/LauncherTestSupport.h"
 #include "tests/support/Noise.h"
 #include "tests/support/TempPrefix.h"

@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Platform.h"
-#include "platform/posix/PosixCommand.h"
+#include "platform/posix/Command.h"
 #include "tests/app/LauncherTestSupport.h"
 #include "tests/support/TempPrefix.h"
 

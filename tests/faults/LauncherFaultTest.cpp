@@ -20,7 +20,7 @@
 
 #include "app/FerrowickApp.h"
 #include "platform/fault/FaultPlatform.h"
-#include "platform/posix/PosixCodePage.h"
+#include "platform/posix/CodePage.h"
 #include "tests/faults/LauncherWorld.h"
 #include "tests/support/PrefixSnapshot.h"
 #include "tests/support/TempPrefix.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/Platform.h"
-#include "platform/posix/PosixCodePage.h"
+#include "platform/posix/CodePage.h"
 #include "tests/platform/ScopedEnv.h"
 #include "tests/support/TempPrefix.h"
 

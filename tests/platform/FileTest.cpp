@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/Platform.h"
-#include "platform/posix/PosixTime.h"
+#include "platform/posix/Time.h"
 #include "tests/platform/ScopedEnv.h"
 #include "tests/support/TempPrefix.h"
 

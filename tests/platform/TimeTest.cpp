@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "platform/Platform.h"
-#include "platform/posix/PosixTime.h"
+#include "platform/posix/Time.h"
 #include "tests/platform/ScopedEnv.h"
 
 namespace fw {

@@ -1,11 +1,10 @@
-// The process: its own image's resources, modal windows, the command interpreter.
+// The process: its own image's resources, modal windows, output, the single-instance lock.
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "platform/posix/ResourceTable.h"
-#include "platform/win32/Win32Backend.h"
+#include "platform/win32/Backend.h"
 
 namespace fw::win32 {
 
@@ -97,10 +96,6 @@ void messageBox(const char* text, const char* caption) {
 int dialogBox(uint32_t templateId) {
     return static_cast<int>(DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId),
                                             nullptr, plainDialogProc, 0));
-}
-
-int runCommand(const char* commandLine) {
-    return std::system(commandLine);
 }
 
 void writeStandardOutput(const char* text) {

@@ -1,4 +1,4 @@
-#include "platform/posix/PosixCommand.h"
+#include "platform/posix/Command.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -13,9 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/posix/PosixBackend.h"
-#include "platform/posix/PosixCodePage.h"
-#include "platform/posix/PosixPaths.h"
+#include "platform/posix/Backend.h"
+#include "platform/posix/CodePage.h"
+#include "platform/posix/Paths.h"
 #include "platform/posix/WriteBehind.h"
 
 extern char** environ;

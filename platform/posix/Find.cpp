@@ -9,9 +9,9 @@
 #include <string>
 
 #include "platform/Mbcs.h"
-#include "platform/posix/PosixBackend.h"
-#include "platform/posix/PosixCodePage.h"
-#include "platform/posix/PosixPaths.h"
+#include "platform/posix/Backend.h"
+#include "platform/posix/CodePage.h"
+#include "platform/posix/Paths.h"
 
 namespace fw::posix {
 

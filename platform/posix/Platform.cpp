@@ -1,4 +1,4 @@
-#include "platform/posix/PosixBackend.h"
+#include "platform/posix/Backend.h"
 
 namespace fw {
 

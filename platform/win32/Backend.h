@@ -7,10 +7,12 @@
 
 namespace fw::win32 {
 
-// Where each call is: Win32Files.cpp the files and folders, listings and
-// currentDirectory included; Win32Time.cpp the text and time calls (ansiCodePage,
-// ansiFromUtf8 and the two time conversions); Win32Process.cpp the process, runCommand
-// included.
+// Where each call is, in files the POSIX backend mirrors: Files.cpp the files and folders
+// (getFileAttributes to copyFile, setFileAttributes, lastError); Find.cpp findFirst,
+// findNext, findClose; Paths.cpp currentDirectory; CodePage.cpp ansiCodePage,
+// ansiFromUtf8 and useAnsiMultibyteCodePage; Time.cpp systemTimeToFileTime,
+// localFileTimeToFileTime; Process.cpp moduleFileName to dialogBox, writeStandardOutput,
+// sleep, claimSingleInstance; Command.cpp runCommand; Platform.cpp the table.
 FW_PLATFORM_CALLS(FW_PLATFORM_DECLARE)
 
 // Sets the run-time library's multibyte code page to the system's ANSI code page, as

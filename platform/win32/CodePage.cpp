@@ -1,5 +1,6 @@
-// Code page and time conversions through Win32 and the run-time library.
-#include "platform/win32/Win32Backend.h"
+// The ANSI code page: GetACP, conversions from UTF-8, the run-time library's multibyte
+// code page.
+#include "platform/win32/Backend.h"
 
 #include <string>
 #include <utility>
@@ -12,27 +13,6 @@ namespace fw::win32 {
 
 uint32_t ansiCodePage() {
     return GetACP();
-}
-
-bool systemTimeToFileTime(const SystemTime& system, FileTime& file) {
-    const SYSTEMTIME st{system.year, system.month,  system.dayOfWeek, system.day,
-                        system.hour, system.minute, system.second,    system.milliseconds};
-    FILETIME ft{};
-    if (!SystemTimeToFileTime(&st, &ft)) {
-        return false;
-    }
-    file = FileTime{ft.dwLowDateTime, ft.dwHighDateTime};
-    return true;
-}
-
-bool localFileTimeToFileTime(const FileTime& local, FileTime& utc) {
-    const FILETIME in{local.low, local.high};
-    FILETIME out{};
-    if (!LocalFileTimeToFileTime(&in, &out)) {
-        return false;
-    }
-    utc = FileTime{out.dwLowDateTime, out.dwHighDateTime};
-    return true;
 }
 
 bool ansiFromUtf8(const char* utf8, std::string& ansi) {

@@ -6,29 +6,18 @@
 #include <string>
 #include <string_view>
 
-#include "platform/win32/Win32Backend.h"
+#include "platform/win32/Backend.h"
+#include "platform/win32/Handles.h"
 
 namespace fw::win32 {
 
 namespace {
-
-HANDLE toHandle(std::intptr_t h) {
-    return reinterpret_cast<HANDLE>(h);
-}
-std::intptr_t fromHandle(HANDLE h) {
-    return reinterpret_cast<std::intptr_t>(h);
-}
 
 // ReadFile and WriteFile take a DWORD count: larger requests go in pieces.
 constexpr std::size_t kMaxPiece = 1u << 30;
 
 FILETIME toFiletime(const FileTime& t) {
     return FILETIME{t.low, t.high};
-}
-
-void fillEntry(const WIN32_FIND_DATAA& data, FindEntry& entry) {
-    entry.name = data.cFileName;
-    entry.attributes = data.dwFileAttributes;
 }
 
 bool isSeparator(char c) {
@@ -190,53 +179,6 @@ bool removeFile(const char* path) {
 bool copyFile(const char* source, const char* destination) {
     return writable(destination) && CopyFileA(source, destination, FALSE) != 0;
 }
-
-FindHandle findFirst(const char* pattern, FindEntry& entry) {
-    WIN32_FIND_DATAA data{};
-    HANDLE find = FindFirstFileA(pattern, &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        fillEntry(data, entry);
-    }
-    return fromHandle(find);
-}
-
-FindStep findNext(FindHandle find, FindEntry& entry) {
-    WIN32_FIND_DATAA data{};
-    if (FindNextFileA(toHandle(find), &data)) {
-        fillEntry(data, entry);
-        return FindStep::entry;
-    }
-    return GetLastError() == ERROR_NO_MORE_FILES ? FindStep::end : FindStep::failed;
-}
-
-void findClose(FindHandle find) {
-    FindClose(toHandle(find));
-}
-
-bool currentDirectory(std::string& path) {
-    // The first call tells the size with its NUL; the folder may change in between.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const DWORD need = GetCurrentDirectoryA(0, nullptr);
-        if (need == 0) {
-            return false;
-        }
-        std::string buffer(need, '\0');
-        const DWORD got = GetCurrentDirectoryA(need, buffer.data());
-        if (got == 0) {
-            return false;
-        }
-        if (got < need) {
-            buffer.resize(got);
-            path = std::move(buffer);
-            return true;
-        }
-    }
-    return false;
-}
-
-}  // namespace fw::win32
-
-namespace fw::win32 {
 
 bool setFileAttributes(const char* path, uint32_t attributes) {
     DWORD current = INVALID_FILE_ATTRIBUTES;

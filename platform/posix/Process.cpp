@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "platform/posix/MappedFiles.h"
-#include "platform/posix/PosixBackend.h"
-#include "platform/posix/PosixCodePage.h"
-#include "platform/posix/PosixPaths.h"
+#include "platform/posix/Backend.h"
+#include "platform/posix/CodePage.h"
+#include "platform/posix/Paths.h"
 #include "platform/posix/ResourceTable.h"
 #include "platform/posix/WriteBehind.h"
 #include "res/resource.h"

@@ -1,4 +1,4 @@
-#include "platform/posix/PosixPaths.h"
+#include "platform/posix/Paths.h"
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <memory>
 
 #include "platform/posix/FolderNames.h"
-#include "platform/posix/PosixBackend.h"
-#include "platform/posix/PosixCodePage.h"
+#include "platform/posix/Backend.h"
+#include "platform/posix/CodePage.h"
 
 namespace fw::posix {
 

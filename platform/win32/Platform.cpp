@@ -1,4 +1,4 @@
-#include "platform/win32/Win32Backend.h"
+#include "platform/win32/Backend.h"
 
 namespace fw {
 

@@ -10,9 +10,9 @@
 
 #include "platform/posix/FolderNames.h"
 #include "platform/posix/MappedFiles.h"
-#include "platform/posix/PosixBackend.h"
-#include "platform/posix/PosixPaths.h"
-#include "platform/posix/PosixTime.h"
+#include "platform/posix/Backend.h"
+#include "platform/posix/Paths.h"
+#include "platform/posix/Time.h"
 #include "platform/posix/ReadAhead.h"
 #include "platform/posix/WriteBehind.h"
 

@@ -1,9 +1,9 @@
-#include "platform/posix/PosixTime.h"
+#include "platform/posix/Time.h"
 
 #include <cstdint>
 #include <limits>
 
-#include "platform/posix/PosixBackend.h"
+#include "platform/posix/Backend.h"
 
 namespace fw::posix {
 

@@ -1,4 +1,4 @@
-#include "platform/posix/PosixCodePage.h"
+#include "platform/posix/CodePage.h"
 
 #include <iconv.h>
 
@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "platform/Mbcs.h"
-#include "platform/posix/PosixBackend.h"
+#include "platform/posix/Backend.h"
 
 namespace fw::posix {
 
