@@ -10,12 +10,14 @@
 #include <utility>
 
 #include "archive/ArchiveReader.h"
-#include "archive/EndRecord.h"
-#include "archive/ItemAttributes.h"
-#include "archive/ItemName.h"
-#include "archive/ItemTimes.h"
-#include "archive/ReaderState.h"
+#include "archive/detail/EndRecord.h"
+#include "archive/detail/ItemAttributes.h"
+#include "archive/detail/ItemName.h"
+#include "archive/detail/ItemTimes.h"
+#include "archive/detail/ReaderState.h"
 #include "platform/Mbcs.h"
+
+using fw::archive::ArchiveReader;
 
 namespace {
 

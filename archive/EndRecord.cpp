@@ -1,4 +1,4 @@
-#include "archive/EndRecord.h"
+#include "archive/detail/EndRecord.h"
 
 #include <algorithm>
 #include <cstring>

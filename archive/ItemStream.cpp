@@ -1,4 +1,4 @@
-#include "archive/ItemStream.h"
+#include "archive/detail/ItemStream.h"
 
 #include <algorithm>
 

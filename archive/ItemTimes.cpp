@@ -1,4 +1,4 @@
-#include "archive/ItemTimes.h"
+#include "archive/detail/ItemTimes.h"
 
 namespace fw::archive {
 

@@ -9,7 +9,7 @@
 // another encoding converts at its own boundary, nowhere else.
 //
 // The I/O path. Each cache belongs to one layer and assumes only what that layer knows:
-// - the archive reader (archive/SeamFile.h) keeps two 4 KB windows over the archive for
+// - the archive reader (archive/detail/SeamFile.h) keeps two 4 KB windows over the archive for
 //   minizip's small reads of the directory and headers; it assumes the archive, opened
 //   for reading and shared with readers only, does not change while it is open;
 // - the POSIX backend's read-ahead (platform/posix/ReadAhead.h) serves forward reads of

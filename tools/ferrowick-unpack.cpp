@@ -36,32 +36,8 @@ constexpr const char* kUsage =
     "archive cannot be opened, 2 when an argument cannot be used.\n";
 
 const char* resultName(ArchiveResult result) {
-    static constexpr struct {
-        ArchiveResult code;
-        const char* name;
-    } names[] = {
-        {AR_OK, "AR_OK"},
-        {AR_CANNOT_OPEN, "AR_CANNOT_OPEN"},
-        {AR_WRITE_FAILED, "AR_WRITE_FAILED"},
-        {AR_BAD_CATALOGUE, "AR_BAD_CATALOGUE"},
-        {AR_BAD_LOCAL_HEADER, "AR_BAD_LOCAL_HEADER"},
-        {AR_READ_FAILED, "AR_READ_FAILED"},
-        {AR_NAME_TOO_LONG, "AR_NAME_TOO_LONG"},
-        {AR_PATH_TOO_LONG, "AR_PATH_TOO_LONG"},
-        {AR_ITEM_TOO_LARGE, "AR_ITEM_TOO_LARGE"},
-        {AR_NAME_HAS_NUL, "AR_NAME_HAS_NUL"},
-        {AR_NAME_NOT_IN_CODE_PAGE, "AR_NAME_NOT_IN_CODE_PAGE"},
-        {AR_BAD_PASSWORD, "AR_BAD_PASSWORD"},
-        {AR_BAD_ARGUMENT, "AR_BAD_ARGUMENT"},
-        {AR_WRONG_KIND, "AR_WRONG_KIND"},
-        {AR_INFLATE_FAILED, "AR_INFLATE_FAILED"},
-    };
-    for (const auto& entry : names) {
-        if (entry.code == result) {
-            return entry.name;
-        }
-    }
-    return "an unknown result";
+    const char* name = ArchiveResultName(result);
+    return name != nullptr ? name : "an unknown result";
 }
 
 // `bytes` in double quotes, with control bytes written as \xNN.

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "archive/ReaderState.h"
+#include "archive/detail/ReaderState.h"
 #include "platform/fault/FaultPlatform.h"
 #include "tests/archive/ArchiveFixture.h"
 #include "tests/support/Noise.h"
@@ -144,7 +144,7 @@ TEST_F(CatalogueTest, FailedOpenClosesTheFile) {
 TEST_F(CatalogueTest, PositioningStepsForwardAndTheCacheReadsNothing) {
     ArchiveHandle h = openZip(numbered(8));
     ASSERT_NE(h, nullptr);
-    const ArchiveReader& reader = *h->reader;
+    const archive::ArchiveReader& reader = *h->reader;
     ArchiveItem item;
     struct Step {
         int32_t index;
@@ -332,7 +332,7 @@ TEST_F(CatalogueTest, ACountThatLiesCostsOnlyTheRealDirectory) {
                 EXPECT_EQ(extracted, AR_BAD_CATALOGUE) << i;
             }
         }
-        const ArchiveReader& reader = *h->reader;
+        const archive::ArchiveReader& reader = *h->reader;
         EXPECT_LE(reader.steps, static_cast<uint64_t>(reachable));
         EXPECT_EQ(reader.restarts, 0u);
         if (c.count > 0) {

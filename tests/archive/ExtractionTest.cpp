@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "archive/ReaderState.h"
+#include "archive/detail/ReaderState.h"
 #include "platform/fault/FaultPlatform.h"
 #include "tests/archive/ArchiveFixture.h"
 #include "tests/support/Noise.h"

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "archive/ItemName.h"
+#include "archive/detail/ItemName.h"
 #include "tests/archive/ArchiveFixture.h"
 
 namespace fw::test {

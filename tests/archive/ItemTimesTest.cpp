@@ -5,7 +5,7 @@
 #include <ctime>
 #include <string>
 
-#include "archive/ItemTimes.h"
+#include "archive/detail/ItemTimes.h"
 #include "tests/archive/ArchiveFixture.h"
 
 namespace fw::test {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "archive/SeamFile.h"
+#include "archive/detail/SeamFile.h"
 
 namespace fw::archive {
 

@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "archive/TraditionalCipher.h"
+#include "archive/detail/TraditionalCipher.h"
 
 namespace fw::archive {
 

@@ -8,18 +8,20 @@
 #include <memory>
 
 #include "archive/ArchiveReader.h"
-#include "archive/ItemStream.h"
-#include "archive/SeamFile.h"
+#include "archive/detail/ItemStream.h"
+#include "archive/detail/SeamFile.h"
+
+namespace fw::archive {
 
 // What the last successful description learnt of the current item beyond its record.
 struct CurrentEntry {
     bool valid = false;
     int32_t index = -1;
-    fw::archive::ItemData data;
+    ItemData data;
 };
 
 struct ArchiveReader {
-    fw::archive::SeamFile file;
+    SeamFile file;
     unzFile container = nullptr;  // null only for an archive of no items
     int32_t itemCount = 0;
     int32_t currentIndex = 0;
@@ -42,8 +44,6 @@ struct ArchiveReader {
     uint64_t steps = 0;
     uint64_t restarts = 0;
 };
-
-namespace fw::archive {
 
 // Makes item `index` current (0 <= index < itemCount), stepping forward only.
 ArchiveResult positionAt(ArchiveReader& reader, int32_t index);
