@@ -127,8 +127,8 @@ bool zip64SizesAgree(const unsigned char* h, const unz_file_info64& info,
             const uint64_t first = little(data, 8);
             return both ? first == info.uncompressed_size &&
                               little(data + 8, 8) == info.compressed_size
-                        : first == (uncompressedMarked ? info.uncompressed_size
-                                                       : info.compressed_size);
+                        : first ==
+                              (uncompressedMarked ? info.uncompressed_size : info.compressed_size);
         }
         at += 4 + size;
     }

@@ -152,7 +152,7 @@ std::string drivePath(const std::string& host, bool folder, std::string& drive) 
     if (folder) {
         return S_ISDIR(info.st_mode) ? "" : "it is not a folder";
     }
-    return S_ISREG(info.st_mode)   ? ""
+    return S_ISREG(info.st_mode) ? ""
            : S_ISDIR(info.st_mode) ? "it is a folder"
                                    : "it is not a regular file";
 }
@@ -167,8 +167,8 @@ std::string makeFolder(const std::string& host) {
 #endif
 
 int refused(const char* what, const char* host, const std::string& problem) {
-    std::fprintf(stderr, "ferrowick-unpack: %s %s cannot be used: %s\n", what,
-                 shown(host).c_str(), problem.c_str());
+    std::fprintf(stderr, "ferrowick-unpack: %s %s cannot be used: %s\n", what, shown(host).c_str(),
+                 problem.c_str());
     return 2;
 }
 

@@ -8,12 +8,12 @@
 #include <memory>
 #include <string>
 
+#include "platform/posix/Backend.h"
 #include "platform/posix/FolderNames.h"
 #include "platform/posix/MappedFiles.h"
-#include "platform/posix/Backend.h"
 #include "platform/posix/Paths.h"
-#include "platform/posix/Time.h"
 #include "platform/posix/ReadAhead.h"
+#include "platform/posix/Time.h"
 #include "platform/posix/WriteBehind.h"
 
 namespace fw::posix {

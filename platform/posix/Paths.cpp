@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "platform/posix/FolderNames.h"
 #include "platform/posix/Backend.h"
 #include "platform/posix/CodePage.h"
+#include "platform/posix/FolderNames.h"
 
 namespace fw::posix {
 

@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/MappedFiles.h"
 #include "platform/posix/Backend.h"
 #include "platform/posix/CodePage.h"
+#include "platform/posix/MappedFiles.h"
 #include "platform/posix/Paths.h"
 #include "platform/posix/ResourceTable.h"
 #include "platform/posix/WriteBehind.h"

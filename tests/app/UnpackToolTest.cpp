@@ -70,8 +70,8 @@ TEST(UnpackTool, ArgumentsAreHostPathsTakenFaithfullyOrRefused) {
         {"no archive", box + "/none.zip", box + "/out", kWestern, 2, "No such file", ""},
         {"not an archive", box + "/file", box + "/out", kWestern, 1, "no ZIP archive", ""},
         // Made as spelled, not found in another letter case beside it.
-        {"a folder spelled as another one", zip, box + "/out", kWestern, 0,
-         "2 of 2 items unpacked", "out"},
+        {"a folder spelled as another one", zip, box + "/out", kWestern, 0, "2 of 2 items unpacked",
+         "out"},
         {"an item that fails", box + "/nul.zip", box + "/out", kWestern, 1,
          "item 0 (stored as \"a\\x00b\"): AR_NAME_HAS_NUL", "out"},
     };

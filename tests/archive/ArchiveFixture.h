@@ -72,7 +72,8 @@ class ArchiveFixture : public ::testing::Test {
         std::string bytes;
         const FileHandle file = os().openFile(drivePath.c_str());
         char buffer[4096];
-        for (int64_t n = 0; file != kInvalidFile && (n = os().readFile(file, buffer, sizeof buffer)) > 0;) {
+        for (int64_t n = 0;
+             file != kInvalidFile && (n = os().readFile(file, buffer, sizeof buffer)) > 0;) {
             bytes.append(buffer, static_cast<std::size_t>(n));
         }
         if (file != kInvalidFile) {

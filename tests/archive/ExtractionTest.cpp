@@ -82,9 +82,8 @@ TEST_F(ExtractionTest, AnArchiveFromPythonsZipfile) {
         const struct {
             const char* name;
             std::string content;
-        } items[] = {{"python/readme.txt", readme},
-                     {"python/data.bin", data},
-                     {c.utf8Name, "UTF-8 name\n"}};
+        } items[] = {
+            {"python/readme.txt", readme}, {"python/data.bin", data}, {c.utf8Name, "UTF-8 name\n"}};
         for (int i = 0; i < 3; ++i) {
             ArchiveItem item;
             const ArchiveResult described = GetArchiveItem(h, i, item);

@@ -107,8 +107,8 @@ TEST_F(ItemNameArchiveTest, Utf8NamesAreConvertedToTheCodePage) {
         {kWesternEurope, 1252, "\u20acuro.txt", "\x80uro.txt"},
         {kWesternEurope, 1252, "../\u00e9t\u00e9.txt", "\xE9t\xE9.txt"},
         {kWesternEurope, 1252, "\u8bf4\u660e.txt", nullptr},
-        {kWesternEurope, 1252, "\u0080.txt", nullptr},  // 0x80 is the euro sign's byte
-        {kWesternEurope, 1252, "bad\xFF.txt", nullptr},   // no UTF-8
+        {kWesternEurope, 1252, "\u0080.txt", nullptr},   // 0x80 is the euro sign's byte
+        {kWesternEurope, 1252, "bad\xFF.txt", nullptr},  // no UTF-8
         {kChinese, 936, "\u8bf4\u660e.txt", "\xCB\xB5\xC3\xF7.txt"},
         // 0x81 0x5C: the trail byte is no separator to the clean-up.
         {kChinese, 936, "\u4e57..\\x.txt", "\x81\x5C..\\x.txt"},

@@ -156,10 +156,11 @@ std::string buildArchive(const std::vector<RawEntry>& entries, const std::string
 std::string withZip64End(const std::string& archive, uint64_t count) {
     const std::size_t end = archive.size() - 22;
     const auto field = [&](std::size_t at) {
-        return static_cast<uint32_t>(static_cast<unsigned char>(archive[end + at]) |
-                                     static_cast<unsigned char>(archive[end + at + 1]) << 8 |
-                                     static_cast<unsigned char>(archive[end + at + 2]) << 16 |
-                                     static_cast<uint32_t>(static_cast<unsigned char>(archive[end + at + 3])) << 24);
+        return static_cast<uint32_t>(
+            static_cast<unsigned char>(archive[end + at]) |
+            static_cast<unsigned char>(archive[end + at + 1]) << 8 |
+            static_cast<unsigned char>(archive[end + at + 2]) << 16 |
+            static_cast<uint32_t>(static_cast<unsigned char>(archive[end + at + 3])) << 24);
     };
     std::string out = archive.substr(0, end);
     append32(out, 0x06064b50);
