@@ -7,11 +7,7 @@
 
 #include "app/Dialog.h"
 #include "app/WinApp.h"
-
-// Command that opens the About box.
-inline constexpr uint32_t ID_APP_ABOUT = 0xE140;
-// Dialog template of the About box.
-inline constexpr uint32_t IDD_ABOUTBOX = 100;
+#include "res/resource.h"  // ID_APP_ABOUT, IDD_ABOUTBOX
 
 class CFerrowickApp : public CWinApp {
   public:

@@ -3,6 +3,9 @@
 
 #include <string>
 
+// First, so that the application's headers are seen to take the ids from it.
+#include "res/resource.h"
+
 #include "app/FerrowickApp.h"
 #include "app/WinApp.h"
 #include "tests/app/RecordingPlatform.h"
