@@ -180,12 +180,14 @@ enum class SeekOrigin { begin, current, end };
 // The table of the seam: one function pointer per call of FW_PLATFORM_CALLS. Tables are
 // filled with designated initializers, so a missing or misplaced entry does not compile.
 struct Platform {
+// NOLINTNEXTLINE(bugprone-macro-parentheses): the arguments are a declaration's parts
 #define FW_PLATFORM_MEMBER(result, name, parameters) result(*name) parameters;
     FW_PLATFORM_CALLS(FW_PLATFORM_MEMBER)
 #undef FW_PLATFORM_MEMBER
 };
 
 // Declares a backend's functions, one per call, in the namespace where it is used.
+// NOLINTNEXTLINE(bugprone-macro-parentheses): the arguments are a declaration's parts
 #define FW_PLATFORM_DECLARE(result, name, parameters) result name parameters;
 
 // The backend compiled into this build.

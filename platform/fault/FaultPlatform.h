@@ -16,6 +16,7 @@ namespace fw::fault {
 #define FW_FAULT_CALL(result, name, parameters) name,
 enum class Call { FW_PLATFORM_CALLS(FW_FAULT_CALL) };
 #undef FW_FAULT_CALL
+// NOLINTNEXTLINE(bugprone-macro-parentheses): adds one per call to a sum
 #define FW_FAULT_COUNT(result, name, parameters) +1
 inline constexpr std::size_t kCallCount = 0 FW_PLATFORM_CALLS(FW_FAULT_COUNT);
 #undef FW_FAULT_COUNT

@@ -82,13 +82,14 @@ TEST_F(CatalogueTest, HandleAndIndexChecks) {
 }
 
 TEST_F(CatalogueTest, WhatOpensAndWhatDoesNot) {
-    std::string eocd("PK\x05\x06", 4);
-    eocd += std::string(18, '\0');
+    std::string eocd;
+    append32(eocd, zip::kEndSignature);
+    eocd += std::string(zip::kEndSize - 4, '\0');
     std::string eocdClaimingItems = eocd;
-    eocdClaimingItems[8] = eocdClaimingItems[10] = 1;
+    eocdClaimingItems[zip::eocd::diskEntries] = eocdClaimingItems[zip::eocd::entries] = 1;
     const std::string archived = buildArchive({{.name = "a", .content = "1"}});
     std::string eocdWithComment = eocd;
-    eocdWithComment[20] = 3;
+    eocdWithComment[zip::eocd::commentLength] = 3;
     eocdWithComment += "abc";
     struct Case {
         const char* what;

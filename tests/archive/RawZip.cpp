@@ -103,7 +103,7 @@ std::string buildArchive(const std::vector<RawEntry>& entries, const std::string
             localExtra = block + localExtra;
         }
         std::string local;
-        append32(local, 0x04034b50);
+        append32(local, zip::kLocalHeaderSignature);
         append16(local, 20);
         append16(local, flags);
         append16(local, e.localMethod.value_or(e.method));
@@ -122,7 +122,7 @@ std::string buildArchive(const std::vector<RawEntry>& entries, const std::string
             append64(centralExtra, *e.zip64CentralSize);
         }
 
-        append32(central, 0x02014b50);
+        append32(central, zip::kCentralHeaderSignature);
         append16(central, e.versionMadeBy);
         append16(central, 20);
         append16(central, flags);
@@ -142,7 +142,7 @@ std::string buildArchive(const std::vector<RawEntry>& entries, const std::string
     }
     const auto centralOffset = static_cast<uint32_t>(archive.size() - leading.size());
     archive += central;
-    append32(archive, 0x06054b50);
+    append32(archive, zip::kEndSignature);
     append16(archive, 0);
     append16(archive, 0);
     append16(archive, static_cast<uint32_t>(entries.size()));
@@ -154,16 +154,11 @@ std::string buildArchive(const std::vector<RawEntry>& entries, const std::string
 }
 
 std::string withZip64End(const std::string& archive, uint64_t count) {
-    const std::size_t end = archive.size() - 22;
-    const auto field = [&](std::size_t at) {
-        return static_cast<uint32_t>(
-            static_cast<unsigned char>(archive[end + at]) |
-            static_cast<unsigned char>(archive[end + at + 1]) << 8 |
-            static_cast<unsigned char>(archive[end + at + 2]) << 16 |
-            static_cast<uint32_t>(static_cast<unsigned char>(archive[end + at + 3])) << 24);
-    };
+    const std::size_t end = archive.size() - zip::kEndSize;
+    const zip::EndOfDirectory record =
+        zip::decodeEndOfDirectory(reinterpret_cast<const unsigned char*>(archive.data() + end));
     std::string out = archive.substr(0, end);
-    append32(out, 0x06064b50);
+    append32(out, zip::kZip64EndSignature);
     append64(out, 44);  // the record's size after this field
     append16(out, 45);
     append16(out, 45);
@@ -171,13 +166,13 @@ std::string withZip64End(const std::string& archive, uint64_t count) {
     append32(out, 0);
     append64(out, count);
     append64(out, count);
-    append64(out, field(12));  // the directory's size
-    append64(out, field(16));  // and offset
-    append32(out, 0x07064b50);
+    append64(out, record.directorySize);
+    append64(out, record.directoryOffset);
+    append32(out, zip::kZip64LocatorSignature);
     append32(out, 0);
     append64(out, end);
     append32(out, 1);
-    append32(out, 0x06054b50);
+    append32(out, zip::kEndSignature);
     append32(out, 0);
     append16(out, 0xFFFF);
     append16(out, 0xFFFF);

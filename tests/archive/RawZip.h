@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/ZipLayout.h"
+
 namespace fw::test {
 
 struct RawEntry {

@@ -311,19 +311,20 @@ TEST_F(HostileArchives, TruncatedArchivesOpenNotOrFailPerItem) {
 TEST_F(HostileArchives, ItemsSharingOneLocalHeaderUnpackEachWithinItsSize) {
     std::string bytes = buildArchive({stored("a.txt", "shared")});
     // Copy the one central entry eight times, with names of the same length.
-    const std::size_t end = bytes.size() - 22;
-    const std::size_t central = end - (46 + 5);
+    const std::size_t end = bytes.size() - zip::kEndSize;
+    const std::size_t entrySize = zip::kCentralHeaderSize + 5;
+    const std::size_t central = end - entrySize;
     std::string entries;
     for (char c = 'a'; c < 'i'; ++c) {
-        std::string entry = bytes.substr(central, 46 + 5);
-        entry[46] = c;
+        std::string entry = bytes.substr(central, entrySize);
+        entry[zip::kCentralHeaderSize] = c;  // the name's first byte
         entries += entry;
     }
     std::string record = bytes.substr(end);
-    put16(record, 8, 8);
-    put16(record, 10, 8);
-    put16(record, 12, static_cast<uint32_t>(entries.size()));
-    put16(record, 14, 0);
+    put16(record, zip::eocd::diskEntries, 8);
+    put16(record, zip::eocd::entries, 8);
+    put16(record, zip::eocd::directorySize, static_cast<uint32_t>(entries.size()));
+    put16(record, zip::eocd::directorySize + 2, 0);
     bytes = bytes.substr(0, central) + entries + record;
     const Walk w = walk(bytes);
     ASSERT_EQ(w.items.size(), 8u);
@@ -450,7 +451,7 @@ std::string quotedOverlapBomb(int items, std::size_t kernelZeros, uint64_t& stat
             plain[at] = next + plain[at + 1];
         }
         std::string h;
-        append32(h, 0x04034b50);
+        append32(h, zip::kLocalHeaderSignature);
         append16(h, 20);
         append16(h, 0);
         append16(h, 8);
@@ -479,19 +480,21 @@ std::string quotedOverlapBomb(int items, std::size_t kernelZeros, uint64_t& stat
     std::string central;
     for (int i = 0; i < items; ++i) {
         const auto at = static_cast<std::size_t>(i);
-        append32(central, 0x02014b50);
+        append32(central, zip::kCentralHeaderSignature);
         append16(central, (11 << 8) | 20);
-        central += headers[at].substr(4, 26);  // version .. name length, as in the header
-        append16(central, 0);                  // comment
-        append16(central, 0);                  // disk
-        append16(central, 0);                  // internal attributes
+        // Version needed to the extra field's length, as in the local header.
+        central += headers[at].substr(zip::local::versionNeeded,
+                                      zip::kLocalHeaderSize - zip::local::versionNeeded);
+        append16(central, 0);  // comment
+        append16(central, 0);  // disk
+        append16(central, 0);  // internal attributes
         append32(central, 0x20);
         append32(central, offsets[at]);
         central += names[at];
         statedTotal += plain[at].size();
     }
     std::string record;
-    append32(record, 0x06054b50);
+    append32(record, zip::kEndSignature);
     append32(record, 0);
     append16(record, static_cast<uint32_t>(items));
     append16(record, static_cast<uint32_t>(items));
