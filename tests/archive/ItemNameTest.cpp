@@ -49,6 +49,9 @@ TEST(ItemName, CleanUpTable) {
 }
 
 TEST(ItemName, DoubleByteTrailBytesAreNoSeparators) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the ANSI code page is the system's on Windows: no locale makes it 936 here";
+#endif
     // 0x81 0x5C is one character in code page 936; its 0x5C is no backslash.
     const std::string lead = "\x81\x5C";
     {

@@ -87,6 +87,9 @@ TEST_F(DescriptionTest, AttributesByHostSystem) {
 }
 
 TEST_F(DescriptionTest, DosTimeIsLocalTimeAndUtBlocksOverride) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the time zone is the system's on Windows: TZ does not move local file times";
+#endif
     TimeZone eightAhead("XST-8");  // eight hours ahead of UTC, no daylight saving
     const uint32_t noon = zipwrite::dosDateTime(2008, 6, 1, 12, 0, 0);
     const uint64_t dos = utcTicks(2008, 6, 1, 4, 0, 0);

@@ -39,6 +39,9 @@ using namespace std::string_literals;
 constexpr auto npos = mbcs::npos;
 
 TEST(Mbcs, SearchesRespectDoubleByteCharacters) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the ANSI code page is the system's on Windows: no locale makes it 936 here";
+#endif
     const SearchCase cases[] = {
         // GBK: 0x81 0x5C is one character, so its 0x5C is no backslash.
         {"zh_CN.UTF-8", "\x81\x5C\\a", Op::find, "\\", 2},
