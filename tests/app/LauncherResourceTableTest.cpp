@@ -13,7 +13,7 @@
 
 #include "platform/Platform.h"
 #include "platform/posix/ResourceTable.h"
-#include "tests/app/LauncherTestSupport.h"
+#include "tests/support/Programs.h"
 #include "tests/support/TempPrefix.h"
 
 namespace fw::posix {

@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/posix/ResourceTable.h"
-#include "tests/app/LauncherTestSupport.h"
+#include "tests/support/Programs.h"
 #include "tests/support/TempPrefix.h"
 #include "tools/ZipWriter.h"
 

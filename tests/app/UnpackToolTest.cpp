@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/app/LauncherTestSupport.h"
-#include "tests/archive/RawZip.h"
+#include "tests/support/Programs.h"
+#include "tests/support/RawZip.h"
 #include "tests/support/PrefixSnapshot.h"
 #include "tests/support/TempPrefix.h"
 

@@ -1,18 +1,13 @@
-# The launcher's own tests: its resource table, the packer, the process entries of the
-# POSIX backend and, once the launcher is built, runs of the launcher itself.
+# The launcher's own tests: its resource table, the packer, the unpack tool and, once the
+# launcher is built, runs of the launcher itself.
 if(WIN32 OR NOT TARGET ferrowick-pack)
     return()
 endif()
 
 add_executable(ferrowick_launcher_tests
-    LauncherTestSupport.cpp
     LauncherResourceTableTest.cpp
     PackerTest.cpp
-    ProcessTest.cpp
-    ProcessCommandTest.cpp
     UnpackToolTest.cpp
-    ${PROJECT_SOURCE_DIR}/tests/archive/RawZip.cpp
-    ${PROJECT_SOURCE_DIR}/tests/support/PrefixSnapshot.cpp
 )
 target_link_libraries(ferrowick_launcher_tests PRIVATE
     ferrowick_platform ferrowick_testsupport ferrowick_zipwriter ferrowick_sample

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "archive/ArchiveReader.h"
-#include "tests/archive/RawZip.h"
+#include "tests/support/RawZip.h"
 #include "tests/support/TempPrefix.h"
 #include "tools/ZipWriter.h"
 

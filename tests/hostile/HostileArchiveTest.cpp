@@ -12,7 +12,7 @@
 
 #include "archive/ArchiveReader.h"
 #include "platform/fault/FaultPlatform.h"
-#include "tests/archive/RawZip.h"
+#include "tests/support/RawZip.h"
 #include "tests/support/PrefixSnapshot.h"
 #include "tests/support/TempPrefix.h"
 

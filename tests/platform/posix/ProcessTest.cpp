@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Platform.h"
-#include "tests/app/LauncherTestSupport.h"
+#include "tests/support/Programs.h"
 #include "tests/support/TempPrefix.h"
 
 namespace fw::test {

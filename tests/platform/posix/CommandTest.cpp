@@ -11,7 +11,7 @@
 
 #include "platform/Platform.h"
 #include "platform/posix/Command.h"
-#include "tests/app/LauncherTestSupport.h"
+#include "tests/support/Programs.h"
 #include "tests/support/TempPrefix.h"
 
 namespace fw::test {

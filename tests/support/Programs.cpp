@@ -1,4 +1,4 @@
-#include "tests/app/LauncherTestSupport.h"
+#include "tests/support/Programs.h"
 
 #include <fcntl.h>
 #include <spawn.h>

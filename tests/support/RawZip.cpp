@@ -1,4 +1,4 @@
-#include "tests/archive/RawZip.h"
+#include "tests/support/RawZip.h"
 
 #include <zlib.h>
 
