@@ -16,8 +16,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/posix/CodePage.h"
-#include "tests/support/Programs.h"
 #include "tests/support/Noise.h"
+#include "tests/support/Programs.h"
 #include "tests/support/TempPrefix.h"
 #include "tools/SampleInstallerSet.h"
 

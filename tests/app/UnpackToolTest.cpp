@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/PrefixSnapshot.h"
 #include "tests/support/Programs.h"
 #include "tests/support/RawZip.h"
-#include "tests/support/PrefixSnapshot.h"
 #include "tests/support/TempPrefix.h"
 
 namespace fw::test {

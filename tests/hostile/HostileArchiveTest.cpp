@@ -12,8 +12,8 @@
 
 #include "archive/ArchiveReader.h"
 #include "platform/fault/FaultPlatform.h"
-#include "tests/support/RawZip.h"
 #include "tests/support/PrefixSnapshot.h"
+#include "tests/support/RawZip.h"
 #include "tests/support/TempPrefix.h"
 
 namespace fw::test {
