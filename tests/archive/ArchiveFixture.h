@@ -12,6 +12,7 @@
 
 #include "archive/ArchiveReader.h"
 #include "tests/support/RawZip.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempPrefix.h"
 #include "tools/ZipWriter.h"
 
@@ -91,32 +92,6 @@ class ArchiveFixture : public ::testing::Test {
     std::filesystem::path saved_;
     std::vector<ArchiveHandle> open_;
     int counter_ = 0;
-};
-
-// Puts a locale, and with it the ANSI code page, in force for its lifetime (the POSIX
-// backend derives the code page from LC_ALL, LC_CTYPE and LANG on every call).
-class ScopedLocale {
-  public:
-    explicit ScopedLocale(const char* locale) {
-        if (const char* old = std::getenv("LC_ALL")) {
-            previous_ = old;
-            had_ = true;
-        }
-        setenv("LC_ALL", locale, 1);
-    }
-    ~ScopedLocale() {
-        if (had_) {
-            setenv("LC_ALL", previous_.c_str(), 1);
-        } else {
-            unsetenv("LC_ALL");
-        }
-    }
-    ScopedLocale(const ScopedLocale&) = delete;
-    ScopedLocale& operator=(const ScopedLocale&) = delete;
-
-  private:
-    std::string previous_;
-    bool had_ = false;
 };
 
 // Windows runs a test's rows of one code page, its prefix's; FERROWICK_CODE_PAGE says

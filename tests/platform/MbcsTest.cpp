@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tests/platform/ScopedEnv.h"
+#include "tests/support/ScopedEnv.h"
 
 namespace fw {
 namespace {

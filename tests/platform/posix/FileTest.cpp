@@ -9,7 +9,7 @@
 
 #include "platform/Platform.h"
 #include "platform/posix/Time.h"
-#include "tests/platform/ScopedEnv.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempPrefix.h"
 
 namespace fw {

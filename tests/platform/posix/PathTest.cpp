@@ -10,7 +10,7 @@
 
 #include "platform/Platform.h"
 #include "platform/posix/FolderNames.h"
-#include "tests/platform/ScopedEnv.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempPrefix.h"
 
 namespace fw {

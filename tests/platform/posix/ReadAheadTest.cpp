@@ -8,8 +8,8 @@
 
 #include "platform/Platform.h"
 #include "platform/posix/ReadAhead.h"
-#include "tests/platform/ScopedEnv.h"
 #include "tests/support/Noise.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempPrefix.h"
 
 namespace fw {

@@ -5,7 +5,7 @@
 
 #include "platform/Platform.h"
 #include "platform/posix/Time.h"
-#include "tests/platform/ScopedEnv.h"
+#include "tests/support/ScopedEnv.h"
 
 namespace fw {
 namespace {
