@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/InstallPaths.h"
-#include "tests/app/RecordingPlatform.h"
+#include "tests/support/RecordingPlatform.h"
 
 namespace {
 

@@ -18,10 +18,10 @@
 
 #include "app/FerrowickApp.h"
 #include "platform/fault/FaultPlatform.h"
-#include "tests/app/RecordingPlatform.h"
 #include "tests/app/TestPayload.h"
 #include "tests/support/Noise.h"
 #include "tests/support/PrefixSnapshot.h"
+#include "tests/support/RecordingPlatform.h"
 #include "tests/support/TempPrefix.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "app/InstallPaths.h"
 #include "app/PayloadStaging.h"
 #include "platform/fault/FaultPlatform.h"
-#include "tests/app/RecordingPlatform.h"
+#include "tests/support/RecordingPlatform.h"
 #include "tests/support/TempPrefix.h"
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include "app/FerrowickApp.h"
 #include "platform/fault/FaultPlatform.h"
-#include "tests/app/RecordingPlatform.h"
+#include "tests/support/RecordingPlatform.h"
 #include "tests/support/TempPrefix.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "app/FerrowickApp.h"
 #include "app/WinApp.h"
-#include "tests/app/RecordingPlatform.h"
+#include "tests/support/RecordingPlatform.h"
 #include "tests/support/TempPrefix.h"
 
 namespace {

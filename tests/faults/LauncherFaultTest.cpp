@@ -21,8 +21,8 @@
 #include "app/FerrowickApp.h"
 #include "platform/fault/FaultPlatform.h"
 #include "platform/posix/CodePage.h"
-#include "tests/faults/LauncherWorld.h"
 #include "tests/support/PrefixSnapshot.h"
+#include "tests/support/RecordingPlatform.h"
 #include "tests/support/TempPrefix.h"
 #include "tools/ZipWriter.h"
 
@@ -102,7 +102,7 @@ std::string makePayload() {
 
 struct Outcome {
     int status = -1;
-    LauncherWorld world;
+    Recorded world;
     std::array<int, fault::kCallCount> calls{};
     int injected = 0;
     std::vector<std::string> escaped;  // changed paths outside the two folders
@@ -145,9 +145,10 @@ class LauncherFaults : public ::testing::TestWithParam<Call> {
         fs::current_path(prefix.host("C:/work"));
 
         const PrefixSnapshot before = snapshotPrefix(prefix.root());
-        outcome.world.payload = *payload_;
         {
-            ScriptedPlatform scripted(outcome.world);
+            RecordingPlatform recording;
+            recording.script.payload = *payload_;
+            recording.script.modulePath = "C:\\Tools\\Release\\Ferrowick.exe";
             FaultInjector injector;
             arm(injector);
             {
@@ -158,6 +159,7 @@ class LauncherFaults : public ::testing::TestWithParam<Call> {
                 outcome.calls[k] = injector.calls(static_cast<Call>(k));
             }
             outcome.injected = injector.injected();
+            outcome.world = recording.recorded;
         }
         const PrefixSnapshot after = snapshotPrefix(prefix.root());
         fs::current_path(saved);

@@ -1,4 +1,4 @@
-#include "tests/app/RecordingPlatform.h"
+#include "tests/support/RecordingPlatform.h"
 
 #include <cstring>
 #include <stdexcept>
@@ -58,6 +58,7 @@ void writeStandardOutput(const char* text) {
 
 void sleep(uint32_t milliseconds) {
     active->recorded.events.push_back("sleep:" + std::to_string(milliseconds));
+    active->recorded.sleeps.push_back(milliseconds);
 }
 
 bool claimSingleInstance() {

@@ -1,6 +1,7 @@
-// A platform table for the application's tests: the real backend underneath, with the
-// process-facing entries (notices, dialogs, the command line, the sleep, standard
-// output, the executable's path, its strings and its payload) recorded or scripted.
+// A platform table for the application's and the whole launcher's tests: the real backend
+// underneath, with the process-facing entries (notices, dialogs, the command line, the
+// sleep, standard output, the executable's path, its strings and its payload) recorded
+// or scripted, so that no real command runs and no real sleep happens.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,7 @@ struct Recorded {
     std::vector<std::string> notices;
     std::vector<std::string> captions;
     std::vector<std::string> commands;
+    std::vector<uint32_t> sleeps;
     std::vector<std::string> findPatterns;
     std::vector<std::string> copySources;
     std::string standardOutput;
