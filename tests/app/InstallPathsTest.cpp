@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST(TopFolder, IsTheTextBeforeTheFirstBackslashElseTheFirstSlash) {
+TEST(InstallPathsTest, IsTheTextBeforeTheFirstBackslashElseTheFirstSlash) {
     struct Case {
         uint32_t codePage;
         std::string name;
@@ -40,7 +40,7 @@ TEST(TopFolder, IsTheTextBeforeTheFirstBackslashElseTheFirstSlash) {
     }
 }
 
-TEST(LaunchCommand, QuotesWhatTheInterpreterWouldSplitAndRefusesWhatItWouldExpand) {
+TEST(InstallPathsTest, QuotesWhatTheInterpreterWouldSplitAndRefusesWhatItWouldExpand) {
     struct Case {
         uint32_t codePage;
         std::string top;

@@ -26,7 +26,7 @@ RawEntry stored(std::string name, std::string content) {
     return e;
 }
 
-TEST(UnpackTool, ArgumentsAreHostPathsTakenFaithfullyOrRefused) {
+TEST(UnpackToolTest, ArgumentsAreHostPathsTakenFaithfullyOrRefused) {
     TempPrefix prefix;
     const std::string box = prefix.root() + "/box";
     const std::string zip = box + "/set.zip";
@@ -98,7 +98,7 @@ TEST(UnpackTool, ArgumentsAreHostPathsTakenFaithfullyOrRefused) {
     }
 }
 
-TEST(UnpackTool, BothToolsExplainThemselves) {
+TEST(UnpackToolTest, BothToolsExplainThemselves) {
     for (const char* tool : {FERROWICK_UNPACK_PATH, FERROWICK_PACK_PATH}) {
         SCOPED_TRACE(tool);
         const ProgramRun run = runProgram({tool, "--help"});

@@ -13,7 +13,7 @@
 
 namespace {
 
-TEST(HelpFilePath, ChangesOnlyTheFileNamesExtension) {
+TEST(WinAppTest, ChangesOnlyTheFileNamesExtension) {
     struct Case {
         const char* module;
         const char* help;
@@ -31,7 +31,7 @@ TEST(HelpFilePath, ChangesOnlyTheFileNamesExtension) {
     }
 }
 
-TEST(Application, TakesItsTitleFromTheStringResourceElseFromTheExecutable) {
+TEST(WinAppTest, TakesItsTitleFromTheStringResourceElseFromTheExecutable) {
     fw::test::TempPrefix prefix;
     fw::test::RecordingPlatform platform;
     {
@@ -50,7 +50,7 @@ TEST(Application, TakesItsTitleFromTheStringResourceElseFromTheExecutable) {
     EXPECT_EQ(platform.recorded.captions, (std::vector<std::string>{"BRASKETTLE", "Ferrowick"}));
 }
 
-TEST(Application, EntryReportsTheStartUpsOutcome) {
+TEST(WinAppTest, EntryReportsTheStartUpsOutcome) {
     struct Starter : CWinApp {
         bool result;
         int posted;  // -1: none
@@ -81,7 +81,7 @@ TEST(Application, EntryReportsTheStartUpsOutcome) {
     }
 }
 
-TEST(Application, AboutCommandShowsTheAboutBoxAndNothingElseIsHandled) {
+TEST(WinAppTest, AboutCommandShowsTheAboutBoxAndNothingElseIsHandled) {
     fw::test::TempPrefix prefix;
     fw::test::RecordingPlatform platform;
     CFerrowickApp app;

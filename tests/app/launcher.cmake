@@ -1,11 +1,10 @@
-# The launcher's own tests: its resource table, the packer, the unpack tool and, once the
-# launcher is built, runs of the launcher itself.
+# The launcher's own tests: the packer, the unpack tool and, once the launcher is built,
+# runs of the launcher itself.
 if(WIN32 OR NOT TARGET ferrowick-pack)
     return()
 endif()
 
 add_executable(ferrowick_launcher_tests
-    LauncherResourceTableTest.cpp
     PackerTest.cpp
     UnpackToolTest.cpp
 )

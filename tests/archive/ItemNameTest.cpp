@@ -16,7 +16,9 @@ std::string cleaned(std::string_view stored) {
     return out;
 }
 
-TEST(ItemName, CleanUpTable) {
+using ItemNameTest = ArchiveFixture;
+
+TEST_F(ItemNameTest, CleanUpTable) {
     ScopedLocale westernEurope(kWesternEurope);
     ASSERT_EQ(os().ansiCodePage(), 1252u);
     const std::pair<std::string, std::string> table[] = {
@@ -48,7 +50,7 @@ TEST(ItemName, CleanUpTable) {
     }
 }
 
-TEST(ItemName, DoubleByteTrailBytesAreNoSeparators) {
+TEST_F(ItemNameTest, DoubleByteTrailBytesAreNoSeparators) {
 #ifdef _WIN32
     GTEST_SKIP() << "the ANSI code page is the system's on Windows: no locale makes it 936 here";
 #endif
@@ -69,7 +71,7 @@ TEST(ItemName, DoubleByteTrailBytesAreNoSeparators) {
     }
 }
 
-TEST(ItemName, ResultThatDoesNotFitIsRefused) {
+TEST_F(ItemNameTest, ResultThatDoesNotFitIsRefused) {
     char small[4];
     EXPECT_TRUE(archive::cleanItemName("/abc", small, sizeof small));
     EXPECT_STREQ(small, "abc");
@@ -77,9 +79,7 @@ TEST(ItemName, ResultThatDoesNotFitIsRefused) {
     EXPECT_STREQ(small, "");
 }
 
-using ItemNameArchiveTest = ArchiveFixture;
-
-TEST_F(ItemNameArchiveTest, DescriptionsCarryCleanedNames) {
+TEST_F(ItemNameTest, DescriptionsCarryCleanedNames) {
     ArchiveHandle h = openZip({{.name = "C:\\dir\\f.txt", .data = "1"},
                                {.name = "../../escape.txt", .data = "2"},
                                {.name = "/..", .data = ""}});
@@ -97,7 +97,7 @@ TEST_F(ItemNameArchiveTest, DescriptionsCarryCleanedNames) {
 // replaces the first. A name the code page cannot express, or no UTF-8 at all, is
 // refused; nothing stands in for what is missing. On Windows the rows of the prefix's
 // code page run.
-TEST_F(ItemNameArchiveTest, Utf8NamesAreConvertedToTheCodePage) {
+TEST_F(ItemNameTest, Utf8NamesAreConvertedToTheCodePage) {
     constexpr uint16_t kUtf8 = 0x800;
     struct Case {
         const char* locale;

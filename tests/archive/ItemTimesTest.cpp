@@ -26,9 +26,9 @@ uint64_t utcTicks(int year, int month, int day, int hour, int minute, int second
     return kEpochTicks + static_cast<uint64_t>(timegm(&t)) * kTicksPerSecond;
 }
 
-using DescriptionTest = ArchiveFixture;
+using ItemTimesTest = ArchiveFixture;
 
-TEST_F(DescriptionTest, AttributesByHostSystem) {
+TEST_F(ItemTimesTest, AttributesByHostSystem) {
     struct Case {
         uint16_t host;
         uint32_t external;
@@ -61,7 +61,7 @@ TEST_F(DescriptionTest, AttributesByHostSystem) {
     }
 }
 
-TEST_F(DescriptionTest, DosTimeIsLocalTimeAndUtBlocksOverride) {
+TEST_F(ItemTimesTest, DosTimeIsLocalTimeAndUtBlocksOverride) {
 #ifdef _WIN32
     GTEST_SKIP() << "the time zone is the system's on Windows: TZ does not move local file times";
 #endif
@@ -112,7 +112,7 @@ TEST_F(DescriptionTest, DosTimeIsLocalTimeAndUtBlocksOverride) {
     }
 }
 
-TEST(ItemTimes, BlockDataSizePastTheFieldIsNeverRead) {
+TEST_F(ItemTimesTest, BlockDataSizePastTheFieldIsNeverRead) {
     // Flags 7 announced, but the field holds only the flags byte: nothing past it is read.
     // Under AddressSanitizer a read past the 5 bytes would stop the test.
     const unsigned char field[] = {'U', 'T', 13, 0, 7};
@@ -122,7 +122,7 @@ TEST(ItemTimes, BlockDataSizePastTheFieldIsNeverRead) {
     EXPECT_NE(times.lastWrite, FileTime{});
 }
 
-TEST(ItemTimes, DosDateThatIsNoCalendarTimeGivesZero) {
+TEST_F(ItemTimesTest, DosDateThatIsNoCalendarTimeGivesZero) {
     ScopedEnv utc("TZ", "UTC0");
     const uint32_t month0 = (28u << 9 | 0u << 5 | 1u) << 16;  // 2008-00-01
     const uint32_t day31ofJune = (28u << 9 | 6u << 5 | 31u) << 16;

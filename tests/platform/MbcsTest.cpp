@@ -38,7 +38,7 @@ std::size_t run(const SearchCase& c) {
 using namespace std::string_literals;
 constexpr auto npos = mbcs::npos;
 
-TEST(Mbcs, SearchesRespectDoubleByteCharacters) {
+TEST(MbcsTest, SearchesRespectDoubleByteCharacters) {
 #ifdef _WIN32
     GTEST_SKIP() << "the ANSI code page is the system's on Windows: no locale makes it 936 here";
 #endif
@@ -77,7 +77,7 @@ TEST(Mbcs, SearchesRespectDoubleByteCharacters) {
     }
 }
 
-TEST(Mbcs, LeadBytesPerCodePage) {
+TEST(MbcsTest, LeadBytesPerCodePage) {
     struct Case {
         uint32_t codePage;
         unsigned char byte;

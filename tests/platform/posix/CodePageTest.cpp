@@ -13,7 +13,7 @@
 namespace fw {
 namespace {
 
-TEST(CodePage, ChosenFromTheFirstSetLocaleVariable) {
+TEST(CodePageTest, ChosenFromTheFirstSetLocaleVariable) {
     struct Case {
         const char* lcAll;
         const char* lcCtype;
@@ -50,7 +50,7 @@ TEST(CodePage, ChosenFromTheFirstSetLocaleVariable) {
     }
 }
 
-TEST(CodePage, AnsiAndUtf8RoundTrip) {
+TEST(CodePageTest, AnsiAndUtf8RoundTrip) {
     struct Case {
         uint32_t codePage;
         std::string ansi;
@@ -79,7 +79,7 @@ TEST(CodePage, AnsiAndUtf8RoundTrip) {
     }
 }
 
-TEST(CodePage, Utf8ThatDoesNotFit) {
+TEST(CodePageTest, Utf8ThatDoesNotFit) {
     struct Case {
         uint32_t codePage;
         std::string utf8;
@@ -105,7 +105,7 @@ TEST(CodePage, Utf8ThatDoesNotFit) {
     EXPECT_EQ(posix::utf16Length("a\xFF"), 2u);
 }
 
-TEST(CodePage, NamesCrossTheBoundaryInTheCodePage) {
+TEST(CodePageTest, NamesCrossTheBoundaryInTheCodePage) {
     test::TempPrefix prefix;
     struct Case {
         const char* locale;
@@ -140,7 +140,7 @@ TEST(CodePage, NamesCrossTheBoundaryInTheCodePage) {
     }
 }
 
-TEST(CodePage, ListedNamesOutsideTheCodePage) {
+TEST(CodePageTest, ListedNamesOutsideTheCodePage) {
     test::TempPrefix prefix;
     test::ScopedLocale locale("en_US.UTF-8");
     ASSERT_TRUE(test::writeHostFile(prefix.host("C:\\Names\\Ωmega"), ""));

@@ -164,7 +164,7 @@ TEST_F(CommandTest, ReportsWhatItCannotStart) {
     setenv("PATH", savedPath.c_str(), 1);
 }
 
-TEST(CommandLineTest, SplitsAsTheRunTimeLibraryDoes) {
+TEST_F(CommandTest, SplitsAsTheRunTimeLibraryDoes) {
     struct Case {
         const char* line;
         const char* program;
@@ -190,7 +190,7 @@ TEST(CommandLineTest, SplitsAsTheRunTimeLibraryDoes) {
     }
 }
 
-TEST(CommandLineTest, ReadsTheInterpreterLine) {
+TEST_F(CommandTest, ReadsTheInterpreterLine) {
     struct Case {
         const char* head;
         bool ok;

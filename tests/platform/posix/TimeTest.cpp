@@ -10,7 +10,7 @@
 namespace fw {
 namespace {
 
-TEST(Time, FileTimeAndTimespec) {
+TEST(TimeTest, FileTimeAndTimespec) {
     struct Case {
         uint64_t ticks;
         std::int64_t seconds;
@@ -43,7 +43,7 @@ TEST(Time, FileTimeAndTimespec) {
         posix::fileTimeFromTimespec(timespec{std::numeric_limits<time_t>::max(), 0}, file));
 }
 
-TEST(Time, SystemTimeIsValidatedAsACalendarTime) {
+TEST(TimeTest, SystemTimeIsValidatedAsACalendarTime) {
     struct Case {
         SystemTime time;  // year, month, dayOfWeek, day, hour, minute, second, ms
         bool valid;
@@ -78,7 +78,7 @@ TEST(Time, SystemTimeIsValidatedAsACalendarTime) {
     }
 }
 
-TEST(Time, LocalTimeUsesTheZonesCurrentBias) {
+TEST(TimeTest, LocalTimeUsesTheZonesCurrentBias) {
     constexpr uint64_t kHour = 36000000000;
     constexpr uint64_t kJanuary = 133485408000000000;  // 2024-01-01
     constexpr uint64_t kJuly = 133642656000000000;     // 2024-07-01

@@ -32,7 +32,7 @@ FILETIME lastWrite(const char* path) {
     return data.ftLastWriteTime;
 }
 
-TEST(Win32Backend, CreateFileAppliesAttributes) {
+TEST(BackendTest, CreateFileAppliesAttributes) {
     fw::test::TempPrefix prefix;
     ASSERT_TRUE(os().createDirectory("C:\\W"));
     EXPECT_FALSE(os().createDirectory("C:\\W"));  // exists already
@@ -54,7 +54,7 @@ TEST(Win32Backend, CreateFileAppliesAttributes) {
     EXPECT_EQ(os().getFileAttributes("C:\\W\\plain.txt"), fw::kInvalidAttributes);
 }
 
-TEST(Win32Backend, OpenShareModesAllowReadersButNoWriterBesideAWriter) {
+TEST(BackendTest, OpenShareModesAllowReadersButNoWriterBesideAWriter) {
     fw::test::TempPrefix prefix;
     ASSERT_TRUE(writeWhole("C:\\s.bin", "abc"));
     const fw::FileHandle a = os().openFile("C:\\s.bin");
@@ -71,7 +71,7 @@ TEST(Win32Backend, OpenShareModesAllowReadersButNoWriterBesideAWriter) {
     EXPECT_EQ(os().openFile("C:\\missing.bin"), fw::kInvalidFile);
 }
 
-TEST(Win32Backend, ReadSeekAndWriteBack) {
+TEST(BackendTest, ReadSeekAndWriteBack) {
     fw::test::TempPrefix prefix;
     const std::string data(70000, 'x');
     ASSERT_TRUE(writeWhole("C:\\r.bin", data + "END"));
@@ -92,7 +92,7 @@ TEST(Win32Backend, ReadSeekAndWriteBack) {
     os().closeFile(f);
 }
 
-TEST(Win32Backend, ZeroTimesAreLeftAlone) {
+TEST(BackendTest, ZeroTimesAreLeftAlone) {
     fw::test::TempPrefix prefix;
     ASSERT_TRUE(writeWhole("C:\\t.bin", "t"));
     const fw::FileTime set = fw::FileTime::fromTicks(129000000000000000ULL);
@@ -113,7 +113,7 @@ TEST(Win32Backend, ZeroTimesAreLeftAlone) {
     EXPECT_EQ(fw::FileTime(got.dwLowDateTime, got.dwHighDateTime), set);
 }
 
-TEST(Win32Backend, ListingEndsWithNoMoreFiles) {
+TEST(BackendTest, ListingEndsWithNoMoreFiles) {
     fw::test::TempPrefix prefix;
     ASSERT_TRUE(os().createDirectory("C:\\L"));
     ASSERT_TRUE(os().createDirectory("C:\\L\\sub"));
@@ -144,7 +144,7 @@ TEST(Win32Backend, ListingEndsWithNoMoreFiles) {
 // Over a read-only destination Windows refuses the copy; wine run by root does not. A
 // destination with a second hard link, written by a copy or a create, becomes a file of
 // its own: the other link keeps its data.
-TEST(Win32Backend, CopyAndCreateReplaceAFileButNotItsOtherHardLinks) {
+TEST(BackendTest, CopyAndCreateReplaceAFileButNotItsOtherHardLinks) {
     fw::test::TempPrefix prefix;
     ASSERT_TRUE(writeWhole("C:\\src.txt", "new"));
     for (const bool byCopy : {true, false}) {
@@ -163,7 +163,7 @@ TEST(Win32Backend, CopyAndCreateReplaceAFileButNotItsOtherHardLinks) {
     EXPECT_EQ(os().lastError(), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
 }
 
-TEST(Win32Backend, SetsAttributesAndHoldsOneInstance) {
+TEST(BackendTest, SetsAttributesAndHoldsOneInstance) {
     fw::test::TempPrefix prefix;
     ASSERT_TRUE(writeWhole("C:\\a.txt", "a", 0x21));
     EXPECT_TRUE(os().setFileAttributes("C:\\a.txt", 0x20));
@@ -178,7 +178,7 @@ TEST(Win32Backend, SetsAttributesAndHoldsOneInstance) {
     CloseHandle(other);
 }
 
-TEST(Win32Backend, ProcessPathsAndCodePage) {
+TEST(BackendTest, ProcessPathsAndCodePage) {
     std::string self, cwd;
     ASSERT_TRUE(os().moduleFileName(self));
     EXPECT_EQ(self.substr(self.size() - 4), ".exe");
@@ -188,7 +188,7 @@ TEST(Win32Backend, ProcessPathsAndCodePage) {
     EXPECT_EQ(os().ansiCodePage(), GetACP());
 }
 
-TEST(Win32Backend, CalendarTimesConvert) {
+TEST(BackendTest, CalendarTimesConvert) {
     fw::FileTime ft;
     ASSERT_TRUE(os().systemTimeToFileTime({1980, 1, 0, 1, 0, 0, 0, 0}, ft));
     EXPECT_EQ(ft.ticks(), 119600064000000000ULL);
@@ -203,7 +203,7 @@ TEST(Win32Backend, CalendarTimesConvert) {
     EXPECT_EQ(shift % 600000000LL, 0);
 }
 
-TEST(Win32Backend, MultibyteSearchesFollowTheProcessCodePage) {
+TEST(BackendTest, MultibyteSearchesFollowTheProcessCodePage) {
     // The run-time library's searches; in a single-byte code page every byte is a
     // character, so a byte above 0x80 before a backslash does not hide it.
     struct Case {

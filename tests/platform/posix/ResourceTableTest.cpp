@@ -147,7 +147,7 @@ TEST_F(ResourceTableTest, ADamagedTableLoadsNothing) {
     EXPECT_TRUE(loadResourceFromFile(path("launcher"), "#132", "TIMELISTINGS").loaded);
 }
 
-TEST(OwnResourcesTest, AnExecutableWithoutATableHasNoPayload) {
+TEST_F(ResourceTableTest, AnExecutableWithoutATableHasNoPayload) {
     // This test program is linked like a launcher but carries no resources.
     const Resource r = hostPlatform().findResource("#132", "TIMELISTINGS");
     EXPECT_FALSE(r.loaded);
