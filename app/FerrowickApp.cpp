@@ -1,5 +1,6 @@
 #include "app/FerrowickApp.h"
 
+#include "app/AboutDialog.h"
 #include "app/InstallPaths.h"
 #include "platform/Platform.h"
 

@@ -1,17 +1,13 @@
-// The installer driver: the application object whose start-up is the whole installation,
-// the resource folder copy and the About box.
+// The installer driver: the application object whose start-up is the whole installation
+// (app/InstallSequence.cpp), with the resource folder copy (app/ResourceFolderCopy.cpp)
+// and the About command.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "app/Dialog.h"
 #include "app/WinApp.h"
-
-// Command that opens the About box.
-inline constexpr uint32_t ID_APP_ABOUT = 0xE140;
-// Dialog template of the About box.
-inline constexpr uint32_t IDD_ABOUTBOX = 100;
+#include "res/resource.h"  // ID_APP_ABOUT
 
 class CFerrowickApp : public CWinApp {
   public:
@@ -40,11 +36,3 @@ class CFerrowickApp : public CWinApp {
     // Another launcher was running: the set-up program it unpacked is its own.
     bool anotherRunning_ = false;
 };
-
-class CAboutDlg : public CDialog {
-  public:
-    CAboutDlg() : CDialog(IDD_ABOUTBOX) {}
-};
-
-// Creates the one folder `path` unless a file or folder of that name exists.
-void CreateFolderIfMissing(std::string path);

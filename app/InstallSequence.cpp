@@ -6,6 +6,7 @@
 
 #include "app/FerrowickApp.h"
 #include "app/File.h"
+#include "app/Folders.h"
 #include "app/InstallPaths.h"
 #include "app/PayloadStaging.h"
 #include "archive/ArchiveReader.h"
@@ -209,13 +210,6 @@ UnpackOutcome UnpackStagingArchive() {
 }
 
 }  // namespace
-
-void CreateFolderIfMissing(std::string path) {
-    CFileStatus status;
-    if (!CFile::GetStatus(path.c_str(), status)) {
-        fw::os().createDirectory(path.c_str());
-    }
-}
 
 bool CFerrowickApp::InitInstance() {
     // A second launcher would rewrite the staging archive under the first one.

@@ -4,8 +4,8 @@
 #include "platform/Platform.h"
 
 StagingResult StagePayload(const char* archivePath) {
-    char name[] = "#132";
-    char type[] = "TIMELISTINGS";
+    char name[] = FERROWICK_PAYLOAD_NAME;
+    char type[] = FERROWICK_PAYLOAD_TYPE;
     static_assert(sizeof(name) == 5 && sizeof(type) == 13);
 
     const fw::Resource payload = fw::os().findResource(name, type);

@@ -3,8 +3,10 @@
 
 #include <cstddef>
 
+#include "res/resource.h"
+
 // Bytes ahead of the archive in the payload resource; never read.
-inline constexpr std::size_t kPayloadPrefixSize = 54;
+inline constexpr std::size_t kPayloadPrefixSize = FERROWICK_PAYLOAD_PREFIX_SIZE;
 
 enum class StagingResult {
     staged,

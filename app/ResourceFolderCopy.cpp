@@ -2,7 +2,7 @@
 #include <string>
 
 #include "app/FerrowickApp.h"
-#include "app/File.h"
+#include "app/Folders.h"
 #include "app/Text.h"
 #include "platform/Platform.h"
 
@@ -46,10 +46,7 @@ void CFerrowickApp::CopyResourceFolder(std::string replaceFrom, std::string repl
             }
         } else if (Trim(entry.name) != "Thumbs.db") {
             const std::string source = sourceFolder + "\\" + entry.name;
-            CFileStatus status;
-            if (!CFile::GetStatus(destinationFolder.c_str(), status)) {
-                fw::os().createDirectory(destinationFolder.c_str());
-            }
+            CreateFolderIfMissing(destinationFolder);
             const std::string destination =
                 destinationFolder + "\\" + ReplaceAll(entry.name, replaceFrom, replaceTo);
             if (!fw::os().copyFile(source.c_str(), destination.c_str())) {

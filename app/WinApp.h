@@ -6,10 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include "res/resource.h"  // IDOK, AFX_IDS_APP_TITLE (the application's title)
+
 inline constexpr uint32_t MB_OK = 0x00000000;
-inline constexpr int IDOK = 1;
-// String resource holding the application's title.
-inline constexpr uint32_t AFX_IDS_APP_TITLE = 0xE000;
 
 class CWinApp {
   public:

@@ -10,35 +10,24 @@
 #include <utility>
 
 #include "archive/ArchiveReader.h"
-#include "archive/EndRecord.h"
-#include "archive/ItemAttributes.h"
-#include "archive/ItemName.h"
-#include "archive/ItemTimes.h"
-#include "archive/ReaderState.h"
+#include "archive/ZipLayout.h"
+#include "archive/detail/EndRecord.h"
+#include "archive/detail/ItemAttributes.h"
+#include "archive/detail/ItemName.h"
+#include "archive/detail/ItemTimes.h"
+#include "archive/detail/ReaderState.h"
 #include "platform/Mbcs.h"
+
+using fw::archive::ArchiveReader;
+using fw::zip::kLocalHeaderSize;
+using fw::zip::kZip64Marker;
+using fw::zip::readLittle;
 
 namespace {
 
-constexpr uint32_t kLocalHeaderSignature = 0x04034b50;
-constexpr uint32_t kEndOfDirectorySignature = 0x06054b50;
-constexpr std::size_t kLocalHeaderSize = 30;
-constexpr std::size_t kEndOfDirectorySize = 22;
-constexpr std::size_t kSmallestCentralEntry = 46;
-constexpr uint32_t kFlagDataDescriptor = 0x8;
-constexpr uint32_t kFlagUtf8Name = 0x800;
-constexpr uint32_t kZip64Marker = 0xFFFFFFFF;
-constexpr uint32_t kZip64ExtraId = 0x0001;
 // A UTF-8 name may be up to three times as long as the ANSI name it converts to (one
 // byte of code page 1252 for three of UTF-8, as for the euro sign).
 constexpr std::size_t kStoredNameSize = 3 * kArchiveNameSize;
-
-uint64_t little(const unsigned char* p, int bytes) {
-    uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) {
-        v = (v << 8) | p[i];
-    }
-    return v;
-}
 
 // The current directory with a separator at its end, when it fits.
 void fillBaseFolder(ArchiveReader& reader) {
@@ -63,15 +52,19 @@ bool openArchiveOfNoItems(ArchiveReader& reader, const char* path) {
     if (!reader.file.open(path)) {
         return false;
     }
-    unsigned char record[kEndOfDirectorySize];
+    unsigned char record[fw::zip::kEndSize];
     if (reader.file.read(record, sizeof record) != static_cast<int64_t>(sizeof record)) {
         reader.file.close();
         return false;
     }
-    const bool empty = little(record, 4) == kEndOfDirectorySignature &&
-                       std::all_of(record + 4, record + 20, [](unsigned char b) { return b == 0; });
+    const fw::zip::EndOfDirectory end = fw::zip::decodeEndOfDirectory(record);
+    // Every field from the disk numbers to the directory's offset is 0.
+    const bool empty =
+        end.signature == fw::zip::kEndSignature &&
+        std::all_of(record + fw::zip::eocd::disk, record + fw::zip::eocd::commentLength,
+                    [](unsigned char b) { return b == 0; });
     const int64_t size = reader.file.seek(0, fw::SeekOrigin::end);
-    if (!empty || size != static_cast<int64_t>(kEndOfDirectorySize + little(record + 20, 2))) {
+    if (!empty || size != static_cast<int64_t>(fw::zip::kEndSize + end.commentLength)) {
         reader.file.close();
         return false;
     }
@@ -83,21 +76,21 @@ bool openArchiveOfNoItems(ArchiveReader& reader, const char* path) {
 // size of 0xFFFFFFFF stands for the one in the Zip64 extra block, checked by
 // zip64SizesAgree once the extra field is read.
 bool localHeaderAgrees(const unsigned char* h, const unz_file_info64& info, uint32_t extraSize) {
-    const uint64_t flags = little(h + 6, 2);
-    const uint64_t method = little(h + 8, 2);
-    if (little(h, 4) != kLocalHeaderSignature || method != info.compression_method ||
+    const fw::zip::LocalHeader local = fw::zip::decodeLocalHeader(h);
+    const uint64_t method = local.method;
+    if (local.signature != fw::zip::kLocalHeaderSignature || method != info.compression_method ||
         (method != 0 && method != 8)) {
         return false;
     }
-    const auto sizeAgrees = [](uint64_t local, uint64_t central) {
-        return local == kZip64Marker || local == central;
+    const auto sizeAgrees = [](uint64_t inLocal, uint64_t inCentral) {
+        return inLocal == kZip64Marker || inLocal == inCentral;
     };
-    if (!(flags & kFlagDataDescriptor) &&
-        (little(h + 14, 4) != info.crc || !sizeAgrees(little(h + 18, 4), info.compressed_size) ||
-         !sizeAgrees(little(h + 22, 4), info.uncompressed_size))) {
+    if (!(local.flags & fw::zip::kFlagDataDescriptor) &&
+        (local.crc != info.crc || !sizeAgrees(local.compressedSize, info.compressed_size) ||
+         !sizeAgrees(local.uncompressedSize, info.uncompressed_size))) {
         return false;
     }
-    return little(h + 26, 2) == info.size_filename && little(h + 28, 2) == extraSize;
+    return local.nameLength == info.size_filename && local.extraLength == extraSize;
 }
 
 // The sizes a local header marks with 0xFFFFFFFF, from its Zip64 extra block: both, the
@@ -105,30 +98,33 @@ bool localHeaderAgrees(const unsigned char* h, const unz_file_info64& info, uint
 // marked (the uncompressed size when both are). They must equal the central entry's.
 bool zip64SizesAgree(const unsigned char* h, const unz_file_info64& info,
                      const unsigned char* extra, std::size_t extraSize) {
-    const bool uncompressedMarked = little(h + 22, 4) == kZip64Marker;
-    const bool compressedMarked = little(h + 18, 4) == kZip64Marker;
-    if ((little(h + 6, 2) & kFlagDataDescriptor) || (!uncompressedMarked && !compressedMarked)) {
+    const fw::zip::LocalHeader local = fw::zip::decodeLocalHeader(h);
+    const bool uncompressedMarked = local.uncompressedSize == kZip64Marker;
+    const bool compressedMarked = local.compressedSize == kZip64Marker;
+    if ((local.flags & fw::zip::kFlagDataDescriptor) ||
+        (!uncompressedMarked && !compressedMarked)) {
         return true;
     }
-    for (std::size_t at = 0; at + 4 <= extraSize;) {
-        const uint64_t id = little(extra + at, 2);
-        const auto size = static_cast<std::size_t>(little(extra + at + 2, 2));
-        const unsigned char* data = extra + at + 4;
-        if (size > extraSize - at - 4) {
+    constexpr std::size_t kBlockHeader = fw::zip::kExtraBlockHeaderSize;
+    for (std::size_t at = 0; at + kBlockHeader <= extraSize;) {
+        const uint64_t id = readLittle(extra + at, 2);
+        const auto size = static_cast<std::size_t>(readLittle(extra + at + 2, 2));
+        const unsigned char* data = extra + at + kBlockHeader;
+        if (size > extraSize - at - kBlockHeader) {
             return false;
         }
-        if (id == kZip64ExtraId) {
+        if (id == fw::zip::kZip64ExtraId) {
             const bool both = size >= 16;
             if (!both && (size < 8 || (uncompressedMarked && compressedMarked))) {
                 return false;
             }
-            const uint64_t first = little(data, 8);
+            const uint64_t first = readLittle(data, 8);
             return both ? first == info.uncompressed_size &&
-                              little(data + 8, 8) == info.compressed_size
-                        : first == (uncompressedMarked ? info.uncompressed_size
-                                                       : info.compressed_size);
+                              readLittle(data + 8, 8) == info.compressed_size
+                        : first ==
+                              (uncompressedMarked ? info.uncompressed_size : info.compressed_size);
         }
-        at += 4 + size;
+        at += kBlockHeader + size;
     }
     return false;
 }
@@ -155,7 +151,7 @@ ArchiveResult currentInfo(ArchiveReader& reader, unz_file_info64& info, char* na
 // flagged as UTF-8), or the reason it cannot be one.
 ArchiveResult ansiName(const unz_file_info64& info, const char* stored, std::string& converted,
                        std::string_view& name) {
-    const bool utf8 = (info.flag & kFlagUtf8Name) != 0;
+    const bool utf8 = (info.flag & fw::zip::kFlagUtf8Name) != 0;
     if (info.size_filename >= (utf8 ? kStoredNameSize : kArchiveNameSize)) {
         return AR_NAME_TOO_LONG;
     }
@@ -313,9 +309,9 @@ ArchiveHandle OpenArchive(const char* path) {
             unzClose(reader->container);
             return nullptr;
         }
-        reader->itemCount = static_cast<int32_t>(
-            std::min({uint64_t{global.number_entry}, end.directorySize / kSmallestCentralEntry,
-                      uint64_t(std::numeric_limits<int32_t>::max())}));
+        reader->itemCount = static_cast<int32_t>(std::min(
+            {uint64_t{global.number_entry}, end.directorySize / fw::zip::kCentralHeaderSize,
+             uint64_t(std::numeric_limits<int32_t>::max())}));
     } else if (!openArchiveOfNoItems(*reader, path)) {
         return nullptr;
     }

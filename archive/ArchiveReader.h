@@ -9,45 +9,54 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 
 #include "platform/Platform.h"
 
-using ArchiveResult = uint32_t;
+// What a call of the reader reports: an unscoped enum, so that results compare and
+// convert as the numbers they are.
+enum ArchiveResult : uint32_t {
+    AR_OK = 0,
+    // The output file of an extraction was not created.
+    AR_CANNOT_OPEN = 0x200,
+    // Writing the output file failed: a write, or the close that completes the writes.
+    AR_WRITE_FAILED = 0x400,
+    // The central directory is damaged: the reader could not step to the item, or could not
+    // read the item's central-directory entry, or a step before the item failed.
+    AR_BAD_CATALOGUE = 0x600,
+    // The item's local header cannot be read, or disagrees with its central-directory entry.
+    AR_BAD_LOCAL_HEADER = 0x700,
+    // Positioning at, or reading, the item's local extra field failed.
+    AR_READ_FAILED = 0x800,
+    // The stored name has 260 bytes or more and does not fit the record's `name`.
+    AR_NAME_TOO_LONG = 0x900,
+    // A path the extraction composed would be longer than 259 characters; nothing is created.
+    AR_PATH_TOO_LONG = 0xA00,
+    // A size of the item is 0xFFFFFFFF or more: given in a Zip64 block of the central entry,
+    // it does not fit the record's sizes.
+    AR_ITEM_TOO_LARGE = 0xB00,
+    // The stored name holds a NUL byte: cut there, it could name another item's file.
+    AR_NAME_HAS_NUL = 0xC00,
+    // The name is flagged as UTF-8 (bit 11 of the general-purpose flags) and is no valid
+    // UTF-8, or holds a character that the ANSI code page cannot express.
+    AR_NAME_NOT_IN_CODE_PAGE = 0xD00,
+    // The password check of an encrypted item failed.
+    AR_BAD_PASSWORD = 0x1000,
+    // The handle is absent, or the index is out of range.
+    AR_BAD_ARGUMENT = 0x10000,
+    // The handle is not a reader handle.
+    AR_WRONG_KIND = 0x80000,
+    // Reading or inflating an item's data failed, the data ended before the item's stated
+    // size, or its CRC-32 does not match.
+    AR_INFLATE_FAILED = 0x5000000,
+};
 
-inline constexpr ArchiveResult AR_OK = 0;
-// The output file of an extraction was not created.
-inline constexpr ArchiveResult AR_CANNOT_OPEN = 0x200;
-// Writing the output file failed: a write, or the close that completes the writes.
-inline constexpr ArchiveResult AR_WRITE_FAILED = 0x400;
-// The central directory is damaged: the reader could not step to the item, or could not
-// read the item's central-directory entry, or a step before the item failed.
-inline constexpr ArchiveResult AR_BAD_CATALOGUE = 0x600;
-// The item's local header cannot be read, or disagrees with its central-directory entry.
-inline constexpr ArchiveResult AR_BAD_LOCAL_HEADER = 0x700;
-// Positioning at, or reading, the item's local extra field failed.
-inline constexpr ArchiveResult AR_READ_FAILED = 0x800;
-// The stored name has 260 bytes or more and does not fit the record's `name`.
-inline constexpr ArchiveResult AR_NAME_TOO_LONG = 0x900;
-// A path the extraction composed would be longer than 259 characters; nothing is created.
-inline constexpr ArchiveResult AR_PATH_TOO_LONG = 0xA00;
-// A size of the item is 0xFFFFFFFF or more: given in a Zip64 block of the central entry,
-// it does not fit the record's sizes.
-inline constexpr ArchiveResult AR_ITEM_TOO_LARGE = 0xB00;
-// The stored name holds a NUL byte: cut there, it could name another item's file.
-inline constexpr ArchiveResult AR_NAME_HAS_NUL = 0xC00;
-// The name is flagged as UTF-8 (bit 11 of the general-purpose flags) and is no valid
-// UTF-8, or holds a character that the ANSI code page cannot express.
-inline constexpr ArchiveResult AR_NAME_NOT_IN_CODE_PAGE = 0xD00;
-// The password check of an encrypted item failed.
-inline constexpr ArchiveResult AR_BAD_PASSWORD = 0x1000;
-// The handle is absent, or the index is out of range.
-inline constexpr ArchiveResult AR_BAD_ARGUMENT = 0x10000;
-// The handle is not a reader handle.
-inline constexpr ArchiveResult AR_WRONG_KIND = 0x80000;
-// Reading or inflating an item's data failed, the data ended before the item's stated
-// size, or its CRC-32 does not match.
-inline constexpr ArchiveResult AR_INFLATE_FAILED = 0x5000000;
+// The enumerator's name ("AR_BAD_CATALOGUE"), or null for a value that is none.
+const char* ArchiveResultName(ArchiveResult result);
+
+// How a test prints a result: its name, or the number when it has none.
+void PrintTo(ArchiveResult result, std::ostream* out);
 
 inline constexpr int kArchiveNameSize = 260;  // the record's name buffer, NUL included
 inline constexpr int kArchivePathSize = 260;  // every composed path, NUL included
@@ -64,12 +73,14 @@ struct ArchiveItem {
     uint32_t uncompressedSize = 0;
 };
 
-struct ArchiveReader;
+namespace fw::archive {
+struct ArchiveReader;  // the reader's own state (archive/detail/ReaderState.h)
+}
 
 // What an ArchiveHandle points at. `kind` 1 marks a reader handle.
 struct ArchiveHandleRecord {
     int32_t kind = 0;
-    ArchiveReader* reader = nullptr;
+    fw::archive::ArchiveReader* reader = nullptr;
 };
 
 // Held by the caller as an opaque pointer; the absent handle is null.

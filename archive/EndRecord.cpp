@@ -1,29 +1,22 @@
-#include "archive/EndRecord.h"
+#include "archive/detail/EndRecord.h"
 
 #include <algorithm>
 #include <cstring>
+
+#include "archive/ZipLayout.h"
 
 namespace fw::archive {
 
 namespace {
 
-constexpr std::uint32_t kEndSignature = 0x06054b50;
-constexpr std::uint32_t kZip64LocatorSignature = 0x07064b50;
-constexpr std::uint32_t kZip64EndSignature = 0x06064b50;
-constexpr std::uint64_t kEndSize = 22;
-constexpr std::uint64_t kZip64LocatorSize = 20;
-constexpr std::uint64_t kZip64EndSize = 56;
+using zip::kEndSize;
+using zip::kZip64EndSize;
+using zip::kZip64LocatorSize;
+using zip::readLittle;
+
 // minizip looks back over at most this many bytes, in pieces of 1,024 overlapping by 4.
 constexpr std::uint64_t kSearchedBytes = 0xFFFF;
 constexpr std::uint64_t kPiece = 0x400;
-
-std::uint64_t little(const unsigned char* p, int bytes) {
-    std::uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) {
-        v = (v << 8) | p[i];
-    }
-    return v;
-}
 
 // Reads as minizip does: what lies past the end of the file reads as zeros.
 bool readAt(SeamFile& file, std::uint64_t at, unsigned char* out, std::size_t count) {
@@ -46,7 +39,7 @@ std::uint64_t findLast(SeamFile& file, std::uint64_t size, std::uint32_t signatu
             return 0;
         }
         for (std::size_t i = length - 3; i-- > 0;) {
-            if (little(piece + i, 4) == signature) {
+            if (readLittle(piece + i, 4) == signature) {
                 return at + i;
             }
         }
@@ -57,16 +50,19 @@ std::uint64_t findLast(SeamFile& file, std::uint64_t size, std::uint32_t signatu
 // The Zip64 end record's position, when a locator in the tail leads to one as minizip
 // requires (disk 0 of 1); 0 otherwise.
 std::uint64_t findZip64End(SeamFile& file, std::uint64_t size) {
-    const std::uint64_t locator = findLast(file, size, kZip64LocatorSignature);
+    const std::uint64_t at = findLast(file, size, zip::kZip64LocatorSignature);
     unsigned char bytes[kZip64LocatorSize];
-    if (locator == 0 || !readAt(file, locator, bytes, sizeof bytes) || little(bytes + 4, 4) != 0 ||
-        little(bytes + 16, 4) != 1) {
+    if (at == 0 || !readAt(file, at, bytes, sizeof bytes)) {
         return 0;
     }
-    const std::uint64_t end = little(bytes + 8, 8);
+    const zip::Zip64Locator locator = zip::decodeZip64Locator(bytes);
+    if (locator.endDisk != 0 || locator.diskCount != 1) {
+        return 0;
+    }
+    const std::uint64_t end = locator.endOffset;
     unsigned char signature[4];
     if (!readAt(file, end, signature, sizeof signature) ||
-        little(signature, 4) != kZip64EndSignature) {
+        readLittle(signature, 4) != zip::kZip64EndSignature) {
         return 0;
     }
     return end;
@@ -84,13 +80,13 @@ EndRecord readEndRecord(SeamFile& file) {
     if (const std::uint64_t zip64 = findZip64End(file, size); zip64 != 0) {
         unsigned char bytes[kZip64EndSize] = {};
         record.whole = readAt(file, zip64, bytes, sizeof bytes) && zip64 + kZip64EndSize <= size;
-        record.directorySize = little(bytes + 40, 8);
+        record.directorySize = readLittle(bytes + zip::zip64End::directorySize, 8);
         return record;
     }
-    const std::uint64_t end = findLast(file, size, kEndSignature);
+    const std::uint64_t end = findLast(file, size, zip::kEndSignature);
     unsigned char bytes[kEndSize] = {};
     record.whole = end != 0 && readAt(file, end, bytes, sizeof bytes) && end + kEndSize <= size;
-    record.directorySize = little(bytes + 12, 4);
+    record.directorySize = zip::decodeEndOfDirectory(bytes).directorySize;
     return record;
 }
 

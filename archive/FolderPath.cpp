@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "archive/ArchiveReader.h"
-#include "archive/PathText.h"
+#include "archive/detail/PathText.h"
 #include "platform/Mbcs.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "archive/ItemAttributes.h"
+#include "archive/detail/ItemAttributes.h"
 
 #include "platform/Platform.h"
 

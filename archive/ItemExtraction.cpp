@@ -5,10 +5,12 @@
 #include <string_view>
 
 #include "archive/ArchiveReader.h"
-#include "archive/ItemStream.h"
-#include "archive/PathText.h"
-#include "archive/ReaderState.h"
+#include "archive/detail/ItemStream.h"
+#include "archive/detail/PathText.h"
+#include "archive/detail/ReaderState.h"
 #include "platform/Mbcs.h"
+
+using fw::archive::ArchiveReader;
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "archive/ItemName.h"
+#include "archive/detail/ItemName.h"
 
 #include <cstring>
 

@@ -1,16 +1,13 @@
-#include "archive/ItemStream.h"
+#include "archive/detail/ItemStream.h"
 
 #include <algorithm>
 
+#include "archive/ZipLayout.h"
+
 namespace fw::archive {
 
-namespace {
-constexpr std::uint32_t kFlagEncrypted = 0x1;
-constexpr std::uint32_t kFlagDataDescriptor = 0x8;
-}  // namespace
-
 bool isEncrypted(const ItemData& item) {
-    return (item.flags & kFlagEncrypted) != 0;
+    return (item.flags & zip::kFlagEncrypted) != 0;
 }
 
 bool ItemStream::open(const ItemData& item, unsigned char* raw) {
@@ -108,8 +105,9 @@ int ItemStream::checkEncryptionHeader() {
     if (n != static_cast<int>(kEncryptionHeaderSize)) {
         return n < 0 ? n : kReadFailed;
     }
-    const auto check = static_cast<uint8_t>(
-        (item_.flags & kFlagDataDescriptor) ? (item_.dosDateTime >> 8) & 0xFF : item_.crc >> 24);
+    const auto check = static_cast<uint8_t>((item_.flags & zip::kFlagDataDescriptor)
+                                                ? (item_.dosDateTime >> 8) & 0xFF
+                                                : item_.crc >> 24);
     if (!passesHeaderCheck(cipher_, header, check)) {
         return kReadBadPassword;
     }

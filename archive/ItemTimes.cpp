@@ -1,4 +1,6 @@
-#include "archive/ItemTimes.h"
+#include "archive/detail/ItemTimes.h"
+
+#include "archive/ZipLayout.h"
 
 namespace fw::archive {
 
@@ -8,11 +10,7 @@ constexpr int64_t kSecondsFrom1601To1970 = 11'644'473'600;
 constexpr int64_t kTicksPerSecond = 10'000'000;
 
 uint32_t little(const unsigned char* p, int bytes) {
-    uint32_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) {
-        v = (v << 8) | p[i];
-    }
-    return v;
+    return static_cast<uint32_t>(zip::readLittle(p, bytes));
 }
 
 }  // namespace
@@ -47,7 +45,7 @@ ItemTimes itemTimes(uint32_t dosDateTime, const unsigned char* extra, std::size_
     std::size_t at = 0;
     while (extra && at + 4 < size) {
         const uint32_t dataSize = little(extra + at + 2, 2);
-        if (extra[at] != 'U' || extra[at + 1] != 'T') {
+        if (little(extra + at, 2) != zip::kUnixTimeExtraId) {
             at += 4 + dataSize;
             continue;
         }

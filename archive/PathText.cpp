@@ -1,4 +1,4 @@
-#include "archive/PathText.h"
+#include "archive/detail/PathText.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "archive/SeamFile.h"
+#include "archive/detail/SeamFile.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "archive/TraditionalCipher.h"
+#include "archive/detail/TraditionalCipher.h"
 
 #include <zlib.h>
 

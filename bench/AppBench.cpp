@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/FerrowickApp.h"
+#include "app/Folders.h"
 #include "app/InstallPaths.h"
 #include "app/PayloadStaging.h"
 #include "platform/Platform.h"

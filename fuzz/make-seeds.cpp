@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/archive/RawZip.h"
+#include "tests/support/RawZip.h"
 #include "tools/ZipWriter.h"
 
 namespace fs = std::filesystem;

@@ -7,6 +7,18 @@
 // Every text that crosses the seam is bytes in the process's ANSI code page, exactly
 // as the Win32 "A" functions take them. A backend that talks to a file system in
 // another encoding converts at its own boundary, nowhere else.
+//
+// The I/O path. Each cache belongs to one layer and assumes only what that layer knows:
+// - the archive reader (archive/detail/SeamFile.h) keeps two 4 KB windows over the archive for
+//   minizip's small reads of the directory and headers; it assumes the archive, opened
+//   for reading and shared with readers only, does not change while it is open;
+// - the POSIX backend's read-ahead (platform/posix/ReadAhead.h) serves forward reads of
+//   a file opened with openFile from one 256 KB window, on the same assumption;
+// - the POSIX backend's write-behind (platform/posix/WriteBehind.h) gathers writes of a
+//   file made with createFile into 512 KB blocks written by a worker; every other call
+//   on that handle, and a call that opens, copies or runs a file by its name, first
+//   waits for what is pending, so callers above the seam see the writes as done.
+// The Win32 backend caches nothing; the system's own cache does that work there.
 #pragma once
 
 #include <cstddef>
@@ -86,81 +98,97 @@ inline constexpr uint32_t kErrorCantResolveFilename = 1921;
 // Origins for seekFile, as FILE_BEGIN, FILE_CURRENT and FILE_END.
 enum class SeekOrigin { begin, current, end };
 
+// Every call of the seam, once: X(result, name, (parameters)). This one list makes the
+// Platform table, the backends' declarations and the fault layer's names and forwarding,
+// so each call is found by its one name everywhere.
+#define FW_PLATFORM_CALLS(X)                                                                   \
+    /* --- files and folders ---------------------------------------------------------------   \
+       What creates, changes or removes an entry (createDirectory, createFile, removeFile,     \
+       the destination of copyFile, setFileAttributes) never goes through a symbolic link,     \
+       junction or other reparse point below the drive's root folder, nor writes into a file   \
+       that has other hard links: the first is refused (kErrorCantResolveFilename), the second \
+       gets a new file. Only regular files are opened or copied. */                            \
+    /* GetFileAttributesA: the attribute bits, or kInvalidAttributes when there is no such     \
+       path. */                                                                                \
+    X(uint32_t, getFileAttributes, (const char* path))                                         \
+    /* CreateDirectoryA(path, NULL): one level; false when it exists already or cannot be      \
+       made. */                                                                                \
+    X(bool, createDirectory, (const char* path))                                               \
+    /* CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, NORMAL, NULL). */ \
+    X(FileHandle, openFile, (const char* path))                                                \
+    /* CreateFileA(path, GENERIC_WRITE [| GENERIC_READ], 0, NULL, CREATE_ALWAYS, attributes,   \
+       NULL). An existing file is emptied; an existing read-only file is refused. */           \
+    X(FileHandle, createFile, (const char* path, uint32_t attributes, bool alsoRead))          \
+    /* ReadFile: the number of bytes read (0 at the end), or -1 on failure. */                 \
+    X(std::int64_t, readFile, (FileHandle file, void* buffer, std::size_t count))              \
+    /* WriteFile: true when all `count` bytes were written. */                                 \
+    X(bool, writeFile, (FileHandle file, const void* data, std::size_t count))                 \
+    /* SetFilePointer: the new position, or -1 on failure. */                                  \
+    X(std::int64_t, seekFile, (FileHandle file, std::int64_t offset, SeekOrigin origin))       \
+    /* SetFileTime; a null pointer, or a time of 0, leaves that time as it is. */              \
+    X(bool, setFileTimes,                                                                      \
+      (FileHandle file, const FileTime* creation, const FileTime* lastAccess,                  \
+       const FileTime* lastWrite))                                                             \
+    X(bool, closeFile, (FileHandle file))                                                      \
+    /* The run-time library's remove(): a file only; a read-only file is refused. */           \
+    X(bool, removeFile, (const char* path))                                                    \
+    /* CopyFileA(source, destination, FALSE): contents, attributes and last-write time. */     \
+    X(bool, copyFile, (const char* source, const char* destination))                           \
+    /* FindFirstFileA / FindNextFileA / FindClose. */                                          \
+    X(FindHandle, findFirst, (const char* pattern, FindEntry& entry))                          \
+    X(FindStep, findNext, (FindHandle find, FindEntry & entry))                                \
+    X(void, findClose, (FindHandle find))                                                      \
+    /* GetCurrentDirectoryA: a full path with a drive; false when it cannot be had. */         \
+    X(bool, currentDirectory, (std::string & path))                                            \
+    /* SetFileAttributesA: the read-only, hidden, system and archive bits of a file. */        \
+    X(bool, setFileAttributes, (const char* path, uint32_t attributes))                        \
+    /* GetLastError: why the last failed call of this thread failed, as a Win32 code. */       \
+    X(uint32_t, lastError, ())                                                                 \
+    /* --- text and time -------------------------------------------------------------------   \
+       The process's ANSI code page (GetACP), which is also its multibyte code page. */        \
+    X(uint32_t, ansiCodePage, ())                                                              \
+    /* SystemTimeToFileTime: false for a time that is no valid calendar time. */               \
+    X(bool, systemTimeToFileTime, (const SystemTime& system, FileTime& file))                  \
+    /* LocalFileTimeToFileTime, with the time zone's current bias. */                          \
+    X(bool, localFileTimeToFileTime, (const FileTime& local, FileTime& utc))                   \
+    /* MultiByteToWideChar(CP_UTF8) then WideCharToMultiByte(CP_ACP), exactly: false for text  \
+       that is no valid UTF-8 or holds a character the ANSI code page cannot express (nothing  \
+       stands in for it, so two names never become one). */                                    \
+    X(bool, ansiFromUtf8, (const char* utf8, std::string& ansi))                               \
+    /* --- the process ---------------------------------------------------------------------   \
+       GetModuleFileNameA(NULL): the executable's own full path. */                            \
+    X(bool, moduleFileName, (std::string & path))                                              \
+    /* FindResourceA / SizeofResource / LoadResource / LockResource on the own image. */       \
+    X(Resource, findResource, (const char* name, const char* type))                            \
+    /* LoadStringA on the own image: false when there is no such string. */                    \
+    X(bool, loadString, (uint32_t id, std::string & text))                                     \
+    /* MessageBoxA(NULL, text, caption, MB_OK): returns when the user has closed it. */        \
+    X(void, messageBox, (const char* text, const char* caption))                               \
+    /* DialogBoxParamA with a template of the own image: returns the id that ended it. */      \
+    X(int, dialogBox, (uint32_t templateId))                                                   \
+    /* system(): runs a command line through the command interpreter and waits for it. */      \
+    X(int, runCommand, (const char* commandLine))                                              \
+    /* printf-style output on standard output. */                                              \
+    X(void, writeStandardOutput, (const char* text))                                           \
+    /* Sleep. */                                                                               \
+    X(void, sleep, (uint32_t milliseconds))                                                    \
+    /* One launcher at a time on this machine: claims a lock that the system releases when     \
+       the process ends, however it ends (a named mutex). False only when another process      \
+       holds it; claiming it again in the same process succeeds. */                            \
+    X(bool, claimSingleInstance, ())
+
+// The table of the seam: one function pointer per call of FW_PLATFORM_CALLS. Tables are
+// filled with designated initializers, so a missing or misplaced entry does not compile.
 struct Platform {
-    // --- files and folders ---------------------------------------------------
-    // What creates, changes or removes an entry (createDirectory, createFile, removeFile,
-    // the destination of copyFile, setFileAttributes) never goes through a symbolic link,
-    // junction or other reparse point below the drive's root folder, nor writes into a
-    // file that has other hard links: the first is refused (kErrorCantResolveFilename),
-    // the second gets a new file. Only regular files are opened or copied.
-    // GetFileAttributesA: the attribute bits, or kInvalidAttributes when there is no such path.
-    uint32_t (*getFileAttributes)(const char* path);
-    // CreateDirectoryA(path, NULL): one level; false when it exists already or cannot be made.
-    bool (*createDirectory)(const char* path);
-    // CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, NORMAL, NULL).
-    FileHandle (*openFile)(const char* path);
-    // CreateFileA(path, GENERIC_WRITE [| GENERIC_READ], 0, NULL, CREATE_ALWAYS, attributes, NULL).
-    // An existing file is emptied; an existing read-only file is refused.
-    FileHandle (*createFile)(const char* path, uint32_t attributes, bool alsoRead);
-    // ReadFile: the number of bytes read (0 at the end), or -1 on failure.
-    std::int64_t (*readFile)(FileHandle file, void* buffer, std::size_t count);
-    // WriteFile: true when all `count` bytes were written.
-    bool (*writeFile)(FileHandle file, const void* data, std::size_t count);
-    // SetFilePointer: the new position, or -1 on failure.
-    std::int64_t (*seekFile)(FileHandle file, std::int64_t offset, SeekOrigin origin);
-    // SetFileTime; a null pointer, or a time of 0, leaves that time as it is.
-    bool (*setFileTimes)(FileHandle file, const FileTime* creation, const FileTime* lastAccess,
-                         const FileTime* lastWrite);
-    bool (*closeFile)(FileHandle file);
-    // The run-time library's remove(): a file only; a read-only file is refused.
-    bool (*removeFile)(const char* path);
-    // CopyFileA(source, destination, FALSE): contents, attributes and last-write time.
-    bool (*copyFile)(const char* source, const char* destination);
-    // FindFirstFileA / FindNextFileA / FindClose.
-    FindHandle (*findFirst)(const char* pattern, FindEntry& entry);
-    FindStep (*findNext)(FindHandle find, FindEntry& entry);
-    void (*findClose)(FindHandle find);
-    // GetCurrentDirectoryA: a full path with a drive; false when it cannot be had.
-    bool (*currentDirectory)(std::string& path);
-    // SetFileAttributesA: the read-only, hidden, system and archive bits of a file.
-    bool (*setFileAttributes)(const char* path, uint32_t attributes);
-    // GetLastError: why the last failed call of this thread failed, as a Win32 code.
-    uint32_t (*lastError)();
-
-    // --- text and time -------------------------------------------------------
-    // The process's ANSI code page (GetACP), which is also its multibyte code page.
-    uint32_t (*ansiCodePage)();
-    // SystemTimeToFileTime: false for a time that is no valid calendar time.
-    bool (*systemTimeToFileTime)(const SystemTime& system, FileTime& file);
-    // LocalFileTimeToFileTime, with the time zone's current bias.
-    bool (*localFileTimeToFileTime)(const FileTime& local, FileTime& utc);
-    // MultiByteToWideChar(CP_UTF8) then WideCharToMultiByte(CP_ACP), exactly: false for
-    // text that is no valid UTF-8 or holds a character the ANSI code page cannot express
-    // (nothing stands in for it, so two names never become one).
-    bool (*ansiFromUtf8)(const char* utf8, std::string& ansi);
-
-    // --- the process -----------------------------------------------------------
-    // GetModuleFileNameA(NULL): the executable's own full path.
-    bool (*moduleFileName)(std::string& path);
-    // FindResourceA / SizeofResource / LoadResource / LockResource on the own image.
-    Resource (*findResource)(const char* name, const char* type);
-    // LoadStringA on the own image: false when there is no such string.
-    bool (*loadString)(uint32_t id, std::string& text);
-    // MessageBoxA(NULL, text, caption, MB_OK): returns when the user has closed it.
-    void (*messageBox)(const char* text, const char* caption);
-    // DialogBoxParamA with a template of the own image: returns the id that ended it.
-    int (*dialogBox)(uint32_t templateId);
-    // system(): runs a command line through the command interpreter and waits for it.
-    int (*runCommand)(const char* commandLine);
-    // printf-style output on standard output.
-    void (*writeStandardOutput)(const char* text);
-    // Sleep.
-    void (*sleep)(uint32_t milliseconds);
-    // One launcher at a time on this machine: claims a lock that the system releases when
-    // the process ends, however it ends (a named mutex). False only when another process
-    // holds it; claiming it again in the same process succeeds.
-    bool (*claimSingleInstance)();
+// NOLINTNEXTLINE(bugprone-macro-parentheses): the arguments are a declaration's parts
+#define FW_PLATFORM_MEMBER(result, name, parameters) result(*name) parameters;
+    FW_PLATFORM_CALLS(FW_PLATFORM_MEMBER)
+#undef FW_PLATFORM_MEMBER
 };
+
+// Declares a backend's functions, one per call, in the namespace where it is used.
+// NOLINTNEXTLINE(bugprone-macro-parentheses): the arguments are a declaration's parts
+#define FW_PLATFORM_DECLARE(result, name, parameters) result name parameters;
 
 // The backend compiled into this build.
 const Platform& hostPlatform();

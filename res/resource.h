@@ -1,5 +1,8 @@
-// Resource ids of the launcher, and the texts of the strings that both the Windows
-// resource script and the POSIX backend's own string table carry.
+// The launcher's resource identity, in one place: the payload's type, name and prefix
+// size, every resource and command id, and the texts of the strings that both the
+// Windows resource script and the POSIX backend's own string table carry. Macros, as
+// the resource compiler reads them; the application, the backends and the packers
+// include this file rather than spelling any of it again.
 #pragma once
 
 // Dialogs.
@@ -13,6 +16,9 @@
 #define IDR_PAYLOAD 132
 #define FERROWICK_PAYLOAD_TYPE "TIMELISTINGS"
 #define FERROWICK_PAYLOAD_NAME "#132"
+// Bytes ahead of the archive in the payload resource (a BMP file and information header
+// by default); never read by the launcher.
+#define FERROWICK_PAYLOAD_PREFIX_SIZE 54
 
 // Framework string ids (the values the framework reserves for them).
 #ifndef AFX_IDS_APP_TITLE

@@ -43,10 +43,10 @@ bool writeArchive(const std::string& path, const std::vector<Entry>& entries, st
         info.external_fa = e.externalAttributes;
         const uLong madeBy = (uLong{e.host} << 8) | 20;
         int rc = zipOpenNewFileInZip4_64(
-            zip, e.name.c_str(), &info, e.localExtra.data(),
-            static_cast<uInt>(e.localExtra.size()), e.centralExtra.data(),
-            static_cast<uInt>(e.centralExtra.size()), nullptr, e.deflate ? Z_DEFLATED : 0,
-            Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, madeBy, 0, 0);
+            zip, e.name.c_str(), &info, e.localExtra.data(), static_cast<uInt>(e.localExtra.size()),
+            e.centralExtra.data(), static_cast<uInt>(e.centralExtra.size()), nullptr,
+            e.deflate ? Z_DEFLATED : 0, Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY,
+            nullptr, 0, madeBy, 0, 0);
         if (rc == ZIP_OK && !e.data.empty()) {
             rc = zipWriteInFileInZip(zip, e.data.data(), static_cast<unsigned>(e.data.size()));
         }

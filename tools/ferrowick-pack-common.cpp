@@ -7,20 +7,14 @@
 #include <string_view>
 #include <system_error>
 
+#include "archive/ZipLayout.h"
+
 namespace fw::pack {
 
 namespace {
 
-constexpr std::size_t kEndRecordSize = 22;
-constexpr std::size_t kZip64LocatorSize = 20;
-
-uint32_t le(const unsigned char* p, int width) {
-    uint32_t value = 0;
-    for (int i = 0; i < width; ++i) {
-        value |= uint32_t{p[i]} << (8 * i);
-    }
-    return value;
-}
+using zip::kZip64LocatorSize;
+constexpr std::size_t kEndRecordSize = zip::kEndSize;
 
 void putLe(std::string& out, uint32_t value, int width) {
     for (int i = 0; i < width; ++i) {
@@ -103,25 +97,26 @@ std::string zipProblem(const ReadAt& readAt, uint64_t size) {
     if (!readAt(end.data(), end.size(), size - kEndRecordSize)) {
         return "it cannot be read";
     }
-    if (le(end.data(), 4) != 0x06054b50) {
+    const zip::EndOfDirectory record = zip::decodeEndOfDirectory(end.data());
+    if (record.signature != zip::kEndSignature) {
         std::string problem = "it has no end-of-central-directory record at its end";
         return problem + " (not a ZIP archive, or one with an archive comment)";
     }
-    if (le(end.data() + 20, 2) != 0) {
+    if (record.commentLength != 0) {
         return "it has an archive comment; the archive must end with its end record";
     }
-    if (le(end.data() + 4, 2) != 0 || le(end.data() + 6, 2) != 0 ||
-        le(end.data() + 8, 2) != le(end.data() + 10, 2)) {
+    if (record.disk != 0 || record.directoryDisk != 0 || record.diskEntries != record.entries) {
         return "it is a multi-part archive";
     }
-    const uint64_t entries = le(end.data() + 10, 2);
-    const uint64_t cdSize = le(end.data() + 12, 4);
-    const uint64_t cdOffset = le(end.data() + 16, 4);
-    if (entries == 0xFFFF || cdSize == 0xFFFFFFFF || cdOffset == 0xFFFFFFFF) {
+    const uint64_t entries = record.entries;
+    const uint64_t cdSize = record.directorySize;
+    const uint64_t cdOffset = record.directoryOffset;
+    if (entries == zip::kZip64CountMarker || cdSize == zip::kZip64Marker ||
+        cdOffset == zip::kZip64Marker) {
         std::array<unsigned char, kZip64LocatorSize> locator{};
         if (size < kEndRecordSize + kZip64LocatorSize ||
             !readAt(locator.data(), locator.size(), size - kEndRecordSize - kZip64LocatorSize) ||
-            le(locator.data(), 4) != 0x07064b50) {
+            zip::readLittle(locator.data(), 4) != zip::kZip64LocatorSignature) {
             return "its end record announces a ZIP64 record that is not there";
         }
         return {};
@@ -131,10 +126,10 @@ std::string zipProblem(const ReadAt& readAt, uint64_t size) {
     }
     if (entries > 0) {
         unsigned char sig[4];
-        if (!readAt(sig, 4, cdOffset) || le(sig, 4) != 0x02014b50) {
+        if (!readAt(sig, 4, cdOffset) || zip::readLittle(sig, 4) != zip::kCentralHeaderSignature) {
             return "its central directory is not where its end record says";
         }
-        if (!readAt(sig, 4, 0) || le(sig, 4) != 0x04034b50) {
+        if (!readAt(sig, 4, 0) || zip::readLittle(sig, 4) != zip::kLocalHeaderSignature) {
             return "it does not begin with a local header";
         }
     }

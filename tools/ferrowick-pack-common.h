@@ -7,9 +7,11 @@
 #include <functional>
 #include <string>
 
+#include "res/resource.h"
+
 namespace fw::pack {
 
-inline constexpr std::size_t kPrefixSize = 54;
+inline constexpr std::size_t kPrefixSize = FERROWICK_PAYLOAD_PREFIX_SIZE;
 
 extern const char* const kUsage;
 

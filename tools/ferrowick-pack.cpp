@@ -170,8 +170,7 @@ std::string defaultStub() {
 // Builds the launcher; on failure gives the reason and writes nothing.
 std::string pack(const Options& options) {
     std::string prefix;
-    if (std::string problem = fw::pack::loadPrefix(options.prefix, prefix);
-        !problem.empty()) {
+    if (std::string problem = fw::pack::loadPrefix(options.prefix, prefix); !problem.empty()) {
         return problem;
     }
 

@@ -22,7 +22,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/posix/PosixCodePage.h"
+#include "platform/posix/CodePage.h"
 #endif
 
 namespace {
@@ -36,32 +36,8 @@ constexpr const char* kUsage =
     "archive cannot be opened, 2 when an argument cannot be used.\n";
 
 const char* resultName(ArchiveResult result) {
-    static constexpr struct {
-        ArchiveResult code;
-        const char* name;
-    } names[] = {
-        {AR_OK, "AR_OK"},
-        {AR_CANNOT_OPEN, "AR_CANNOT_OPEN"},
-        {AR_WRITE_FAILED, "AR_WRITE_FAILED"},
-        {AR_BAD_CATALOGUE, "AR_BAD_CATALOGUE"},
-        {AR_BAD_LOCAL_HEADER, "AR_BAD_LOCAL_HEADER"},
-        {AR_READ_FAILED, "AR_READ_FAILED"},
-        {AR_NAME_TOO_LONG, "AR_NAME_TOO_LONG"},
-        {AR_PATH_TOO_LONG, "AR_PATH_TOO_LONG"},
-        {AR_ITEM_TOO_LARGE, "AR_ITEM_TOO_LARGE"},
-        {AR_NAME_HAS_NUL, "AR_NAME_HAS_NUL"},
-        {AR_NAME_NOT_IN_CODE_PAGE, "AR_NAME_NOT_IN_CODE_PAGE"},
-        {AR_BAD_PASSWORD, "AR_BAD_PASSWORD"},
-        {AR_BAD_ARGUMENT, "AR_BAD_ARGUMENT"},
-        {AR_WRONG_KIND, "AR_WRONG_KIND"},
-        {AR_INFLATE_FAILED, "AR_INFLATE_FAILED"},
-    };
-    for (const auto& entry : names) {
-        if (entry.code == result) {
-            return entry.name;
-        }
-    }
-    return "an unknown result";
+    const char* name = ArchiveResultName(result);
+    return name != nullptr ? name : "an unknown result";
 }
 
 // `bytes` in double quotes, with control bytes written as \xNN.
@@ -176,7 +152,7 @@ std::string drivePath(const std::string& host, bool folder, std::string& drive) 
     if (folder) {
         return S_ISDIR(info.st_mode) ? "" : "it is not a folder";
     }
-    return S_ISREG(info.st_mode)   ? ""
+    return S_ISREG(info.st_mode) ? ""
            : S_ISDIR(info.st_mode) ? "it is a folder"
                                    : "it is not a regular file";
 }
@@ -191,8 +167,8 @@ std::string makeFolder(const std::string& host) {
 #endif
 
 int refused(const char* what, const char* host, const std::string& problem) {
-    std::fprintf(stderr, "ferrowick-unpack: %s %s cannot be used: %s\n", what,
-                 shown(host).c_str(), problem.c_str());
+    std::fprintf(stderr, "ferrowick-unpack: %s %s cannot be used: %s\n", what, shown(host).c_str(),
+                 problem.c_str());
     return 2;
 }
 

@@ -67,60 +67,17 @@ struct Forward<C, Member, R (*)(Args...)> {
     }
 };
 
-#define FW_FORWARD(name) &Forward<Call::name, &Platform::name, decltype(Platform::name)>::call
-
-const Platform forwardingTable = {
-    FW_FORWARD(getFileAttributes),
-    FW_FORWARD(createDirectory),
-    FW_FORWARD(openFile),
-    FW_FORWARD(createFile),
-    FW_FORWARD(readFile),
-    FW_FORWARD(writeFile),
-    FW_FORWARD(seekFile),
-    FW_FORWARD(setFileTimes),
-    FW_FORWARD(closeFile),
-    FW_FORWARD(removeFile),
-    FW_FORWARD(copyFile),
-    FW_FORWARD(findFirst),
-    FW_FORWARD(findNext),
-    FW_FORWARD(findClose),
-    FW_FORWARD(currentDirectory),
-    FW_FORWARD(setFileAttributes),
-    FW_FORWARD(lastError),
-    FW_FORWARD(ansiCodePage),
-    FW_FORWARD(systemTimeToFileTime),
-    FW_FORWARD(localFileTimeToFileTime),
-    FW_FORWARD(ansiFromUtf8),
-    FW_FORWARD(moduleFileName),
-    FW_FORWARD(findResource),
-    FW_FORWARD(loadString),
-    FW_FORWARD(messageBox),
-    FW_FORWARD(dialogBox),
-    FW_FORWARD(runCommand),
-    FW_FORWARD(writeStandardOutput),
-    FW_FORWARD(sleep),
-    FW_FORWARD(claimSingleInstance),
-};
-
+#define FW_FORWARD(result, name, parameters) \
+    .name = &Forward<Call::name, &Platform::name, decltype(Platform::name)>::call,
+const Platform forwardingTable = {FW_PLATFORM_CALLS(FW_FORWARD)};
 #undef FW_FORWARD
 
 }  // namespace
 
 const char* callName(Call call) {
-    static constexpr const char* names[kCallCount] = {
-        "getFileAttributes", "createDirectory",  "openFile",
-        "createFile",        "readFile",         "writeFile",
-        "seekFile",          "setFileTimes",     "closeFile",
-        "removeFile",        "copyFile",         "findFirst",
-        "findNext",          "findClose",        "currentDirectory",
-        "setFileAttributes", "lastError",
-        "ansiCodePage",      "systemTimeToFileTime", "localFileTimeToFileTime",
-        "ansiFromUtf8",
-        "moduleFileName",    "findResource",     "loadString",
-        "messageBox",        "dialogBox",        "runCommand",
-        "writeStandardOutput", "sleep",
-        "claimSingleInstance",
-    };
+#define FW_CALL_NAME(result, name, parameters) #name,
+    static constexpr const char* names[kCallCount] = {FW_PLATFORM_CALLS(FW_CALL_NAME)};
+#undef FW_CALL_NAME
     return names[static_cast<std::size_t>(call)];
 }
 
@@ -158,7 +115,8 @@ FaultInjector::Verdict FaultInjector::decide(Call call, const char* path, std::s
             continue;
         }
         if (!rule.pathPart.empty() &&
-            (path == nullptr || std::string_view(path).find(rule.pathPart) == std::string_view::npos)) {
+            (path == nullptr ||
+             std::string_view(path).find(rule.pathPart) == std::string_view::npos)) {
             continue;
         }
         ++rule.matched;

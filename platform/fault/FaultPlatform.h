@@ -13,45 +13,19 @@
 namespace fw::fault {
 
 // One name per entry of the platform table.
-enum class Call {
-    getFileAttributes,
-    createDirectory,
-    openFile,
-    createFile,
-    readFile,
-    writeFile,
-    seekFile,
-    setFileTimes,
-    closeFile,
-    removeFile,
-    copyFile,
-    findFirst,
-    findNext,
-    findClose,
-    currentDirectory,
-    setFileAttributes,
-    lastError,
-    ansiCodePage,
-    systemTimeToFileTime,
-    localFileTimeToFileTime,
-    ansiFromUtf8,
-    moduleFileName,
-    findResource,
-    loadString,
-    messageBox,
-    dialogBox,
-    runCommand,
-    writeStandardOutput,
-    sleep,
-    claimSingleInstance,
-};
-inline constexpr std::size_t kCallCount = static_cast<std::size_t>(Call::claimSingleInstance) + 1;
+#define FW_FAULT_CALL(result, name, parameters) name,
+enum class Call { FW_PLATFORM_CALLS(FW_FAULT_CALL) };
+#undef FW_FAULT_CALL
+// NOLINTNEXTLINE(bugprone-macro-parentheses): adds one per call to a sum
+#define FW_FAULT_COUNT(result, name, parameters) +1
+inline constexpr std::size_t kCallCount = 0 FW_PLATFORM_CALLS(FW_FAULT_COUNT);
+#undef FW_FAULT_COUNT
 
 const char* callName(Call call);
 
 // Puts itself over the table in force for its lifetime; one at a time.
 class FaultInjector {
-public:
+  public:
     FaultInjector();
     ~FaultInjector();
     FaultInjector(const FaultInjector&) = delete;
@@ -78,7 +52,7 @@ public:
     enum class Verdict { pass, fail, shorten };
     Verdict decide(Call call, const char* path, std::size_t& limit);
 
-private:
+  private:
     struct Rule {
         Call call;
         int nth;

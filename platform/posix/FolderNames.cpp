@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/posix/PosixPaths.h"
+#include "platform/posix/Paths.h"
 
 namespace fw::posix {
 

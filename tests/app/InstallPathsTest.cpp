@@ -5,11 +5,11 @@
 #include <string>
 
 #include "app/InstallPaths.h"
-#include "tests/app/RecordingPlatform.h"
+#include "tests/support/RecordingPlatform.h"
 
 namespace {
 
-TEST(TopFolder, IsTheTextBeforeTheFirstBackslashElseTheFirstSlash) {
+TEST(InstallPathsTest, IsTheTextBeforeTheFirstBackslashElseTheFirstSlash) {
     struct Case {
         uint32_t codePage;
         std::string name;
@@ -40,7 +40,7 @@ TEST(TopFolder, IsTheTextBeforeTheFirstBackslashElseTheFirstSlash) {
     }
 }
 
-TEST(LaunchCommand, QuotesWhatTheInterpreterWouldSplitAndRefusesWhatItWouldExpand) {
+TEST(InstallPathsTest, QuotesWhatTheInterpreterWouldSplitAndRefusesWhatItWouldExpand) {
     struct Case {
         uint32_t codePage;
         std::string top;

@@ -18,10 +18,10 @@
 
 #include "app/FerrowickApp.h"
 #include "platform/fault/FaultPlatform.h"
-#include "tests/app/RecordingPlatform.h"
 #include "tests/app/TestPayload.h"
 #include "tests/support/Noise.h"
 #include "tests/support/PrefixSnapshot.h"
+#include "tests/support/RecordingPlatform.h"
 #include "tests/support/TempPrefix.h"
 
 namespace {
@@ -57,7 +57,7 @@ const std::string kCompletion =
 const std::string kShippedCommand = "C:/Temp/_Download/_UnZip/disk1/SETUP.exe";
 const std::string kRootCommand = "C:/Temp/_Download/_UnZip/SETUP.exe";
 
-class InstallSequence : public ::testing::Test {
+class InstallSequenceTest : public ::testing::Test {
   protected:
     fw::test::TempPrefix prefix;
     fw::test::RecordingPlatform platform;
@@ -77,7 +77,7 @@ class InstallSequence : public ::testing::Test {
     int status = -1;
 };
 
-TEST_F(InstallSequence, RunsThroughNoticesUnpackingCopyAndLaunchInOrder) {
+TEST_F(InstallSequenceTest, RunsThroughNoticesUnpackingCopyAndLaunchInOrder) {
     ASSERT_TRUE(
         fw::test::writeHostFile(prefix.host("C:\\Tools\\res\\Pellmoor\\Pellmoor.exe"), "p"));
     ASSERT_TRUE(install({"disk1/DATA.TAG", "disk1/SETUP.EXE", "disk1/sub/x.cab"}));
@@ -103,7 +103,7 @@ TEST_F(InstallSequence, RunsThroughNoticesUnpackingCopyAndLaunchInOrder) {
     EXPECT_TRUE(exists("C:\\Temp\\_Download\\_UnZip\\disk1\\DATA.TAG"));
 }
 
-TEST_F(InstallSequence, PatienceNoticeComesOnceBeforeItem600OfMoreThan600) {
+TEST_F(InstallSequenceTest, PatienceNoticeComesOnceBeforeItem600OfMoreThan600) {
     for (const int items : {600, 601}) {
         SCOPED_TRACE(items);
         std::vector<std::string> names;
@@ -134,7 +134,7 @@ TEST_F(InstallSequence, PatienceNoticeComesOnceBeforeItem600OfMoreThan600) {
     }
 }
 
-TEST_F(InstallSequence, LaunchesSetupInTheFirstTopFolderFound) {
+TEST_F(InstallSequenceTest, LaunchesSetupInTheFirstTopFolderFound) {
     struct Case {
         std::vector<std::string> items;
         std::string command;
@@ -156,7 +156,7 @@ TEST_F(InstallSequence, LaunchesSetupInTheFirstTopFolderFound) {
     }
 }
 
-TEST_F(InstallSequence, AnUnpackThatFailedIsReportedAndStopsBeforeTheCopyAndTheLaunch) {
+TEST_F(InstallSequenceTest, AnUnpackThatFailedIsReportedAndStopsBeforeTheCopyAndTheLaunch) {
     const std::string unzip = "C:\\Temp\\_Download\\_UnZip\\";
     const std::string good = PayloadOf(prefix, EntriesNamed({"disk1/a.txt", "disk1/sub/b.txt"}));
     std::vector<std::string> many;
@@ -235,7 +235,7 @@ TEST_F(InstallSequence, AnUnpackThatFailedIsReportedAndStopsBeforeTheCopyAndTheL
 }
 
 #ifndef _WIN32
-TEST_F(InstallSequence, LinksInTheStagingAndProductFoldersAreNeverFollowed) {
+TEST_F(InstallSequenceTest, LinksInTheStagingAndProductFoldersAreNeverFollowed) {
     const std::string unzip = "C:\\Temp\\_Download\\_UnZip\\";
     const std::string outside = prefix.host("C:\\outside");
     const std::string refused = ": a link or junction stands in its way";
@@ -304,7 +304,7 @@ TEST_F(InstallSequence, LinksInTheStagingAndProductFoldersAreNeverFollowed) {
     }
 }
 
-TEST_F(InstallSequence, AFullDiskIsReportedAndNothingIsLaunched) {
+TEST_F(InstallSequenceTest, AFullDiskIsReportedAndNothingIsLaunched) {
     // Room for the staging archive and two of its six items.
     const std::string unzip = prefix.host("C:\\Temp\\_Download\\_UnZip");
     fs::create_directories(unzip);
@@ -347,7 +347,7 @@ TEST_F(InstallSequence, AFullDiskIsReportedAndNothingIsLaunched) {
 
 #endif
 
-TEST_F(InstallSequence, ARunOverAnEarlierRunsTreeReplacesItsReadOnlyFiles) {
+TEST_F(InstallSequenceTest, ARunOverAnEarlierRunsTreeReplacesItsReadOnlyFiles) {
     // An earlier run's read-only file, complete or cut short by an interruption, and an
     // older payload's content: the new run leaves exactly its own.
     const std::string unzip = "C:\\Temp\\_Download\\_UnZip\\";
@@ -372,7 +372,7 @@ TEST_F(InstallSequence, ARunOverAnEarlierRunsTreeReplacesItsReadOnlyFiles) {
     }
 }
 
-TEST_F(InstallSequence, ASecondLauncherTouchesNothingAndSaysSetUpIsRunning) {
+TEST_F(InstallSequenceTest, ASecondLauncherTouchesNothingAndSaysSetUpIsRunning) {
     const std::string setup = prefix.host("C:\\Temp\\_Download\\_UnZip\\disk1\\SETUP.EXE");
     ASSERT_TRUE(fw::test::writeHostFile(setup, "the first launcher's"));
     platform.script.anotherLauncherRunning = true;
@@ -385,7 +385,7 @@ TEST_F(InstallSequence, ASecondLauncherTouchesNothingAndSaysSetUpIsRunning) {
     EXPECT_FALSE(exists("C:\\Product_Released"));
 }
 
-TEST_F(InstallSequence, TopFolderThatNoQuotingMakesSafeIsReportedAndLaunchesNothing) {
+TEST_F(InstallSequenceTest, TopFolderThatNoQuotingMakesSafeIsReportedAndLaunchesNothing) {
     EXPECT_FALSE(install({"%PATH%/a.txt", "disk1/b.txt"}));
     EXPECT_EQ(status, 4);
     EXPECT_TRUE(platform.recorded.commands.empty());
@@ -398,7 +398,7 @@ TEST_F(InstallSequence, TopFolderThatNoQuotingMakesSafeIsReportedAndLaunchesNoth
     EXPECT_EQ(platform.recorded.events.back(), "notice:" + platform.recorded.notices[3]);
 }
 
-TEST_F(InstallSequence, ResourceFolderIsBesideTheExecutableLessOneBuildFolder) {
+TEST_F(InstallSequenceTest, ResourceFolderIsBesideTheExecutableLessOneBuildFolder) {
     struct Case {
         const char* executable;
         const char* resourceFolder;
@@ -427,7 +427,7 @@ TEST_F(InstallSequence, ResourceFolderIsBesideTheExecutableLessOneBuildFolder) {
     }
 }
 
-TEST_F(InstallSequence, ResourceFolderSearchIgnoresTrailBytesThatLookLikeBackslashes) {
+TEST_F(InstallSequenceTest, ResourceFolderSearchIgnoresTrailBytesThatLookLikeBackslashes) {
     // In code page 936, 0x81 0x5C is one character whose second byte is a backslash.
     platform.script.codePage = 936;
     platform.script.modulePath = "D:\\W\\Debug\\App\x81\\.exe";
@@ -437,7 +437,7 @@ TEST_F(InstallSequence, ResourceFolderSearchIgnoresTrailBytesThatLookLikeBacksla
     EXPECT_EQ(platform.recorded.findPatterns.front(), "D:\\W\\res\\Pellmoor\\*");
 }
 
-TEST_F(InstallSequence, EndsSilentlyWhenThePayloadIsMissingOrShorterThanItsPrefix) {
+TEST_F(InstallSequenceTest, EndsSilentlyWhenThePayloadIsMissingOrShorterThanItsPrefix) {
     struct Case {
         const char* what;
         bool hasPayload;
@@ -460,7 +460,7 @@ TEST_F(InstallSequence, EndsSilentlyWhenThePayloadIsMissingOrShorterThanItsPrefi
     }
 }
 
-TEST_F(InstallSequence, EndsSilentlyWhenTheStagingArchiveCannotBeMade) {
+TEST_F(InstallSequenceTest, EndsSilentlyWhenTheStagingArchiveCannotBeMade) {
     // A file where the first staging folder level should be.
     ASSERT_TRUE(fw::test::writeHostFile(prefix.host("C:\\Temp"), "not a folder"));
     EXPECT_FALSE(install({"disk1/a.txt"}));
@@ -468,7 +468,7 @@ TEST_F(InstallSequence, EndsSilentlyWhenTheStagingArchiveCannotBeMade) {
     EXPECT_EQ(fw::test::readHostFile(prefix.host("C:\\Temp")), "not a folder");
 }
 
-TEST_F(InstallSequence, FailedStagingWriteEndsSilentlyAndLeavesNoPartialArchive) {
+TEST_F(InstallSequenceTest, FailedStagingWriteEndsSilentlyAndLeavesNoPartialArchive) {
     platform.script.payload = PayloadOf(prefix, EntriesNamed({"disk1/a.txt"}));
     fw::fault::FaultInjector faults;
     faults.failNth(fw::fault::Call::writeFile, 1);
@@ -479,7 +479,7 @@ TEST_F(InstallSequence, FailedStagingWriteEndsSilentlyAndLeavesNoPartialArchive)
     EXPECT_FALSE(exists("C:\\Temp\\_Download\\_UnZip\\Morvanta.zip"));
 }
 
-TEST_F(InstallSequence, ExitRemovesTheUnpackedSetupProgramWhenThereIsOne) {
+TEST_F(InstallSequenceTest, ExitRemovesTheUnpackedSetupProgramWhenThereIsOne) {
     const std::string setup = prefix.host("C:\\Temp\\_Download\\_UnZip\\disk1\\SETUP.EXE");
     const std::string neighbour = prefix.host("C:\\Temp\\_Download\\_UnZip\\disk1\\DATA.TAG");
     ASSERT_TRUE(fw::test::writeHostFile(setup, "setup"));

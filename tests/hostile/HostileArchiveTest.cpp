@@ -12,8 +12,8 @@
 
 #include "archive/ArchiveReader.h"
 #include "platform/fault/FaultPlatform.h"
-#include "tests/archive/RawZip.h"
 #include "tests/support/PrefixSnapshot.h"
+#include "tests/support/RawZip.h"
 #include "tests/support/TempPrefix.h"
 
 namespace fw::test {
@@ -49,7 +49,7 @@ RawEntry stored(std::string name, std::string content) {
     return e;
 }
 
-class HostileArchives : public ::testing::Test {
+class HostileArchiveTest : public ::testing::Test {
   protected:
     void SetUp() override {
         saved_ = fs::current_path();
@@ -121,7 +121,7 @@ class HostileArchives : public ::testing::Test {
 
 // Names that climb, start at a root or a drive, or name a server: each is cleaned into
 // a relative name, so the item lands below the staging folder and nowhere else.
-TEST_F(HostileArchives, NamesThatClimbOrStartAtARootLandInsideTheStagingFolder) {
+TEST_F(HostileArchiveTest, NamesThatClimbOrStartAtARootLandInsideTheStagingFolder) {
     std::vector<std::string> names;
     for (const std::string up : {"../", "..\\", "../..\\", "..\\../"}) {
         std::string climb;
@@ -166,7 +166,7 @@ TEST_F(HostileArchives, NamesThatClimbOrStartAtARootLandInsideTheStagingFolder) 
 
 // Double-byte names of code page 936 whose trail byte is 0x5C or 0x2F: under 936 that
 // byte is no separator, under 1252 it is. Either way nothing climbs out.
-TEST_F(HostileArchives, TrailBytesThatLookLikeSeparatorsNeverClimb) {
+TEST_F(HostileArchiveTest, TrailBytesThatLookLikeSeparatorsNeverClimb) {
     const std::vector<std::string> names = {
         "\x81\x5C..\\evil.txt",        "\x81\x5C..\\..\\..\\evil.txt", "a/\x95\x5C/../../evil.txt",
         "\x81\x2F..\\..\\evil.txt",    "\xB1\x5C\\..\\..\\evil.txt",   "\x81\x5C\x81\x5C..\\..\\e",
@@ -191,7 +191,7 @@ TEST_F(HostileArchives, TrailBytesThatLookLikeSeparatorsNeverClimb) {
 // is refused before anything is created, and a stored name of 260 bytes or more does
 // not fit the record at all. A name with a NUL byte is refused too: cut there, two
 // names that differ after it would name one file. Nothing is ever cut short.
-TEST_F(HostileArchives, LongNamesAndNamesWithNulAreRefusedWholeNeverCut) {
+TEST_F(HostileArchiveTest, LongNamesAndNamesWithNulAreRefusedWholeNeverCut) {
     const std::size_t fits = 259 - kUnpackPrefixLength;
     const auto named = [](std::size_t length) { return "d/" + std::string(length - 2, 'n'); };
     const struct {
@@ -226,7 +226,7 @@ TEST_F(HostileArchives, LongNamesAndNamesWithNulAreRefusedWholeNeverCut) {
 
 // Device names and names ending in a dot or a blank are written as the platform spells
 // them, inside the staging folder: a trailing dot or blank goes, as Win32 drops it.
-TEST_F(HostileArchives, DeviceNamesAndTrailingDotsOrBlanksStayInside) {
+TEST_F(HostileArchiveTest, DeviceNamesAndTrailingDotsOrBlanksStayInside) {
     const struct {
         const char* name;
         const char* lands;  // below the staging folder; null: wherever the platform puts it
@@ -252,7 +252,7 @@ TEST_F(HostileArchives, DeviceNamesAndTrailingDotsOrBlanksStayInside) {
 
 // A local header that disagrees with its central entry: the item is refused before its
 // output file exists; the items around it are unpacked.
-TEST_F(HostileArchives, LocalHeadersThatDisagreeAreRefused) {
+TEST_F(HostileArchiveTest, LocalHeadersThatDisagreeAreRefused) {
     RawEntry method = stored("method.txt", "m");
     method.localMethod = 8;
     RawEntry crc = stored("crc.txt", "c");
@@ -275,7 +275,7 @@ TEST_F(HostileArchives, LocalHeadersThatDisagreeAreRefused) {
 
 // Cut at every sixteenth of its length, an archive loses its end record and does not
 // open; cut out of its middle, it opens and its damaged items fail on their own.
-TEST_F(HostileArchives, TruncatedArchivesOpenNotOrFailPerItem) {
+TEST_F(HostileArchiveTest, TruncatedArchivesOpenNotOrFailPerItem) {
     std::vector<RawEntry> entries;
     for (int i = 0; i < 8; ++i) {
         RawEntry e =
@@ -308,22 +308,23 @@ TEST_F(HostileArchives, TruncatedArchivesOpenNotOrFailPerItem) {
 
 // Several central entries over one local header: each is unpacked within its own stated
 // size, so the total written is what the central directory states.
-TEST_F(HostileArchives, ItemsSharingOneLocalHeaderUnpackEachWithinItsSize) {
+TEST_F(HostileArchiveTest, ItemsSharingOneLocalHeaderUnpackEachWithinItsSize) {
     std::string bytes = buildArchive({stored("a.txt", "shared")});
     // Copy the one central entry eight times, with names of the same length.
-    const std::size_t end = bytes.size() - 22;
-    const std::size_t central = end - (46 + 5);
+    const std::size_t end = bytes.size() - zip::kEndSize;
+    const std::size_t entrySize = zip::kCentralHeaderSize + 5;
+    const std::size_t central = end - entrySize;
     std::string entries;
     for (char c = 'a'; c < 'i'; ++c) {
-        std::string entry = bytes.substr(central, 46 + 5);
-        entry[46] = c;
+        std::string entry = bytes.substr(central, entrySize);
+        entry[zip::kCentralHeaderSize] = c;  // the name's first byte
         entries += entry;
     }
     std::string record = bytes.substr(end);
-    put16(record, 8, 8);
-    put16(record, 10, 8);
-    put16(record, 12, static_cast<uint32_t>(entries.size()));
-    put16(record, 14, 0);
+    put16(record, zip::eocd::diskEntries, 8);
+    put16(record, zip::eocd::entries, 8);
+    put16(record, zip::eocd::directorySize, static_cast<uint32_t>(entries.size()));
+    put16(record, zip::eocd::directorySize + 2, 0);
     bytes = bytes.substr(0, central) + entries + record;
     const Walk w = walk(bytes);
     ASSERT_EQ(w.items.size(), 8u);
@@ -337,7 +338,7 @@ TEST_F(HostileArchives, ItemsSharingOneLocalHeaderUnpackEachWithinItsSize) {
 // Highly compressed data whose last input byte is consumed while the inflater still
 // holds output: the rest must be drained, not taken for the end of the data. (The last
 // pieces of a long run of zeros were lost, and the item reported as failed.)
-TEST_F(HostileArchives, OutputPendingAfterTheLastInputIsDrained) {
+TEST_F(HostileArchiveTest, OutputPendingAfterTheLastInputIsDrained) {
     for (const std::size_t lead :
          {std::size_t{1}, std::size_t{41}, std::size_t{123}, std::size_t{300}}) {
         for (const std::size_t zeros : {std::size_t{1} << 20, (std::size_t{2} << 20) - 77}) {
@@ -393,7 +394,7 @@ const std::string kExtraFieldPastTheEnd(
     "\x00",
     465);
 
-TEST_F(HostileArchives, AnExtraFieldPastTheEndCostsNoReadsPerStep) {
+TEST_F(HostileArchiveTest, AnExtraFieldPastTheEndCostsNoReadsPerStep) {
     fault::FaultInjector counting;  // fails nothing, counts the platform's reads
     const Walk w = walk(kExtraFieldPastTheEnd);
     ASSERT_TRUE(w.opened);
@@ -450,7 +451,7 @@ std::string quotedOverlapBomb(int items, std::size_t kernelZeros, uint64_t& stat
             plain[at] = next + plain[at + 1];
         }
         std::string h;
-        append32(h, 0x04034b50);
+        append32(h, zip::kLocalHeaderSignature);
         append16(h, 20);
         append16(h, 0);
         append16(h, 8);
@@ -479,19 +480,21 @@ std::string quotedOverlapBomb(int items, std::size_t kernelZeros, uint64_t& stat
     std::string central;
     for (int i = 0; i < items; ++i) {
         const auto at = static_cast<std::size_t>(i);
-        append32(central, 0x02014b50);
+        append32(central, zip::kCentralHeaderSignature);
         append16(central, (11 << 8) | 20);
-        central += headers[at].substr(4, 26);  // version .. name length, as in the header
-        append16(central, 0);                  // comment
-        append16(central, 0);                  // disk
-        append16(central, 0);                  // internal attributes
+        // Version needed to the extra field's length, as in the local header.
+        central += headers[at].substr(zip::local::versionNeeded,
+                                      zip::kLocalHeaderSize - zip::local::versionNeeded);
+        append16(central, 0);  // comment
+        append16(central, 0);  // disk
+        append16(central, 0);  // internal attributes
         append32(central, 0x20);
         append32(central, offsets[at]);
         central += names[at];
         statedTotal += plain[at].size();
     }
     std::string record;
-    append32(record, 0x06054b50);
+    append32(record, zip::kEndSignature);
     append32(record, 0);
     append16(record, static_cast<uint32_t>(items));
     append16(record, static_cast<uint32_t>(items));
@@ -501,7 +504,7 @@ std::string quotedOverlapBomb(int items, std::size_t kernelZeros, uint64_t& stat
     return file + central + record;
 }
 
-TEST_F(HostileArchives, QuotedOverlapBombIsBoundedByItsStatedSizes) {
+TEST_F(HostileArchiveTest, QuotedOverlapBombIsBoundedByItsStatedSizes) {
     uint64_t stated = 0;
     const std::string bomb = quotedOverlapBomb(24, std::size_t{2} << 20, stated);
     ASSERT_LT(bomb.size(), 16u * 1024);

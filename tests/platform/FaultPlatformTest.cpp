@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/Platform.h"
-#include "tests/platform/ScopedEnv.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempPrefix.h"
 
 namespace fw {

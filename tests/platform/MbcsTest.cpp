@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tests/platform/ScopedEnv.h"
+#include "tests/support/ScopedEnv.h"
 
 namespace fw {
 namespace {
@@ -38,7 +38,10 @@ std::size_t run(const SearchCase& c) {
 using namespace std::string_literals;
 constexpr auto npos = mbcs::npos;
 
-TEST(Mbcs, SearchesRespectDoubleByteCharacters) {
+TEST(MbcsTest, SearchesRespectDoubleByteCharacters) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the ANSI code page is the system's on Windows: no locale makes it 936 here";
+#endif
     const SearchCase cases[] = {
         // GBK: 0x81 0x5C is one character, so its 0x5C is no backslash.
         {"zh_CN.UTF-8", "\x81\x5C\\a", Op::find, "\\", 2},
@@ -74,7 +77,7 @@ TEST(Mbcs, SearchesRespectDoubleByteCharacters) {
     }
 }
 
-TEST(Mbcs, LeadBytesPerCodePage) {
+TEST(MbcsTest, LeadBytesPerCodePage) {
     struct Case {
         uint32_t codePage;
         unsigned char byte;

@@ -8,7 +8,7 @@
 namespace fw::test {
 
 class TempPrefix {
-public:
+  public:
     TempPrefix();
     ~TempPrefix();
     TempPrefix(const TempPrefix&) = delete;
@@ -21,7 +21,7 @@ public:
     // (no case-insensitive lookup). "Z:" maps to the host's root.
     std::string host(std::string_view drivePath) const;
 
-private:
+  private:
     std::string root_;
     std::string previous_;
     bool hadPrevious_ = false;

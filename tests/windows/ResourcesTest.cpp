@@ -46,7 +46,7 @@ std::string wideText(const unsigned char*& p) {
     return s;
 }
 
-TEST(Resources, StringsHaveTheirTexts) {
+TEST(ResourcesTest, StringsHaveTheirTexts) {
     struct Case {
         uint32_t id;
         const char* text;
@@ -77,7 +77,7 @@ TEST(Resources, StringsHaveTheirTexts) {
     EXPECT_FALSE(fw::os().loadString(0x7777, none));
 }
 
-TEST(Resources, PromptStringsCoverTheStandardRanges) {
+TEST(ResourcesTest, PromptStringsCoverTheStandardRanges) {
     // Each is a prompt and a short name, except the window commands' single sentences.
     for (uint32_t id : {0xE120u, 0xE123u, 0xE125u, 0xE12Bu, 0xE135u, 0xE140u, 0xE150u, 0xE801u}) {
         std::string text;
@@ -104,7 +104,7 @@ BOOL CALLBACK collectType(HMODULE module, LPSTR type, LONG_PTR out) {
     return TRUE;
 }
 
-TEST(Resources, EveryResourceIsUsEnglish) {
+TEST(ResourcesTest, EveryResourceIsUsEnglish) {
     std::vector<WORD> languages;
     EnumResourceTypesA(nullptr, collectType, reinterpret_cast<LONG_PTR>(&languages));
     ASSERT_GT(languages.size(), 10u);
@@ -113,7 +113,7 @@ TEST(Resources, EveryResourceIsUsEnglish) {
     }
 }
 
-TEST(Resources, AboutBoxTemplate) {
+TEST(ResourcesTest, AboutBoxTemplate) {
     const Bytes b = resourceBytes(MAKEINTRESOURCEA(100), MAKEINTRESOURCEA(5));
     ASSERT_NE(b.data, nullptr);
     const unsigned char* p = b.data;
@@ -175,7 +175,7 @@ TEST(Resources, AboutBoxTemplate) {
     EXPECT_LE(p - b.data, static_cast<std::ptrdiff_t>(b.size));
 }
 
-TEST(Resources, VersionInformation) {
+TEST(ResourcesTest, VersionInformation) {
     std::string self;
     ASSERT_TRUE(fw::os().moduleFileName(self));
     DWORD ignored = 0;
@@ -227,7 +227,7 @@ TEST(Resources, VersionInformation) {
     EXPECT_EQ(*translation, 0x04B00409u);  // 0x0409, code page 1200
 }
 
-TEST(Resources, IconGroupHasTwoSixteenColourImages) {
+TEST(ResourcesTest, IconGroupHasTwoSixteenColourImages) {
     const Bytes group = resourceBytes(MAKEINTRESOURCEA(128), MAKEINTRESOURCEA(14));
     ASSERT_NE(group.data, nullptr);
     ASSERT_EQ(word(group.data + 4), 2);
@@ -248,7 +248,7 @@ TEST(Resources, IconGroupHasTwoSixteenColourImages) {
     }
 }
 
-TEST(Resources, ToolbarAndItsStrip) {
+TEST(ResourcesTest, ToolbarAndItsStrip) {
     const Bytes bar = resourceBytes(MAKEINTRESOURCEA(128), MAKEINTRESOURCEA(241));
     ASSERT_NE(bar.data, nullptr);
     const uint16_t expected[] = {1, 16, 15, 7, 0xE123, 0xE122, 0xE125, 0, 0xE107, 0, 0xE140};
@@ -264,7 +264,7 @@ TEST(Resources, ToolbarAndItsStrip) {
     EXPECT_EQ(word(strip.data + 14), 4);
 }
 
-TEST(Resources, PayloadIsPrefixedArchive) {
+TEST(ResourcesTest, PayloadIsPrefixedArchive) {
     const fw::Resource payload = fw::os().findResource("#132", "TIMELISTINGS");
     ASSERT_TRUE(payload.loaded);
     ASSERT_GT(payload.size, 54u + 22u);
@@ -286,7 +286,7 @@ TEST(Resources, PayloadIsPrefixedArchive) {
 
 // The manifest that the loader reads for the process (type 24, id 1), and what the
 // system made of it for this process, which links the same resources.
-TEST(Resources, ManifestAsksForInvokerDpiAwarenessAndCommonControls6) {
+TEST(ResourcesTest, ManifestAsksForInvokerDpiAwarenessAndCommonControls6) {
     const Bytes manifest = resourceBytes(MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
     ASSERT_NE(manifest.data, nullptr);
     const std::string text(reinterpret_cast<const char*>(manifest.data), manifest.size);
@@ -319,7 +319,7 @@ TEST(Resources, ManifestAsksForInvokerDpiAwarenessAndCommonControls6) {
         << path;
 }
 
-TEST(Resources, MenuAndAccelerators) {
+TEST(ResourcesTest, MenuAndAccelerators) {
     HMENU menu = LoadMenuA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(128));
     ASSERT_NE(menu, nullptr);
     struct Item {

@@ -31,7 +31,7 @@ void plant(const std::vector<std::wstring>& folders, const std::wstring& file) {
     ASSERT_TRUE(present(file));
 }
 
-TEST(TempPrefixWin32, RemovesNamesOnlyVerbatimPathsReach) {
+TEST(TempPrefixTest, RemovesNamesOnlyVerbatimPathsReach) {
     struct Case {
         std::vector<std::wstring> folders;
         std::wstring file;

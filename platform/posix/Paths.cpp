@@ -1,0 +1,376 @@
+#include "platform/posix/Paths.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/posix/Backend.h"
+#include "platform/posix/CodePage.h"
+#include "platform/posix/FolderNames.h"
+
+namespace fw::posix {
+
+namespace {
+
+bool isSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// Characters Windows refuses in names (':' past the drive would name a stream).
+bool isForbiddenInName(char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == '*' || c == '?' || c == '<' || c == '>' ||
+           c == '|' || c == '"' || c == ':';
+}
+
+char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool exists(const std::string& hostPath) {
+    struct stat info {};
+    return lstat(hostPath.c_str(), &info) == 0;
+}
+
+// Like exists(), and tells what the entry is.
+bool lookUp(const std::string& hostPath, struct stat& info) {
+    if (lstat(hostPath.c_str(), &info) != 0) {
+        return false;
+    }
+    struct stat target {};
+    if (S_ISLNK(info.st_mode) && stat(hostPath.c_str(), &target) == 0) {
+        info = target;
+    }
+    return true;
+}
+
+// The prefix folder with its symbolic links resolved, asked of the kernel once for
+// each prefix (resolving costs a readlink per component).
+// A prefix that cannot be resolved yet (not made yet) is asked again next time.
+const std::string& realPrefixFolder(const std::string& prefix) {
+    struct Known {
+        std::string prefix;
+        std::string real;
+        bool resolved = false;
+    };
+    static auto* const known = new Known;
+    if (!known->resolved || known->prefix != prefix) {
+        known->prefix = prefix;
+        known->real.clear();
+        known->resolved = false;
+        if (char* real = realpath(prefix.empty() ? "/" : prefix.c_str(), nullptr)) {
+            known->real = std::string(real) == "/" ? std::string() : real;
+            known->resolved = true;
+            std::free(real);
+        }
+    }
+    return known->real;
+}
+
+std::string driveRoot(char drive) {
+    return drive == 'z' ? std::string() : prefixFolder() + "/drive_" + drive;
+}
+
+std::string hostCurrentDirectory() {
+    std::string buffer(PATH_MAX, '\0');
+    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE) {
+            return {};
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    buffer.resize(buffer.find('\0'));
+    return buffer;
+}
+
+// Windows' clean-up of one written component: "." and ".." move within the drive
+// (never above its root); a trailing single dot goes; the last component loses all
+// its trailing dots and spaces.
+void addComponent(std::vector<std::string>& components, std::string_view segment, bool last) {
+    if (segment == ".") {
+        return;
+    }
+    if (segment == "..") {
+        if (!components.empty()) {
+            components.pop_back();
+        }
+        return;
+    }
+    std::string name(segment);
+    if (last) {
+        while (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
+            name.pop_back();
+        }
+    } else if (name.size() >= 2 && name.back() == '.' && name[name.size() - 2] != '.') {
+        name.pop_back();
+    }
+    if (!name.empty()) {
+        components.push_back(std::move(name));
+    }
+}
+
+}  // namespace
+
+std::string prefixFolder() {
+    std::string prefix;
+    if (const char* value = std::getenv("FERROWICK_PREFIX"); value != nullptr && *value != '\0') {
+        prefix = value;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (home == nullptr || *home == '\0') {
+            const passwd* user = getpwuid(getuid());
+            home = user != nullptr ? user->pw_dir : "";
+        }
+        prefix = std::string(home) + "/.ferrowick";
+    }
+    while (prefix.size() > 1 && prefix.back() == '/') {
+        prefix.pop_back();
+    }
+    return prefix == "/" ? std::string() : prefix;
+}
+
+uint32_t attributesOf(const struct stat& info) {
+    uint32_t attributes = S_ISDIR(info.st_mode) ? kAttrDirectory : kAttrArchive;
+    if ((info.st_mode & S_IWUSR) == 0) {
+        attributes |= kAttrReadOnly;
+    }
+    return attributes;
+}
+
+bool passesThroughLink(const std::string& hostPath, bool includingLast) {
+    const std::string drives = prefixFolder() + "/drive_";
+    const std::size_t root = drives.size() + 1;
+    if (hostPath.size() < root || hostPath.compare(0, drives.size(), drives) != 0 ||
+        (hostPath.size() > root && hostPath[root] != '/')) {
+        return false;
+    }
+    std::size_t end = root;
+    while (end < hostPath.size()) {
+        end = hostPath.find('/', end + 1);
+        if (end == std::string::npos) {
+            if (!includingLast) {
+                return false;
+            }
+            end = hostPath.size();
+        }
+        struct stat info {};
+        if (lstat(hostPath.substr(0, end).c_str(), &info) != 0) {
+            return false;  // nothing below a missing level exists to go through
+        }
+        if (S_ISLNK(info.st_mode)) {
+            errno = ELOOP;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string hostPathOf(const DrivePath& path) {
+    std::string host = driveRoot(path.drive);
+    for (const std::string& component : path.components) {
+        host += '/';
+        host += component;
+    }
+    return host.empty() ? "/" : host;
+}
+
+DrivePath drivePathOf(std::string_view hostPath) {
+    DrivePath result;
+    std::string_view rest = hostPath;
+    const std::string prefix = prefixFolder();
+    const std::string candidates[2] = {prefix, realPrefixFolder(prefix)};
+    for (const std::string& candidate : candidates) {
+        const std::string folder = candidate + "/drive_";
+        if (hostPath.size() >= folder.size() + 1 && hostPath.substr(0, folder.size()) == folder) {
+            const char letter = hostPath[folder.size()];
+            const bool ends =
+                hostPath.size() == folder.size() + 1 || hostPath[folder.size() + 1] == '/';
+            if (letter >= 'a' && letter <= 'y' && ends) {
+                result.drive = letter;
+                rest = hostPath.substr(folder.size() + 1);
+                break;
+            }
+        }
+    }
+    while (!rest.empty()) {
+        const std::size_t slash = rest.find('/');
+        const std::string_view part = rest.substr(0, slash);
+        if (!part.empty()) {
+            result.components.emplace_back(part);
+        }
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    }
+    return result;
+}
+
+bool parsePath(const char* path, DrivePath& parsed, bool& trailingSeparator) {
+    if (path == nullptr || *path == '\0') {
+        errno = ENOENT;
+        return false;
+    }
+    // Convert first, split afterwards: a trail byte 0x5C is no separator.
+    const std::string text = ansiToUtf8(path, ansiCodePage());
+    if (utf16Length(text) >= kMaxPath) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    if (text.size() >= 2 && isSeparator(text[0]) && isSeparator(text[1])) {
+        errno = ENOENT;  // UNC and device paths lead nowhere here
+        return false;
+    }
+    std::string_view rest = text;
+    bool fromRoot = false;
+    bool hasDrive = false;
+    parsed = DrivePath{};
+    if (text.size() >= 2 && text[1] == ':') {
+        const char letter = lowerAscii(text[0]);
+        if (letter < 'a' || letter > 'z') {
+            errno = ENOENT;
+            return false;
+        }
+        parsed.drive = letter;
+        hasDrive = true;
+        rest.remove_prefix(2);
+    }
+    for (char c : rest) {
+        if (isForbiddenInName(c)) {
+            errno = EINVAL;
+            return false;
+        }
+    }
+    if (!rest.empty() && isSeparator(rest.front())) {
+        fromRoot = true;
+    }
+    if (!fromRoot) {
+        // Relative to the current directory (only one is kept, for its own drive).
+        const std::string cwd = hostCurrentDirectory();
+        if (cwd.empty()) {
+            return false;
+        }
+        DrivePath current = drivePathOf(cwd);
+        if (!hasDrive || current.drive == parsed.drive) {
+            parsed = std::move(current);
+        }
+    } else if (!hasDrive) {
+        const std::string cwd = hostCurrentDirectory();
+        if (cwd.empty()) {
+            return false;
+        }
+        parsed.drive = drivePathOf(cwd).drive;
+    }
+    trailingSeparator = !rest.empty() && isSeparator(rest.back());
+    while (!rest.empty()) {
+        std::size_t end = 0;
+        while (end < rest.size() && !isSeparator(rest[end])) {
+            ++end;
+        }
+        const std::string_view segment = rest.substr(0, end);
+        rest.remove_prefix(end);
+        while (!rest.empty() && isSeparator(rest.front())) {
+            rest.remove_prefix(1);
+        }
+        if (!segment.empty()) {
+            addComponent(parsed.components, segment, rest.empty() && !trailingSeparator);
+        }
+    }
+    return true;
+}
+
+bool resolvePath(const char* path, HostPath& resolved) {
+    DrivePath parsed;
+    resolved = HostPath{};
+    if (!parsePath(path, parsed, resolved.trailingSeparator)) {
+        return false;
+    }
+    resolved.driveRoot = parsed.components.empty();
+    resolved.path = hostPathOf(parsed);
+    if (lookUp(resolved.path, resolved.info)) {
+        resolved.exists = true;
+        return true;
+    }
+    const int missing = errno;
+    // Walk down, correcting the case of each component that is missing as spelled. When
+    // the parent exists as spelled (a new entry in a known folder), start there.
+    const auto& components = parsed.components;
+    const std::size_t last = components.size() - 1;
+    std::string current = driveRoot(parsed.drive);
+    std::size_t i = 0;
+    struct stat parentInfo {};
+    const struct stat* currentInfo = nullptr;  // what `current` is, when looked up already
+    if (missing == ENOENT && components.size() >= 2) {
+        std::string parent = current;
+        for (std::size_t j = 0; j < last; ++j) {
+            parent += '/';
+            parent += components[j];
+        }
+        if (lookUp(parent, parentInfo)) {
+            current = std::move(parent);
+            currentInfo = &parentInfo;
+            i = last;
+        }
+    }
+    bool found = false;
+    bool asSpelled = true;  // `current` is spelled as given
+    for (; i < components.size(); ++i) {
+        std::string next = current + "/" + components[i];
+        // The whole path as spelled was looked at first: do not ask for it again.
+        const bool known = i == last && asSpelled;
+        const bool present = !known && (i == last ? lookUp(next, resolved.info) : exists(next));
+        const int error = known ? missing : errno;
+        std::string spelled;
+        found = present;
+        if (!present) {
+            if (error != ENOENT ||
+                !findIgnoringCase(current, components[i], spelled, currentInfo)) {
+                for (std::size_t j = i + 1; j < components.size(); ++j) {
+                    next += "/" + components[j];
+                }
+                resolved.path = next;
+                return true;
+            }
+            next = current + "/" + spelled;
+            asSpelled = false;
+        }
+        current = std::move(next);
+        currentInfo = nullptr;
+    }
+    resolved.path = current.empty() ? "/" : current;
+    // A name found in a listing may have gone since; one found as spelled is there.
+    resolved.exists = !components.empty() && (found || lookUp(resolved.path, resolved.info));
+    return true;
+}
+
+bool currentDirectory(std::string& path) {
+    const std::string cwd = hostCurrentDirectory();
+    if (cwd.empty()) {
+        return false;
+    }
+    const DrivePath drivePath = drivePathOf(cwd);
+    std::string text{static_cast<char>(drivePath.drive - 'a' + 'A'), ':'};
+    for (const std::string& component : drivePath.components) {
+        text += '\\';
+        text += component;
+    }
+    if (drivePath.components.empty()) {
+        text += '\\';
+    }
+    return utf8ToAnsi(text, ansiCodePage(), path);
+}
+
+}  // namespace fw::posix

@@ -1,0 +1,218 @@
+// The process entries of the POSIX backend: the own path, the own resources and
+// strings, the notices and the About box on standard error, output and sleeping.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/posix/Backend.h"
+#include "platform/posix/CodePage.h"
+#include "platform/posix/MappedFiles.h"
+#include "platform/posix/Paths.h"
+#include "platform/posix/ResourceTable.h"
+#include "platform/posix/WriteBehind.h"
+#include "res/resource.h"
+
+namespace fw::posix {
+
+namespace {
+
+// Every launcher image holds this; the packer refuses a stub without it.
+[[gnu::used]] const char launcherMarker[] =
+    FERROWICK_LAUNCHER_MARKER_HEAD FERROWICK_LAUNCHER_MARKER_TAIL;
+
+const char* const kOwnExecutable = "/proc/self/exe";
+
+std::string readLink(const char* link) {
+    std::string buffer(256, '\0');
+    for (;;) {
+        const ssize_t n = readlink(link, buffer.data(), buffer.size());
+        if (n < 0) {
+            return {};
+        }
+        if (static_cast<std::size_t>(n) < buffer.size()) {
+            buffer.resize(static_cast<std::size_t>(n));
+            return buffer;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+// The own executable's resource table, read once; its file stays open for mapping.
+struct OwnResources {
+    int fd = -1;
+    ResourceTable table;
+    bool valid = false;
+};
+
+const OwnResources& ownResources() {
+    static const OwnResources own = [] {
+        OwnResources result;
+        result.fd = open(kOwnExecutable, O_RDONLY | O_CLOEXEC);
+        if (result.fd >= 0) {
+            TableRead read = readResourceTable(result.fd);
+            result.valid = read.state == TableState::valid;
+            result.table = std::move(read.table);
+        }
+        return result;
+    }();
+    return own;
+}
+
+// Notices have nowhere else to go: a failed write is let be.
+void toStandardError(std::string_view text) {
+    writeBehind::writeFully(STDERR_FILENO, text.data(), text.size());
+}
+
+// A modal box waits for the user only when there is one at a terminal; otherwise it
+// is acknowledged at once, so that a run with redirected input does not hang.
+void waitForAcknowledgement() {
+    if (!isatty(STDIN_FILENO)) {
+        return;
+    }
+    toStandardError("[OK] ");
+    char c = 0;
+    for (;;) {
+        const ssize_t n = read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0 || c == '\n') {
+            return;
+        }
+    }
+}
+
+std::string toTerminal(const char* ansi) {
+    return ansi ? ansiToUtf8(ansi, ansiCodePage()) : std::string();
+}
+
+}  // namespace
+
+bool moduleFileName(std::string& path) {
+    const std::string host = readLink(kOwnExecutable);
+    if (host.empty()) {
+        return false;
+    }
+    const DrivePath drivePath = drivePathOf(host);
+    std::string text{static_cast<char>(drivePath.drive - 'a' + 'A'), ':'};
+    for (const std::string& component : drivePath.components) {
+        text += '\\';
+        text += component;
+    }
+    return utf8ToAnsi(text, ansiCodePage(), path);
+}
+
+Resource findResource(const char* name, const char* type) {
+    // Keeps the marker's address live, so that no linker option can drop it.
+    asm volatile("" : : "r"(launcherMarker));
+    if (name == nullptr || type == nullptr) {
+        return {};
+    }
+    const OwnResources& own = ownResources();
+    if (!own.valid) {
+        return {};
+    }
+    const ResourceEntry* entry = findResourceEntry(own.table, name, type);
+    if (entry == nullptr) {
+        return {};
+    }
+    // One mapping per entry, kept for the life of the process.
+    static std::vector<std::pair<const ResourceEntry*, Resource>> mapped;
+    for (const auto& [known, resource] : mapped) {
+        if (known == entry) {
+            return resource;
+        }
+    }
+    const Resource resource = mapResourceEntry(own.fd, *entry);
+    if (resource.loaded) {
+        mapped.emplace_back(entry, resource);
+        noteMappedFile(resource.data, resource.size, own.fd, entry->offset);
+    }
+    return resource;
+}
+
+bool loadString(uint32_t id, std::string& text) {
+    switch (id) {
+        case AFX_IDS_APP_TITLE:
+        case IDR_MAINFRAME:
+            text = FERROWICK_TEXT_APP_TITLE;
+            return true;
+        case AFX_IDS_IDLEMESSAGE:
+            text = FERROWICK_TEXT_IDLE;
+            return true;
+        default:
+            return false;
+    }
+}
+
+void messageBox(const char* text, const char* caption) {
+    std::fflush(stdout);
+    toStandardError(toTerminal(caption) + "\n" + toTerminal(text) + "\n\n");
+    waitForAcknowledgement();
+}
+
+int dialogBox(uint32_t templateId) {
+    if (templateId != IDD_ABOUTBOX) {
+        return -1;  // as DialogBoxParamA for a template that is not there
+    }
+    std::fflush(stdout);
+    toStandardError(FERROWICK_TEXT_ABOUT_CAPTION "\n" FERROWICK_TEXT_ABOUT_VERSION
+                                                 "\n" FERROWICK_TEXT_ABOUT_NOTE
+                                                 "\n[" FERROWICK_TEXT_ABOUT_OK "]\n\n");
+    waitForAcknowledgement();
+    return IDOK;
+}
+
+void writeStandardOutput(const char* text) {
+    const std::string out = toTerminal(text);
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
+}
+
+void sleep(uint32_t milliseconds) {
+    timespec left{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace fw::posix
+
+namespace fw::posix {
+
+bool claimSingleInstance() {
+    // The prefix folder itself is locked: nothing is created, and the kernel releases
+    // the lock with the last descriptor, when the process ends however it ends.
+    static std::string heldPrefix;
+    static int held = -1;
+    const std::string prefix = prefixFolder();
+    if (held >= 0 && heldPrefix == prefix) {
+        return true;
+    }
+    const int fd = open(prefix.empty() ? "/" : prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return true;  // no prefix yet: nothing there for two launchers to share
+    }
+    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EINTR) {
+            const bool taken = errno == EWOULDBLOCK;
+            close(fd);
+            return !taken;
+        }
+    }
+    if (held >= 0) {
+        close(held);
+    }
+    held = fd;
+    heldPrefix = prefix;
+    return true;
+}
+
+}  // namespace fw::posix

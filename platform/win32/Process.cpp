@@ -1,0 +1,128 @@
+// The process: its own image's resources, modal windows, output, the single-instance lock.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "platform/posix/ResourceTable.h"
+#include "platform/win32/Backend.h"
+
+namespace fw::win32 {
+
+namespace {
+
+// Every launcher image holds this; the packer refuses a stub without it.
+[[gnu::used]] const char launcherMarker[] =
+    FERROWICK_LAUNCHER_MARKER_HEAD FERROWICK_LAUNCHER_MARKER_TAIL;
+
+// A modal dialog with no controls of its own to serve: OK (Enter) and Cancel (Esc,
+// the close box) end it with their id.
+INT_PTR CALLBACK plainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            return TRUE;  // focus to the first tab stop
+        case WM_COMMAND: {
+            const int id = LOWORD(wParam);
+            if (id == IDOK || id == IDCANCEL) {
+                EndDialog(dialog, id);
+                return TRUE;
+            }
+            break;
+        }
+        default:
+            break;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+bool moduleFileName(std::string& path) {
+    // A full buffer means the path may have been cut: try again with a larger one.
+    for (DWORD size = MAX_PATH; size <= 32768 * 2; size *= 2) {
+        std::string buffer(size, '\0');
+        const DWORD got = GetModuleFileNameA(nullptr, buffer.data(), size);
+        if (got == 0) {
+            return false;
+        }
+        if (got < size) {
+            buffer.resize(got);
+            path = std::move(buffer);
+            return true;
+        }
+    }
+    return false;
+}
+
+Resource findResource(const char* name, const char* type) {
+    // Keeps the marker's address live, so that no linker option can drop it.
+    asm volatile("" : : "r"(launcherMarker));
+    Resource result;
+    HRSRC info = FindResourceA(nullptr, name, type);
+    if (!info) {
+        return result;
+    }
+    const DWORD size = SizeofResource(nullptr, info);
+    HGLOBAL loaded = LoadResource(nullptr, info);
+    if (!loaded) {
+        return result;
+    }
+    result.data = static_cast<const unsigned char*>(LockResource(loaded));
+    result.size = size;
+    result.loaded = result.data != nullptr;
+    return result;
+}
+
+bool loadString(uint32_t id, std::string& text) {
+    // LoadStringA cuts at the buffer's end; a full buffer asks for a larger one.
+    for (int size = 256; size <= (1 << 18); size *= 2) {
+        std::string buffer(static_cast<std::size_t>(size), '\0');
+        const int got = LoadStringA(GetModuleHandleA(nullptr), id, buffer.data(), size);
+        if (got <= 0) {
+            return false;
+        }
+        if (got < size - 1) {
+            buffer.resize(static_cast<std::size_t>(got));
+            text = std::move(buffer);
+            return true;
+        }
+    }
+    return false;
+}
+
+void messageBox(const char* text, const char* caption) {
+    MessageBoxA(nullptr, text, caption, MB_OK);
+}
+
+int dialogBox(uint32_t templateId) {
+    return static_cast<int>(DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId),
+                                            nullptr, plainDialogProc, 0));
+}
+
+void writeStandardOutput(const char* text) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+void sleep(uint32_t milliseconds) {
+    Sleep(milliseconds);
+}
+
+bool claimSingleInstance() {
+    // Held until the process ends: the system closes the handle then, however it ends.
+    static HANDLE held = nullptr;
+    if (held != nullptr) {
+        return true;
+    }
+    const HANDLE mutex = CreateMutexA(nullptr, FALSE, "Global\\Ferrowick.Launcher");
+    if (mutex == nullptr) {
+        return true;  // no lock to be had: a launcher alone goes on as it would
+    }
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        return false;
+    }
+    held = mutex;
+    return true;
+}
+
+}  // namespace fw::win32

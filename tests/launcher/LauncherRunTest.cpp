@@ -1,0 +1,239 @@
+// Runs the built launcher, carrying the sample installer set, in a throw-away prefix and
+// looks at everything it leaves behind. Each full run waits the launcher's fixed five
+// seconds after the installer.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/posix/CodePage.h"
+#include "tests/support/Noise.h"
+#include "tests/support/Programs.h"
+#include "tests/support/TempPrefix.h"
+#include "tools/SampleInstallerSet.h"
+
+namespace fw::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kLauncher = FERROWICK_LAUNCHER_PATH;
+const std::string kStub = FERROWICK_STUB_PATH;
+// The sample's names are in code page 936.
+const std::string kLocale = "LC_ALL=zh_CN.UTF-8";
+
+std::size_t countOf(const std::string& text, const std::string& piece) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(piece); at != std::string::npos;
+         at = text.find(piece, at + piece.size())) {
+        ++n;
+    }
+    return n;
+}
+
+// Every file below `root`, by relative path, with its contents.
+std::map<std::string, std::string> filesBelow(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    std::error_code ec;
+    for (const auto& e : fs::recursive_directory_iterator(root, ec)) {
+        if (e.is_regular_file()) {
+            files[fs::relative(e.path(), root).string()] = readHostFile(e.path().string());
+        }
+    }
+    return files;
+}
+
+// What a complete run leaves: every item as it is in the payload, with its read-only
+// bit and last-write time, the set-up program run once and removed, the resource folder
+// copied without "Thumbs.db", and nothing else (no copy in progress) anywhere.
+void expectCompleteTree(const TempPrefix& prefix, const std::vector<sample::SampleItem>& items,
+                        const fs::path& resourceFolder) {
+    const std::string unzip = prefix.host("C:\\Temp\\_Download\\_UnZip");
+    EXPECT_FALSE(fs::exists(unzip + "/Morvanta.zip"));
+    for (const sample::SampleItem& item : items) {
+        const std::string host = unzip + "/" + posix::ansiToUtf8(item.name, 936);
+        SCOPED_TRACE(host);
+        if (item.name == sample::kSetupItemName) {
+            EXPECT_FALSE(fs::exists(host)) << "the set-up program is removed at exit";
+            continue;
+        }
+        struct stat info {};
+        ASSERT_EQ(stat(host.c_str(), &info), 0);
+        EXPECT_EQ(readHostFile(host), item.data);
+        if (!item.data.empty()) {
+            EXPECT_EQ(info.st_mtim.tv_sec, item.modified);
+        }
+        const bool readOnly = item.externalAttributes & 0x01;
+        EXPECT_EQ((info.st_mode & 0222) == 0, readOnly);
+    }
+    const std::string log = readHostFile(unzip + "/disk1/" + sample::kSetupLogName);
+    EXPECT_EQ(countOf(log, "SETUP.EXE ran"), 1u) << log;
+
+    std::map<std::string, std::string> expected = filesBelow(resourceFolder);
+    ASSERT_TRUE(expected.count("Thumbs.db"));
+    std::erase_if(expected,
+                  [](const auto& f) { return fs::path(f.first).filename() == "Thumbs.db"; });
+    EXPECT_EQ(filesBelow(prefix.host("C:\\Product_Released\\Pellmoor")), expected);
+    for (const auto& [name, contents] : filesBelow(prefix.root())) {
+        EXPECT_EQ(name.find(".fw-copy"), std::string::npos) << name;
+    }
+}
+
+TEST(LauncherRunTest, UnpacksTheSampleRunsItsSetUpAndCopiesTheProduct) {
+    TempPrefix prefix;
+    const ProgramRun run = runProgram({kLauncher}, {kLocale});
+    ASSERT_EQ(run.status, 0) << run.err;
+    // Opening, preparation and completion notices; eleven items bring no patience notice.
+    EXPECT_EQ(countOf(run.err, "BRASKETTLE\n"), 3u) << run.err;
+    expectCompleteTree(prefix, sample::sampleItems(),
+                       fs::path(kLauncher).parent_path() / "res" / "Pellmoor");
+}
+
+// The sample set with a large read-only item, packed into a launcher in `folder`/Release,
+// whose resource folder beside it holds the sample product and a large file.
+struct LargeLauncher {
+    std::string path;
+    std::vector<sample::SampleItem> items;
+    fs::path resourceFolder;
+};
+
+LargeLauncher packLargeLauncher(const std::string& folder) {
+    constexpr std::size_t kLarge = 32 << 20;
+    LargeLauncher made;
+    made.items = sample::sampleItems();
+    sample::SampleItem large;
+    large.name = "disk1/LARGE.CAB";
+    large.data = noise(kLarge, 11);
+    large.deflate = false;
+    large.externalAttributes = 0x21;
+    large.modified = large.accessed = large.created = 1300000000;
+    made.items.push_back(large);
+
+    std::vector<zipwrite::Entry> entries = sample::sampleEntries();
+    zipwrite::Entry entry;
+    entry.name = large.name;
+    entry.data = large.data;
+    entry.deflate = false;
+    entry.externalAttributes = large.externalAttributes;
+    entry.localExtra = zipwrite::utBlock(7, {large.modified, large.accessed, large.created});
+    entries.push_back(entry);
+    fs::create_directories(folder + "/Release");
+    const std::string archive = folder + "/payload.zip";
+    std::string error;
+    EXPECT_TRUE(zipwrite::writeArchive(archive, entries, &error)) << error;
+
+    made.resourceFolder = fs::path(folder) / "res" / "Pellmoor";
+    fs::create_directories(made.resourceFolder.parent_path());
+    fs::copy(fs::path(kLauncher).parent_path() / "res" / "Pellmoor", made.resourceFolder,
+             fs::copy_options::recursive);
+    EXPECT_TRUE(writeHostFile((made.resourceFolder / "large.ncd").string(), noise(kLarge, 12)));
+    made.path = folder + "/Release/ferrowick";
+    const ProgramRun pack = runProgram(
+        {FERROWICK_PACK_PATH, "--stub", kStub, "--payload", archive, "--output", made.path});
+    EXPECT_EQ(pack.status, 0) << pack.err;
+    fs::remove(archive);
+    return made;
+}
+
+TEST(LauncherRunTest, ARunKilledAnywhereIsMadeWholeByTheNextRun) {
+    TempPrefix scratch;
+    const LargeLauncher launcher = packLargeLauncher(scratch.root() + "/dist");
+    struct Case {
+        const char* what;
+        const char* appears;  // the kill comes as soon as this drive path exists
+    } cases[] = {
+        {"while staging", "C:\\Temp\\_Download\\_UnZip\\Morvanta.zip"},
+        {"while writing a large read-only item", "C:\\Temp\\_Download\\_UnZip\\disk1\\LARGE.CAB"},
+        {"during the copy", "C:\\Product_Released\\Pellmoor"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempPrefix prefix;
+        const StartedProgram started = startProgram({launcher.path}, {kLocale});
+        ASSERT_GT(started.pid, 0) << started.failure;
+        const std::string watched = prefix.host(c.appears);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!fs::exists(watched) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        kill(started.pid, SIGKILL);
+        const ProgramRun cut = waitProgram(started);
+        ASSERT_EQ(cut.status, 128 + SIGKILL) << "the run ended before it was cut off\n" << cut.err;
+
+        const ProgramRun again = runProgram({launcher.path}, {kLocale});
+        ASSERT_EQ(again.status, 0) << again.err;
+        expectCompleteTree(prefix, launcher.items, launcher.resourceFolder);
+    }
+}
+
+TEST(LauncherRunTest, OfTwoLaunchersStartedTogetherOneInstallsAndTheOtherSaysSo) {
+    for (const int delay : {0, 20, 200}) {
+        SCOPED_TRACE("second one " + std::to_string(delay) + " ms later");
+        TempPrefix prefix;
+        const StartedProgram first = startProgram({kLauncher}, {kLocale});
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        const StartedProgram second = startProgram({kLauncher}, {kLocale});
+        std::vector<ProgramRun> runs = {waitProgram(first), waitProgram(second)};
+        std::sort(runs.begin(), runs.end(),
+                  [](const ProgramRun& a, const ProgramRun& b) { return a.status < b.status; });
+        ASSERT_EQ(runs[0].status, 0) << runs[0].err;
+        ASSERT_EQ(runs[1].status, 3) << runs[1].err;
+        EXPECT_EQ(runs[1].err,
+                  "BRASKETTLE\nSet-up is already running on this computer.\n\n"
+                  "Please finish that set-up first, or wait until it has ended, and "
+                  "then start this program again if you still need it.\n\n");
+        expectCompleteTree(prefix, sample::sampleItems(),
+                           fs::path(kLauncher).parent_path() / "res" / "Pellmoor");
+    }
+}
+
+TEST(LauncherRunTest, FindsItsResourceFolderBesideAReleaseFolderOnDriveC) {
+    TempPrefix prefix;
+    const std::string apps = prefix.host("C:\\Apps");
+    fs::create_directories(apps + "/Release");
+    fs::copy_file(kLauncher, apps + "/Release/ferrowick");
+    ASSERT_TRUE(writeHostFile(apps + "/res/Pellmoor/only.txt", "from drive C"));
+
+    const ProgramRun run = runProgram({apps + "/Release/ferrowick"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::map<std::string, std::string> expected = {{"only.txt", "from drive C"}};
+    EXPECT_EQ(filesBelow(prefix.host("C:\\Product_Released\\Pellmoor")), expected);
+}
+
+TEST(LauncherRunTest, ALauncherWithoutAUsablePayloadEndsWithFailure) {
+    const std::string stub = readHostFile(kStub);
+    ASSERT_FALSE(stub.empty());
+    struct Case {
+        const char* what;
+        std::string file;
+    } cases[] = {
+        {"no resources at all", stub},
+        {"payload shorter than its prefix",
+         withResources(stub, {{"TIMELISTINGS", "#132", std::string(53, 'p')}})},
+        {"payload under another name",
+         withResources(stub, {{"TIMELISTINGS", "#133", std::string(54, 'p') + "PK"}})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempPrefix prefix;
+        const std::string launcher = prefix.root() + "/launcher";
+        ASSERT_TRUE(writeHostFile(launcher, c.file));
+        fs::permissions(launcher, fs::perms::owner_all);
+        const ProgramRun run = runProgram({launcher});
+        EXPECT_EQ(run.status, 1) << run.err;
+        EXPECT_EQ(countOf(run.err, "BRASKETTLE\n"), 1u) << run.err;
+        EXPECT_FALSE(fs::exists(prefix.host("C:\\Temp\\_Download\\_UnZip\\Morvanta.zip")));
+    }
+}
+
+}  // namespace
+}  // namespace fw::test

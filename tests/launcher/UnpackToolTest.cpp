@@ -1,0 +1,112 @@
+// The unpack tool's arguments: host paths taken faithfully or refused with a message,
+// and nothing written outside the folder it was given.
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/PrefixSnapshot.h"
+#include "tests/support/Programs.h"
+#include "tests/support/RawZip.h"
+#include "tests/support/TempPrefix.h"
+
+namespace fw::test {
+namespace {
+
+constexpr const char* kWestern = "LC_ALL=en_US.UTF-8";  // code page 1252
+constexpr const char* kChinese = "LC_ALL=zh_CN.UTF-8";  // code page 936
+
+RawEntry stored(std::string name, std::string content) {
+    RawEntry e;
+    e.name = std::move(name);
+    e.content = std::move(content);
+    return e;
+}
+
+TEST(UnpackToolTest, ArgumentsAreHostPathsTakenFaithfullyOrRefused) {
+    TempPrefix prefix;
+    const std::string box = prefix.root() + "/box";
+    const std::string zip = box + "/set.zip";
+    ASSERT_TRUE(writeHostFile(
+        zip, buildArchive({stored("disk1/one.txt", "one"), stored("disk1/two.txt", "two")})));
+    std::filesystem::copy_file(zip, box + "/\u5b89\u88c5.zip");
+    ASSERT_TRUE(writeHostFile(box + "/file", "a file"));
+    ASSERT_TRUE(writeHostFile(box + "/Out/keep", "beside"));
+    ASSERT_TRUE(writeHostFile(box + "/nul.zip", buildArchive({stored(std::string("a\0b", 3), "nul"),
+                                                              stored("disk1/ok.txt", "ok")})));
+    const std::string fifo = prefix.root() + "/fifo";  // outside the box: never read
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+
+    struct Case {
+        const char* what;
+        std::string archive;
+        std::string folder;
+        const char* locale;
+        int status;
+        std::string says;   // on standard error, or else on standard output
+        std::string lands;  // the folder in the box the items land in; empty: none
+    };
+    const Case cases[] = {
+        {"an empty folder", zip, "", kWestern, 2, "the path is empty", ""},
+        {"an empty archive", "", box + "/out", kWestern, 2, "the path is empty", ""},
+        {"a non-ASCII folder in 936", zip, box + "/\u51fa\u529b", kChinese, 0,
+         "2 of 2 items unpacked, 0 failed", "\u51fa\u529b"},
+        {"a non-ASCII folder in 1252", zip, box + "/\u51fa\u529b", kWestern, 2,
+         "code page 1252 cannot express it", ""},
+        {"a non-ASCII archive in 936", box + "/\u5b89\u88c5.zip", box + "/out", kChinese, 0,
+         "2 of 2 items unpacked", "out"},
+        {"a backslash in a name", zip, box + "/a\\b", kWestern, 2, "holds a backslash", ""},
+        {"a trailing dot", zip, box + "/out.", kWestern, 2, "ends in a dot or a blank", ""},
+        {"a trailing blank", zip, box + "/out ", kWestern, 2, "ends in a dot or a blank", ""},
+        {"a question mark", zip, box + "/o?t", kWestern, 2, "cannot hold", ""},
+        {"a colon", zip, box + "/o:t", kWestern, 2, "cannot hold", ""},
+        {"a file as the folder", zip, box + "/file", kWestern, 2, "it is not a folder", ""},
+        {"a file on the way", zip, box + "/file/sub", kWestern, 2, "Not a directory", ""},
+        {"a FIFO as the archive", fifo, box + "/out", kWestern, 2, "not a regular file", ""},
+        {"a folder as the archive", box, box + "/out", kWestern, 2, "it is a folder", ""},
+        {"no archive", box + "/none.zip", box + "/out", kWestern, 2, "No such file", ""},
+        {"not an archive", box + "/file", box + "/out", kWestern, 1, "no ZIP archive", ""},
+        // Made as spelled, not found in another letter case beside it.
+        {"a folder spelled as another one", zip, box + "/out", kWestern, 0, "2 of 2 items unpacked",
+         "out"},
+        {"an item that fails", box + "/nul.zip", box + "/out", kWestern, 1,
+         "item 0 (stored as \"a\\x00b\"): AR_NAME_HAS_NUL", "out"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(box + "/out");
+        const PrefixSnapshot before = snapshotPrefix(box);
+        const ProgramRun run = runProgram({FERROWICK_UNPACK_PATH, c.archive, c.folder}, {c.locale});
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_NE((run.err + run.out).find(c.says), std::string::npos) << run.err << run.out;
+        const std::vector<std::string> changed = changedPaths(before, snapshotPrefix(box));
+        if (c.lands.empty()) {
+            EXPECT_TRUE(changed.empty()) << ::testing::PrintToString(changed);
+            continue;
+        }
+        EXPECT_TRUE(outside(changed, {}, {c.lands}).empty()) << ::testing::PrintToString(changed);
+        const std::string landed = box + "/" + c.lands + "/disk1/";
+        if (c.status == 0) {
+            EXPECT_EQ(readHostFile(landed + "one.txt"), "one");
+        } else {
+            EXPECT_EQ(readHostFile(landed + "ok.txt"), "ok");
+            EXPECT_NE(run.out.find("1 of 2 items unpacked, 1 failed"), std::string::npos);
+        }
+    }
+}
+
+TEST(UnpackToolTest, BothToolsExplainThemselves) {
+    for (const char* tool : {FERROWICK_UNPACK_PATH, FERROWICK_PACK_PATH}) {
+        SCOPED_TRACE(tool);
+        const ProgramRun run = runProgram({tool, "--help"});
+        EXPECT_EQ(run.status, 0);
+        EXPECT_TRUE(run.out.starts_with("usage: ")) << run.out;
+        EXPECT_GT(run.out.size(), 300u);
+    }
+}
+
+}  // namespace
+}  // namespace fw::test

@@ -1,0 +1,218 @@
+// The command interpreter: the program is found through the drive mapping and started
+// directly with the arguments the command line gives it, and its exit status comes back.
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/Platform.h"
+#include "platform/posix/Command.h"
+#include "tests/support/Programs.h"
+#include "tests/support/TempPrefix.h"
+
+namespace fw::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Records its arguments, one a line, in args.txt beside itself, and exits with $STATUS.
+const char* const kRecorder =
+    "#!/bin/sh\n"
+    "printf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args.txt\"\n"
+    "exit \"${STATUS:-0}\"\n";
+
+class CommandTest : public ::testing::Test {
+  protected:
+    void install(const std::string& drivePath, const std::string& contents, bool executable) {
+        const std::string host = prefix.host(drivePath);
+        ASSERT_TRUE(writeHostFile(host, contents));
+        ASSERT_EQ(chmod(host.c_str(), executable ? 0755 : 0644), 0);
+    }
+    std::string argsOf(const std::string& folder) const {
+        return readHostFile(prefix.host(folder + "\\args.txt"));
+    }
+    TempPrefix prefix;
+};
+
+TEST_F(CommandTest, RunsScriptsWithTheirArgumentsAndPassesTheStatusBack) {
+    install("C:\\Tools\\run.sh", kRecorder, true);
+    install("C:\\My Tools\\plain.sh", kRecorder, false);
+    install("C:\\Opt\\dash.sh", std::string("#!/bin/sh -e\n") + (kRecorder + 10), false);
+    for (const char* folder : {"C:\\A&B", "C:\\A,B", "C:\\A (B)"}) {
+        install(std::string(folder) + "\\run.sh", kRecorder, true);
+    }
+
+    struct Case {
+        const char* what;
+        const char* command;
+        int status;
+        const char* folder;
+        const char* args;
+    } cases[] = {
+        {"executable script", "C:\\Tools\\run.sh one two", 0, "C:\\Tools", "one\ntwo\n"},
+        {"forward slashes", "C:/Tools/run.sh", 0, "C:\\Tools", "\n"},
+        {"script without execute bit", "\"C:\\My Tools\\plain.sh\" x", 0, "C:\\My Tools", "x\n"},
+        {"letter case ignored", "\"c:/MY TOOLS/PLAIN.SH\" y", 0, "C:\\My Tools", "y\n"},
+        {"interpreter with an argument", "C:\\Opt\\dash.sh z", 0, "C:\\Opt", "z\n"},
+        {"quoted arguments", "C:\\Tools\\run.sh \"a b\"  c\\\"d \"\" \"e\"\"f\"", 0, "C:\\Tools",
+         "a b\nc\"d\n\ne\"f\n"},
+        // Quoted once more, as a launch command is: "/c" takes off the outer pair.
+        {"doubly quoted", "\"\"C:\\My Tools\\plain.sh\" x\"", 0, "C:\\My Tools", "x\n"},
+        {"doubly quoted &", "\"\"C:\\A&B\\run.sh\"\"", 0, "C:\\A&B", "\n"},
+        {"doubly quoted ,", "\"\"C:\\A,B\\run.sh\"\"", 0, "C:\\A,B", "\n"},
+        {"doubly quoted ( )", "\"\"C:\\A (B)\\run.sh\"\"", 0, "C:\\A (B)", "\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::error_code ignored;
+        fs::remove(prefix.host(std::string(c.folder) + "\\args.txt"), ignored);
+        EXPECT_EQ(hostPlatform().runCommand(c.command), c.status);
+        EXPECT_EQ(argsOf(c.folder), c.args);
+    }
+
+    setenv("STATUS", "42", 1);
+    EXPECT_EQ(hostPlatform().runCommand("C:\\Tools\\run.sh"), 42);
+    unsetenv("STATUS");
+}
+
+TEST_F(CommandTest, FindsAProgramWithoutItsExtension) {
+    install("C:\\Setup\\SETUP.EXE", kRecorder, false);
+    EXPECT_EQ(hostPlatform().runCommand("C:\\Setup\\setup now"), 0);
+    EXPECT_EQ(argsOf("C:\\Setup"), "now\n");
+}
+
+TEST_F(CommandTest, StartsAWindowsProgramThroughWineWithTheSameDrives) {
+    install("C:\\Win\\SETUP.exe", std::string("MZ\x90\x00\x03", 5), false);
+    const std::string bin = prefix.root() + "/bin";
+    ASSERT_TRUE(writeHostFile(bin + "/wine",
+                              "#!/bin/sh\n"
+                              "{ echo \"$WINEPREFIX\"; printf '%s\\n' \"$@\"; } > \"$0.log\"\n"
+                              "exit 3\n"));
+    ASSERT_EQ(chmod((bin + "/wine").c_str(), 0755), 0);
+    const std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", bin.c_str(), 1);
+    const int status = hostPlatform().runCommand("c:/win/setup.exe /s \"x y\"");
+    setenv("PATH", savedPath.c_str(), 1);
+
+    EXPECT_EQ(status, 3);
+    EXPECT_EQ(readHostFile(bin + "/wine.log"),
+              prefix.root() + "\n" + prefix.host("C:\\Win\\SETUP.exe") + "\n/s\nx y\n");
+}
+
+TEST_F(CommandTest, NeverHandsTheLineToAShell) {
+    // A shell's characters reach the program as text; the interpreter's '^' makes its
+    // own plain, and its unescaped '&' ends the command: nothing after it runs.
+    install("C:\\Tools\\run.sh", kRecorder, true);
+    const std::string marker = prefix.host("C:\\pwned");
+    const std::string line = "C:\\Tools\\run.sh ; $(touch " + marker + ") `touch " + marker +
+                             "` ^& ^| ^>x \"a&b\" & touch " + marker;
+    EXPECT_EQ(hostPlatform().runCommand(line.c_str()), 0);
+    EXPECT_FALSE(fs::exists(marker));
+    EXPECT_EQ(argsOf("C:\\Tools"),
+              ";\n$(touch\n" + marker + ")\n`touch\n" + marker + "`\n&\n|\n>x\na&b\n");
+}
+
+TEST_F(CommandTest, ReportsWhatItCannotStart) {
+    install("C:\\Win\\SETUP.exe", std::string("MZ\x90\x00\x03", 5) + std::string(100, '\0'), true);
+    install("C:\\Bin\\tool",
+            std::string("\x7F"
+                        "ELF\x02\x01\x01",
+                        7) +
+                std::string(100, '\0'),
+            false);
+    install("C:\\Doc\\readme.exe", "just text\n", true);
+    install("C:\\A&B\\run.sh", kRecorder, true);
+    install("C:\\A,B\\run.sh", kRecorder, true);
+    fs::create_directories(prefix.host("C:\\Folder.exe"));
+    const std::string emptyPath = prefix.root() + "/empty-path";
+    fs::create_directories(emptyPath);
+    const std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", emptyPath.c_str(), 1);
+
+    struct Case {
+        const char* command;
+        const char* message;
+    } cases[] = {
+        {"C:\\Nowhere\\missing.exe /q",
+         "'C:\\Nowhere\\missing.exe' is not recognized as an internal or external command,\n"
+         "operable program or batch file.\n"},
+        // Quotes around what names no program go, as "/c" takes them off.
+        {"\"C:\\No Where\\x.exe\"",
+         "'C:\\No' is not recognized as an internal or external command,\n"
+         "operable program or batch file.\n"},
+        {"\"C:\\A&B\\run.sh\"", "'C:\\A' is not recognized"},
+        {"\"C:\\A,B\\run.sh\"", "'C:\\A' is not recognized"},
+        {"C:\\Folder.exe",
+         "'C:\\Folder.exe' is not recognized as an internal or external command,\n"
+         "operable program or batch file.\n"},
+        {"C:/Win/SETUP.exe", "wine is not on PATH"},
+        {"C:\\Bin\\tool", "not executable"},
+        {"C:\\Doc\\readme.exe", "not a program"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        StderrCapture capture;
+        const int status = hostPlatform().runCommand(c.command);
+        const std::string err = capture.text();
+        EXPECT_EQ(status, 1);
+        EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    }
+    setenv("PATH", savedPath.c_str(), 1);
+}
+
+TEST_F(CommandTest, SplitsAsTheRunTimeLibraryDoes) {
+    struct Case {
+        const char* line;
+        const char* program;
+        std::vector<std::string> arguments;
+    } cases[] = {
+        {"C:/Temp/_Download/_UnZip/disk1/SETUP.exe",
+         "C:/Temp/_Download/_UnZip/disk1/SETUP.exe",
+         {}},
+        {"  \"C:\\A B\\x.exe\"\targ", "C:\\A B\\x.exe", {"arg"}},
+        {"p a\\\\b \\\"q\\\" \"r s\"", "p", {"a\\\\b", "\"q\"", "r s"}},
+        {"p \"a\\\\\"b c\"", "p", {"a\\b", "c"}},
+        {"p \"unterminated arg", "p", {"unterminated arg"}},
+        {"p trailing\\", "p", {"trailing\\"}},
+        {"p \"\"", "p", {""}},
+        {"\"C:\\Progs\"\\x.exe y", "C:\\Progs\\x.exe", {"y"}},
+        {"", "", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        const posix::CommandLine split = posix::splitCommandLine(c.line);
+        EXPECT_EQ(split.program, c.program);
+        EXPECT_EQ(split.arguments, c.arguments);
+    }
+}
+
+TEST_F(CommandTest, ReadsTheInterpreterLine) {
+    struct Case {
+        const char* head;
+        bool ok;
+        const char* interpreter;
+        const char* argument;
+    } cases[] = {
+        {"#!/bin/sh\necho", true, "/bin/sh", ""},
+        {"#! /usr/bin/env  python3 -u \r\nx", true, "/usr/bin/env", "python3 -u"},
+        {"#!\n", false, "", ""},
+        {"echo", false, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.head);
+        std::string interpreter;
+        std::string argument;
+        EXPECT_EQ(posix::parseInterpreterLine(c.head, interpreter, argument), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(interpreter, c.interpreter);
+            EXPECT_EQ(argument, c.argument);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace fw::test
