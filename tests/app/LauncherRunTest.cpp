@@ -98,6 +98,47 @@ TEST(LauncherRunTest, UnpacksTheSampleRunsItsSetUpAndCopiesTheProduct) {
                        fs::path(kLauncher).parent_path() / "res" / "Pellmoor");
 }
 
+TEST(LauncherRunTest, MakesAMissingPrefixOnFirstUseAndSaysWhyWhenItCannot) {
+    enum class Setting { noPrefix, noDriveC, fileAsPrefix };
+    struct Case {
+        const char* what;
+        Setting setting;
+        int status;
+        const char* complaint;  // on standard error, after the prefix path; none when empty
+    } cases[] = {
+        {"no prefix folder", Setting::noPrefix, 0, ""},
+        {"a prefix without drive_c", Setting::noDriveC, 0, ""},
+        {"a file where the prefix should be", Setting::fileAsPrefix, 1,
+         ": a file stands in its place (set FERROWICK_PREFIX to"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempPrefix prefix;
+        fs::remove_all(c.setting == Setting::noDriveC ? prefix.root() + "/drive_c" : prefix.root());
+        if (c.setting == Setting::fileAsPrefix) {
+            ASSERT_TRUE(writeHostFile(prefix.root(), "not a folder"));
+        }
+        const ProgramRun run = runProgram({kLauncher}, {kLocale});
+        ASSERT_EQ(run.status, c.status) << run.err;
+        if (c.status != 0) {
+            const std::string complaint =
+                "ferrowick: cannot make the prefix folder " + prefix.root() + c.complaint;
+            EXPECT_EQ(countOf(run.err, complaint), 1u) << run.err;
+            EXPECT_EQ(countOf(run.err, "BRASKETTLE\n"), 1u) << run.err;
+            EXPECT_EQ(readHostFile(prefix.root()), "not a folder");
+            continue;
+        }
+        EXPECT_EQ(run.err.find("ferrowick:"), std::string::npos) << run.err;
+        if (c.setting == Setting::noPrefix) {
+            struct stat info {};
+            ASSERT_EQ(stat(prefix.root().c_str(), &info), 0);
+            EXPECT_EQ(info.st_mode & 0777, 0700u) << "a new prefix folder is the user's own";
+        }
+        expectCompleteTree(prefix, sample::sampleItems(),
+                           fs::path(kLauncher).parent_path() / "res" / "Pellmoor");
+    }
+}
+
 // The sample set with a large read-only item, packed into a launcher in `folder`/Release,
 // whose resource folder beside it holds the sample product and a large file.
 struct LargeLauncher {
