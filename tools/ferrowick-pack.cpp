@@ -1,6 +1,8 @@
 // ferrowick-pack: makes a launcher that carries an installer set.
 //
-//   ferrowick-pack --payload ARCHIVE.zip --output LAUNCHER [--stub STUB] [--prefix FILE]
+//   ferrowick-pack (--payload ARCHIVE.zip | --folder DIR) --output LAUNCHER [--stub STUB]
+//                  [--prefix FILE] [--code-page N] [--force]
+//   ferrowick-pack --check (--payload ARCHIVE.zip | --folder DIR | --launcher FILE)
 //
 // The launcher is the stub (by default the launcher "ferrowick" beside this program)
 // with one resource appended, type "TIMELISTINGS" and name "#132": a 54-byte prefix (by
@@ -11,15 +13,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/Platform.h"
 #include "platform/posix/ResourceTable.h"
 #include "res/resource.h"
 #include "tools/ferrowick-pack-common.h"
@@ -167,29 +172,67 @@ std::string defaultStub() {
     return folderOf(self) + "/ferrowick";
 }
 
-// Builds the launcher; on failure gives the reason and writes nothing.
-std::string pack(const Options& options) {
-    std::string prefix;
-    if (std::string problem = fw::pack::loadPrefix(options.prefix, prefix);
-        !problem.empty()) {
+// A payload read from an open file, from `offset` on.
+fw::pack::Payload payloadIn(Fd& fd, uint64_t offset, uint64_t size) {
+    auto held = std::make_shared<Fd>(fd.release());
+    fw::pack::Payload payload;
+    payload.size = size;
+    payload.readAt = [held, offset](void* buffer, std::size_t count, uint64_t at) {
+        return readAt(held->get(), buffer, count, offset + at);
+    };
+    return payload;
+}
+
+std::string openArchive(const std::string& path, fw::pack::Payload& payload) {
+    Fd fd;
+    uint64_t size = 0;
+    if (std::string problem = openRegular(path, fd, size); !problem.empty()) {
         return problem;
     }
+    payload = payloadIn(fd, 0, size);
+    return {};
+}
 
-    Fd payload;
-    uint64_t payloadSize = 0;
-    if (const std::string problem = openRegular(options.payload, payload, payloadSize);
-        !problem.empty()) {
-        return "cannot read the payload " + options.payload + ": " + problem;
+std::string openLauncher(const std::string& path, fw::pack::Payload& payload) {
+    Fd fd;
+    uint64_t size = 0;
+    if (std::string problem = openRegular(path, fd, size); !problem.empty()) {
+        return problem;
     }
-    if (const std::string problem = fw::pack::zipProblem(
-            [&](void* buffer, std::size_t size, uint64_t offset) {
-                return readAt(payload.get(), buffer, size, offset);
-            },
-            payloadSize);
-        !problem.empty()) {
-        return "the payload " + options.payload + " is refused: " + problem;
+    const fw::posix::TableRead read = fw::posix::readResourceTable(fd.get());
+    if (read.state == fw::posix::TableState::damaged) {
+        return "its resource table is damaged (" + read.problem + ")";
     }
+    for (const ResourceEntry& entry : read.table.entries) {
+        if (read.state == fw::posix::TableState::valid &&
+            entry.type == *fw::posix::parseResourceKey(FERROWICK_PAYLOAD_TYPE) &&
+            entry.name == *fw::posix::parseResourceKey(FERROWICK_PAYLOAD_NAME)) {
+            if (entry.size < kPrefixSize) {
+                return "its payload is shorter than its prefix";
+            }
+            payload = payloadIn(fd, entry.offset + kPrefixSize, entry.size - kPrefixSize);
+            return {};
+        }
+    }
+    return "it carries no payload";
+}
 
+bool copyPayload(const fw::pack::Payload& payload, int to) {
+    std::vector<char> buffer(kCopyChunk);
+    for (uint64_t offset = 0; offset < payload.size;) {
+        const std::size_t chunk =
+            static_cast<std::size_t>(std::min<uint64_t>(payload.size - offset, buffer.size()));
+        if (!payload.readAt(buffer.data(), chunk, offset) || !writeAll(to, buffer.data(), chunk)) {
+            return false;
+        }
+        offset += chunk;
+    }
+    return true;
+}
+
+// Builds the launcher; on failure gives the reason and writes nothing.
+std::string writeLauncher(const Options& options, const std::string& prefix,
+                          const fw::pack::Payload& payload) {
     Fd stub;
     uint64_t stubSize = 0;
     if (const std::string problem = openRegular(options.stub, stub, stubSize); !problem.empty()) {
@@ -213,7 +256,7 @@ std::string pack(const Options& options) {
     entry.type = *fw::posix::parseResourceKey(FERROWICK_PAYLOAD_TYPE);
     entry.name = *fw::posix::parseResourceKey(FERROWICK_PAYLOAD_NAME);
     entry.offset = fw::posix::alignResourceOffset(imageSize);
-    entry.size = kPrefixSize + payloadSize;
+    entry.size = kPrefixSize + payload.size;
     table.tableOffset = entry.offset + entry.size;
     table.entries.push_back(entry);
     const std::string tableBytes = fw::posix::encodeResourceTable(table);
@@ -230,7 +273,7 @@ std::string pack(const Options& options) {
     const bool written = copyRange(stub.get(), 0, imageSize, out.get()) &&
                          writeAll(out.get(), padding.data(), padding.size()) &&
                          writeAll(out.get(), prefix.data(), prefix.size()) &&
-                         copyRange(payload.get(), 0, payloadSize, out.get()) &&
+                         copyPayload(payload, out.get()) &&
                          writeAll(out.get(), tableBytes.data(), tableBytes.size()) &&
                          fchmod(out.get(), 0777 & ~mask) == 0;
     const std::string why = errnoText();
@@ -246,5 +289,11 @@ std::string pack(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    return fw::pack::runPacker(argc, argv, defaultStub(), pack);
+    fw::pack::Backend backend;
+    backend.defaultStub = defaultStub();
+    backend.defaultCodePage = fw::hostPlatform().ansiCodePage();
+    backend.openArchive = openArchive;
+    backend.openLauncher = openLauncher;
+    backend.writeLauncher = writeLauncher;
+    return fw::pack::runPacker(argc, argv, backend);
 }

@@ -1,0 +1,17 @@
+// A payload made from a folder: the folder itself is the top folder and comes first, so
+// that its name is the one the launcher launches SETUP.exe from; its contents follow,
+// depth first, each folder's entries in the byte order of their host names.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace fw::pack {
+
+// Writes the ZIP archive of the host folder `folder` into `zip` (in memory: nothing is
+// left on disk): names in `codePage`, files deflated, the read-only (and on Windows the
+// hidden) attribute, the last-write time as a DOS time and with the last-access time in
+// a "UT" block. Gives why it cannot, or empty.
+std::string packFolder(const std::string& folder, uint32_t codePage, std::string& zip);
+
+}  // namespace fw::pack
