@@ -70,8 +70,8 @@ TEST(UnpackTool, ArgumentsAreHostPathsTakenFaithfullyOrRefused) {
         {"no archive", box + "/none.zip", box + "/out", kWestern, 2, "No such file", ""},
         {"not an archive", box + "/file", box + "/out", kWestern, 1, "no ZIP archive", ""},
         // Made as spelled, not found in another letter case beside it.
-        {"a folder spelled as another one", zip, box + "/out", kWestern, 0,
-         "2 of 2 items unpacked", "out"},
+        {"a folder spelled as another one", zip, box + "/out", kWestern, 0, "2 of 2 items unpacked",
+         "out"},
         {"an item that fails", box + "/nul.zip", box + "/out", kWestern, 1,
          "item 0 (stored as \"a\\x00b\"): AR_NAME_HAS_NUL", "out"},
     };
@@ -98,13 +98,23 @@ TEST(UnpackTool, ArgumentsAreHostPathsTakenFaithfullyOrRefused) {
     }
 }
 
-TEST(UnpackTool, BothToolsExplainThemselves) {
-    for (const char* tool : {FERROWICK_UNPACK_PATH, FERROWICK_PACK_PATH}) {
+TEST(UnpackTool, EveryToolExplainsItselfAndSaysWhatToDo) {
+    for (const char* tool : {FERROWICK_UNPACK_PATH, FERROWICK_PACK_PATH, FERROWICK_SAMPLE_PATH}) {
         SCOPED_TRACE(tool);
-        const ProgramRun run = runProgram({tool, "--help"});
-        EXPECT_EQ(run.status, 0);
-        EXPECT_TRUE(run.out.starts_with("usage: ")) << run.out;
-        EXPECT_GT(run.out.size(), 300u);
+        const std::string name = std::filesystem::path(tool).filename().string();
+        const ProgramRun help = runProgram({tool, "--help"});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_TRUE(help.out.starts_with("usage: " + name + " ")) << help.out;
+        EXPECT_GT(help.out.size(), 300u);
+        const ProgramRun version = runProgram({tool, "--version"});
+        EXPECT_EQ(version.status, 0);
+        EXPECT_TRUE(version.out.starts_with(name + " (Ferrowick) 1.")) << version.out;
+        // A wrong command line: what is wrong, then what to do, then the usage.
+        const ProgramRun wrong = runProgram({tool});
+        EXPECT_EQ(wrong.status, 2);
+        EXPECT_TRUE(wrong.err.starts_with(name + ": ")) << wrong.err;
+        EXPECT_NE(wrong.err.find(" (see " + name + " --help)\nusage: "), std::string::npos)
+            << wrong.err;
     }
 }
 

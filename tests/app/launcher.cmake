@@ -19,8 +19,9 @@ target_link_libraries(ferrowick_launcher_tests PRIVATE
     GTest::gtest_main)
 target_compile_definitions(ferrowick_launcher_tests PRIVATE
     FERROWICK_PACK_PATH="$<TARGET_FILE:ferrowick-pack>"
-    FERROWICK_UNPACK_PATH="$<TARGET_FILE:ferrowick-unpack>")
-add_dependencies(ferrowick_launcher_tests ferrowick-pack ferrowick-unpack)
+    FERROWICK_UNPACK_PATH="$<TARGET_FILE:ferrowick-unpack>"
+    FERROWICK_SAMPLE_PATH="$<TARGET_FILE:ferrowick-make-sample>")
+add_dependencies(ferrowick_launcher_tests ferrowick-pack ferrowick-unpack ferrowick-make-sample)
 
 if(FERROWICK_LAUNCHER AND NOT FERROWICK_PAYLOAD)
     target_sources(ferrowick_launcher_tests PRIVATE LauncherRunTest.cpp)
