@@ -231,7 +231,7 @@ CheckReport checkPayload(const ReadAt& readAt, uint64_t size, uint32_t codePage)
     ArchiveItem item;
     if (archive == nullptr || GetArchiveItem(archive, -1, item) != AR_OK) {
         CloseArchive(archive);
-        report.problems.push_back("the archive cannot be read by the launcher's reader");
+        report.problems.emplace_back("the archive cannot be read by the launcher's reader");
         return report;
     }
     const int32_t count = item.index;
@@ -345,7 +345,7 @@ CheckReport checkPayload(const ReadAt& readAt, uint64_t size, uint32_t codePage)
     if (command) {
         report.plan.push_back("launch command: " + shown(*command, codePage));
     } else {
-        report.plan.push_back("launch command: none");
+        report.plan.emplace_back("launch command: none");
         report.problems.push_back("the top folder \"" + shown(topFolder, codePage) +
                                   "\" cannot be put on a command line safely: the launcher "
                                   "launches nothing (rename it)");

@@ -13,22 +13,28 @@ namespace fw::posix {
 
 namespace {
 
-// Makes `folder` when it is missing; why not, or empty when it is a folder now.
+// Makes `folder` when it is missing; why not, with what to do, or empty when it is a
+// folder now.
 std::string makeFolder(const std::string& folder, mode_t mode) {
     struct stat info {};
     if (stat(folder.c_str(), &info) == 0) {
-        return S_ISDIR(info.st_mode) ? std::string() : "a file stands in its place";
+        return S_ISDIR(info.st_mode) ? std::string()
+                                     : "a file stands in its place (move it away, or set "
+                                       "FERROWICK_PREFIX to another folder)";
     }
     if (errno == ENOENT && mkdir(folder.c_str(), mode) == 0) {
         return {};
     }
     if (errno == ENOENT) {
-        return "the folder it would be in does not exist";
+        return "the folder it would be in does not exist (make that folder, or set "
+               "FERROWICK_PREFIX to another folder)";
     }
     if (errno == ENOTDIR) {
-        return "a file stands in the way of its folder";
+        return "a file stands in the way of its folder (set FERROWICK_PREFIX to another "
+               "folder)";
     }
-    return std::strerror(errno);
+    return std::string(std::strerror(errno)) +
+           " (set FERROWICK_PREFIX to a folder you may write in)";
 }
 
 }  // namespace
@@ -51,10 +57,8 @@ void ensurePrefix() {
         problem = makeFolder(folder, 0777);
     }
     if (!problem.empty()) {
-        std::fprintf(stderr,
-                     "ferrowick: cannot make the prefix folder %s: %s (set FERROWICK_PREFIX to "
-                     "a folder you may write in, or clear the way)\n",
-                     folder.c_str(), problem.c_str());
+        std::fprintf(stderr, "ferrowick: cannot make the prefix folder %s: %s\n", folder.c_str(),
+                     problem.c_str());
     }
 }
 

@@ -110,7 +110,8 @@ TEST(LauncherRunTest, MakesAMissingPrefixOnFirstUseAndSaysWhyWhenItCannot) {
         {"no prefix folder", Setting::noPrefix, 0, ""},
         {"a prefix without drive_c", Setting::noDriveC, 0, ""},
         {"a file where the prefix should be", Setting::fileAsPrefix, 1,
-         ": a file stands in its place (set FERROWICK_PREFIX to"},
+         ": a file stands in its place (move it away, or set FERROWICK_PREFIX to another "
+         "folder)\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
