@@ -307,10 +307,13 @@ CheckReport checkPayload(const ReadAt& readAt, uint64_t size, uint32_t codePage)
             const bool file = !folder && level == parts.size();
             const std::string key = joined(parts, level);
             const auto [at, fresh] = seen.emplace(key, file ? "f" + name : "d" + name);
-            if (!fresh && (file || at->second[0] == 'f') && at->second.substr(1) != name) {
+            if (!fresh && (file || at->second[0] == 'f')) {
+                const std::string other = at->second.substr(1);
                 problem(index, name,
-                        "it collides with \"" + shown(at->second.substr(1), codePage) +
-                            "\" when letter case is ignored");
+                        other == name ? "it is in the archive twice: the later one replaces "
+                                        "the earlier"
+                                      : "it collides with \"" + shown(other, codePage) +
+                                            "\" when letter case is ignored");
                 break;
             }
         }

@@ -283,6 +283,10 @@ TEST_F(PackerTest, ChecksAPayloadAsTheLauncherWillReadIt) {
          {setup, raw("disk1/setup.exe", "b")},
          "item 1 \"disk1/setup.exe\": it collides with \"disk1/SETUP.EXE\" when letter case "
          "is ignored"},
+        {"the same name twice",
+         {setup, raw("disk1/SETUP.EXE", "again")},
+         "item 1 \"disk1/SETUP.EXE\": it is in the archive twice: the later one replaces the "
+         "earlier"},
         {"encrypted",
          {setup, raw("disk1/secret", "s", [](RawEntry& e) { e.encrypt = true; })},
          "item 1 \"disk1/secret\": it is encrypted (pack it without a password)"},
