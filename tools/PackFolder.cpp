@@ -101,33 +101,35 @@ bool windowsRefuses(std::string_view name) {
     return name.empty() || name.back() == '.' || name.back() == ' ';
 }
 
-// minizip's output, kept in a string: seeks back to complete the local headers.
-struct MemoryFile {
-    std::string* bytes = nullptr;
+// minizip's output, written through `writeAt`: it seeks back to complete local headers.
+struct OutputFile {
+    const WriteAt* writeAt = nullptr;
     uint64_t position = 0;
+    uint64_t size = 0;
+    bool failed = false;
 };
 
-voidpf openMemory(voidpf opaque, const void*, int) {
+voidpf openOutput(voidpf opaque, const void*, int) {
     return opaque;
 }
-uLong readMemory(voidpf, voidpf, void*, uLong) {
+uLong readOutput(voidpf, voidpf, void*, uLong) {
     return 0;
 }
-uLong writeMemory(voidpf, voidpf stream, const void* data, uLong size) {
-    auto* file = static_cast<MemoryFile*>(stream);
-    const std::size_t at = static_cast<std::size_t>(file->position);
-    if (file->bytes->size() < at + size) {
-        file->bytes->resize(at + size);
+uLong writeOutput(voidpf, voidpf stream, const void* data, uLong size) {
+    auto* file = static_cast<OutputFile*>(stream);
+    if (!(*file->writeAt)(data, size, file->position)) {
+        file->failed = true;
+        return 0;
     }
-    std::memcpy(file->bytes->data() + at, data, size);
     file->position += size;
+    file->size = std::max(file->size, file->position);
     return size;
 }
-ZPOS64_T tellMemory(voidpf, voidpf stream) {
-    return static_cast<MemoryFile*>(stream)->position;
+ZPOS64_T tellOutput(voidpf, voidpf stream) {
+    return static_cast<OutputFile*>(stream)->position;
 }
-long seekMemory(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-    auto* file = static_cast<MemoryFile*>(stream);
+long seekOutput(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
+    auto* file = static_cast<OutputFile*>(stream);
     switch (origin) {
         case ZLIB_FILEFUNC_SEEK_SET:
             file->position = offset;
@@ -136,17 +138,17 @@ long seekMemory(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
             file->position += offset;
             return 0;
         case ZLIB_FILEFUNC_SEEK_END:
-            file->position = file->bytes->size() + offset;
+            file->position = file->size + offset;
             return 0;
         default:
             return -1;
     }
 }
-int closeMemory(voidpf, voidpf) {
+int closeOutput(voidpf, voidpf) {
     return 0;
 }
-int errorMemory(voidpf, voidpf) {
-    return 0;
+int errorOutput(voidpf, voidpf stream) {
+    return static_cast<OutputFile*>(stream)->failed ? -1 : 0;
 }
 
 class Packer {
@@ -254,7 +256,8 @@ class Packer {
 
 }  // namespace
 
-std::string packFolder(const std::string& folder, uint32_t codePage, std::string& zip) {
+std::string packFolder(const std::string& folder, uint32_t codePage, const WriteAt& writeAt,
+                       uint64_t& size) {
     fs::path top(folder);
     while (!top.has_filename() && top.has_relative_path()) {
         top = top.parent_path();
@@ -270,16 +273,16 @@ std::string packFolder(const std::string& folder, uint32_t codePage, std::string
             return "cannot read the folder " + folder;
         }
     }
-    zip.clear();
-    MemoryFile file{&zip, 0};
+    OutputFile file;
+    file.writeAt = &writeAt;
     zlib_filefunc64_def functions{};
-    functions.zopen64_file = openMemory;
-    functions.zread_file = readMemory;
-    functions.zwrite_file = writeMemory;
-    functions.ztell64_file = tellMemory;
-    functions.zseek64_file = seekMemory;
-    functions.zclose_file = closeMemory;
-    functions.zerror_file = errorMemory;
+    functions.zopen64_file = openOutput;
+    functions.zread_file = readOutput;
+    functions.zwrite_file = writeOutput;
+    functions.ztell64_file = tellOutput;
+    functions.zseek64_file = seekOutput;
+    functions.zclose_file = closeOutput;
+    functions.zerror_file = errorOutput;
     functions.opaque = &file;
     zipFile archive = zipOpen2_64("payload", APPEND_STATUS_CREATE, nullptr, &functions);
     if (archive == nullptr) {
@@ -294,9 +297,10 @@ std::string packFolder(const std::string& folder, uint32_t codePage, std::string
     if (zipClose(archive, nullptr) != ZIP_OK && problem.empty()) {
         problem = "cannot finish the archive";
     }
-    if (!problem.empty()) {
-        zip.clear();
+    if (file.failed) {
+        problem = "cannot write the archive (is the disk full?)";
     }
+    size = file.size;
     return problem;
 }
 

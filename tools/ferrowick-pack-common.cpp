@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string_view>
@@ -232,18 +233,41 @@ std::string loadPrefix(const std::string& path, std::string& prefix) {
     return {};
 }
 
-Payload payloadOf(std::string bytes) {
-    auto held = std::make_shared<std::string>(std::move(bytes));
-    Payload payload;
-    payload.size = held->size();
-    payload.readAt = [held](void* buffer, std::size_t size, uint64_t offset) {
+namespace {
+
+ReadAt readerOf(std::shared_ptr<std::string> held) {
+    return [held = std::move(held)](void* buffer, std::size_t size, uint64_t offset) {
         if (offset > held->size() || size > held->size() - offset) {
             return false;
         }
         held->copy(static_cast<char*>(buffer), size, static_cast<std::size_t>(offset));
         return true;
     };
+}
+
+}  // namespace
+
+Payload payloadOf(std::string bytes) {
+    auto held = std::make_shared<std::string>(std::move(bytes));
+    Payload payload;
+    payload.size = held->size();
+    payload.readAt = readerOf(held);
     return payload;
+}
+
+Scratch memoryScratch() {
+    auto held = std::make_shared<std::string>();
+    Scratch scratch;
+    scratch.writeAt = [held](const void* data, std::size_t size, uint64_t offset) {
+        const auto at = static_cast<std::size_t>(offset);
+        if (held->size() < at + size) {
+            held->resize(at + size);
+        }
+        std::memcpy(held->data() + at, data, size);
+        return true;
+    };
+    scratch.readAt = readerOf(held);
+    return scratch;
 }
 
 int runPacker(int argc, char** argv, const Backend& backend) {
@@ -266,11 +290,18 @@ int runPacker(int argc, char** argv, const Backend& backend) {
 
     Payload payload;
     if (!options.folder.empty()) {
-        std::string zip;
-        if (std::string problem = packFolder(options.folder, codePage, zip); !problem.empty()) {
+        Scratch scratch = memoryScratch();
+        if (backend.scratch) {
+            if (std::string problem = backend.scratch(options, scratch); !problem.empty()) {
+                return refuse(problem, "name an --output in a folder you may write in");
+            }
+        }
+        if (std::string problem =
+                packFolder(options.folder, codePage, scratch.writeAt, payload.size);
+            !problem.empty()) {
             return refuse(problem);
         }
-        payload = payloadOf(std::move(zip));
+        payload.readAt = scratch.readAt;
     } else if (!options.launcher.empty()) {
         if (std::string problem = backend.openLauncher(options.launcher, payload);
             !problem.empty()) {

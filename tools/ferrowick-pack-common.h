@@ -35,8 +35,19 @@ struct Payload {
     ReadAt readAt;
 };
 
+// Where an archive is made and read back. Nothing of it outlives the packer.
+struct Scratch {
+    std::function<bool(const void* data, std::size_t size, uint64_t offset)> writeAt;
+    ReadAt readAt;
+};
+
+// A scratch in memory.
+Scratch memoryScratch();
+
 // What each system does its own way.
 struct Backend {
+    // A scratch for the archive made of a folder; why none, or empty. Unset: memory.
+    std::function<std::string(const Options&, Scratch&)> scratch;
     std::string defaultStub;
     uint32_t defaultCodePage = 1252;
     // Opens a ZIP archive file; gives why it cannot, or empty.

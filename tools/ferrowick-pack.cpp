@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -217,6 +218,49 @@ std::string openLauncher(const std::string& path, fw::pack::Payload& payload) {
     return "it carries no payload";
 }
 
+// The archive made of a folder goes to a file without a name beside the output (for a
+// check, in the temporary folder): the system frees it however the packer ends, and it
+// never needs the archive's size in memory.
+std::string scratchFile(const Options& options, fw::pack::Scratch& scratch) {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string folder = !options.output.empty()  ? folderOf(options.output)
+                               : tmp != nullptr && *tmp ? std::string(tmp)
+                                                        : std::string("/tmp");
+    Fd fd(open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (fd.get() < 0) {
+        // A file system without unnamed files: a named one, unlinked at once.
+        std::string path = folder + "/.ferrowick-pack-XXXXXX";
+        fd.reset(mkstemp(path.data()));
+        if (fd.get() >= 0) {
+            unlink(path.c_str());
+        }
+    }
+    if (fd.get() < 0) {
+        return "cannot make a scratch file in " + folder + ": " + errnoText();
+    }
+    auto held = std::make_shared<Fd>(fd.release());
+    scratch.writeAt = [held](const void* data, std::size_t size, uint64_t offset) {
+        const auto* bytes = static_cast<const char*>(data);
+        while (size > 0) {
+            const ssize_t n = pwrite(held->get(), bytes, size, static_cast<off_t>(offset));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                return false;
+            }
+            bytes += n;
+            size -= static_cast<std::size_t>(n);
+            offset += static_cast<uint64_t>(n);
+        }
+        return true;
+    };
+    scratch.readAt = [held](void* buffer, std::size_t size, uint64_t offset) {
+        return readAt(held->get(), buffer, size, offset);
+    };
+    return {};
+}
+
 bool copyPayload(const fw::pack::Payload& payload, int to) {
     std::vector<char> buffer(kCopyChunk);
     for (uint64_t offset = 0; offset < payload.size;) {
@@ -295,5 +339,6 @@ int main(int argc, char** argv) {
     backend.openArchive = openArchive;
     backend.openLauncher = openLauncher;
     backend.writeLauncher = writeLauncher;
+    backend.scratch = scratchFile;
     return fw::pack::runPacker(argc, argv, backend);
 }
