@@ -47,12 +47,15 @@ bool lookAt(const fs::path& path, HostEntry& entry) {
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
         return false;
     }
-    entry.folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    entry.regular = !entry.folder && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+    // A link or junction is neither: it is refused, not followed.
+    const bool link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    const bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.folder = folder && !link;
+    entry.regular = !folder && !link;
     entry.attributes = data.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     entry.modified = unixSeconds(data.ftLastWriteTime);
     entry.accessed = unixSeconds(data.ftLastAccessTime);
-    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 || !entry.folder;
+    return true;
 }
 #else
 bool lookAt(const fs::path& path, HostEntry& entry) {

@@ -108,6 +108,8 @@ TEST_F(PackerTest, RefusesBadInputAndWritesNothing) {
                         FERROWICK_LAUNCHER_MARKER_HEAD FERROWICK_LAUNCHER_MARKER_TAIL}})));
     ASSERT_TRUE(writeHostFile(dir("out"), "the previous launcher"));
     ASSERT_TRUE(writeHostFile(dir("Set/\xE4\xB8\xAD/a.txt"), "a"));  // a Chinese character
+    ASSERT_TRUE(writeHostFile(dir("Linked/SETUP.EXE"), "setup"));
+    fs::create_symlink(archive, dir("Linked/payload.zip"));
     const std::vector<std::string> before = entries();
 
     struct Case {
@@ -139,6 +141,7 @@ TEST_F(PackerTest, RefusesBadInputAndWritesNothing) {
         {"folder name outside the code page",
          {"--folder", dir("Set"), "--code-page", "1252"},
          "cannot be expressed in code page 1252 (rename it, or pack for another --code-page)"},
+        {"link in the folder", {"--folder", dir("Linked")}, "neither a folder nor a regular file"},
         {"code page unknown", {"--payload", archive, "--code-page", "65001"}, "65001 is not one"},
         {"two payloads", {"--payload", archive, "--folder", dir("Set")}, "give one of"},
         {"launcher to check without --check", {"--launcher", stub}, "give --check with it"},
