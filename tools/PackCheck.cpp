@@ -231,7 +231,9 @@ CheckReport checkPayload(const ReadAt& readAt, uint64_t size, uint32_t codePage)
     ArchiveItem item;
     if (archive == nullptr || GetArchiveItem(archive, -1, item) != AR_OK) {
         CloseArchive(archive);
-        report.problems.emplace_back("the archive cannot be read by the launcher's reader");
+        report.problems.emplace_back(
+            "the archive cannot be read by the launcher's reader (write it again with a ZIP "
+            "tool, or pack with --folder)");
         return report;
     }
     const int32_t count = item.index;

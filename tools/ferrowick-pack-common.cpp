@@ -288,6 +288,13 @@ int runPacker(int argc, char** argv, const Backend& backend) {
         return 1;
     };
 
+    // A wrong prefix is told before the payload is made and read through.
+    std::string prefix;
+    if (std::string problem = options.check ? "" : loadPrefix(options.prefix, prefix);
+        !problem.empty()) {
+        return refuse(problem, "give --prefix a file of exactly 54 bytes, or leave it out");
+    }
+
     Payload payload;
     if (!options.folder.empty()) {
         Scratch scratch = memoryScratch();
@@ -340,10 +347,6 @@ int runPacker(int argc, char** argv, const Backend& backend) {
                       (count == 1 ? std::string("the problem")
                                   : "the " + std::to_string(count) + " problems") +
                       " above, or pack it anyway with --force)");
-    }
-    std::string prefix;
-    if (std::string problem = loadPrefix(options.prefix, prefix); !problem.empty()) {
-        return refuse(problem, "give --prefix a file of exactly 54 bytes, or leave it out");
     }
     if (std::string problem = backend.writeLauncher(options, prefix, payload); !problem.empty()) {
         const bool stub = problem.find("the stub") != std::string::npos;
