@@ -31,6 +31,13 @@ if(FERROWICK_LAUNCHER AND NOT FERROWICK_PAYLOAD)
     add_dependencies(ferrowick_launcher_tests ferrowick-launcher)
 endif()
 
+# Under the sanitizers a launcher that unpacks and copies 32 MB items runs several times
+# slower; the interrupted-run test makes six such runs.
+if(FERROWICK_SANITIZE)
+    set(launcher_test_timeout 360)
+else()
+    set(launcher_test_timeout 120)
+endif()
 gtest_discover_tests(ferrowick_launcher_tests
-    PROPERTIES TIMEOUT 120
+    PROPERTIES TIMEOUT ${launcher_test_timeout}
     DISCOVERY_TIMEOUT 60)
