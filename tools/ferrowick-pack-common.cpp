@@ -2,12 +2,18 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string_view>
 #include <system_error>
 
 #include "archive/ZipLayout.h"
+#include "tools/CodePageText.h"
+#include "tools/PackCheck.h"
+#include "tools/PackFolder.h"
+#include "tools/ToolInfo.h"
 
 namespace fw::pack {
 
@@ -25,44 +31,102 @@ void putLe(std::string& out, uint32_t value, int width) {
 }  // namespace
 
 const char* const kUsage =
-    "usage: ferrowick-pack --payload ARCHIVE.zip --output LAUNCHER [--stub STUB] "
-    "[--prefix FILE]\n";
+    "usage: ferrowick-pack (--payload ARCHIVE.zip | --folder DIR) --output LAUNCHER\n"
+    "                      [--stub STUB] [--prefix FILE] [--code-page N] [--force]\n"
+    "       ferrowick-pack --check (--payload ARCHIVE.zip | --folder DIR | --launcher FILE)\n"
+    "                      [--code-page N]\n";
 
 namespace {
 
 const char* const kHelp =
-    "Makes a launcher that carries ARCHIVE.zip as its installer set: a copy of STUB (by\n"
-    "default the launcher beside this program) whose payload resource is a 54-byte\n"
-    "prefix (FILE, by default a bitmap header) followed by the archive, byte for byte.\n"
-    "A payload the stub carries already is replaced. The archive must be a ZIP archive\n"
-    "that ends with its end record. Nothing is written unless the whole launcher could\n"
-    "be made. Exit status: 0 made, 1 refused, 2 bad options.\n";
+    "Makes a launcher that carries an installer set: a copy of STUB (by default the\n"
+    "launcher beside this program) whose payload resource is a 54-byte prefix (FILE, by\n"
+    "default a bitmap header) followed by a ZIP archive. A payload the stub carries\n"
+    "already is replaced. Nothing is written unless the whole launcher could be made.\n"
+    "\n"
+    "  --payload ARCHIVE.zip  carry this archive byte for byte (it must end with its end\n"
+    "                         record)\n"
+    "  --folder DIR           carry an archive made of DIR in memory: DIR is the top\n"
+    "                         folder, whose SETUP.exe the launcher runs; names in the\n"
+    "                         code page, files deflated, read-only and hidden attributes\n"
+    "                         and times kept\n"
+    "  --code-page N          the ANSI code page of the machines the launcher will run\n"
+    "                         on (1252, 936, 932, 949, 950, 874, 1250 to 1258); by\n"
+    "                         default the one the launcher takes here from the locale\n"
+    "  --check                print what the launcher will do with the payload and every\n"
+    "                         problem it would meet, one line each; write nothing\n"
+    "  --launcher FILE        with --check: the payload that launcher FILE carries\n"
+    "  --force                pack a payload even when the check finds problems\n"
+    "  --help, --version\n"
+    "\n"
+    "Before packing, the payload is read through with the launcher's own reader and\n"
+    "rules, and refused when an item could not be unpacked or nothing launched.\n"
+    "Exit status: 0 made (with --check: no problem), 1 refused (problems found),\n"
+    "2 bad options.\n";
 
 }  // namespace
 
 bool parseOptions(int argc, char** argv, const std::string& defaultStub, Options& options) {
+    auto bad = [](const std::string& what) {
+        std::fprintf(stderr, "ferrowick-pack: %s (see ferrowick-pack --help)\n", what.c_str());
+        return false;
+    };
+    std::string codePage;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
+        if (arg == "--check" || arg == "--force") {
+            (arg == "--check" ? options.check : options.force) = true;
+            continue;
+        }
         std::string* target = nullptr;
         if (arg == "--payload") {
             target = &options.payload;
+        } else if (arg == "--folder") {
+            target = &options.folder;
+        } else if (arg == "--launcher") {
+            target = &options.launcher;
         } else if (arg == "--output") {
             target = &options.output;
         } else if (arg == "--stub") {
             target = &options.stub;
         } else if (arg == "--prefix") {
             target = &options.prefix;
+        } else if (arg == "--code-page") {
+            target = &codePage;
         }
-        if (target == nullptr || i + 1 >= argc || argv[i + 1][0] == '\0') {
-            std::fprintf(stderr, "ferrowick-pack: %s %s\n",
-                         target ? "missing value after" : "unknown option", argv[i]);
-            return false;
+        if (target == nullptr) {
+            return bad("unknown option " + std::string(arg));
+        }
+        if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+            return bad("missing value after " + std::string(arg));
         }
         *target = argv[++i];
     }
-    if (options.payload.empty() || options.output.empty()) {
-        std::fprintf(stderr, "ferrowick-pack: --payload and --output are required\n");
-        return false;
+    if (!codePage.empty()) {
+        char* end = nullptr;
+        const unsigned long value = std::strtoul(codePage.c_str(), &end, 10);
+        if (*end != '\0' || !knownCodePage(static_cast<uint32_t>(value))) {
+            return bad("code page " + codePage + " is not one a launcher runs under");
+        }
+        options.codePage = static_cast<uint32_t>(value);
+    }
+    const int sources =
+        !options.payload.empty() + !options.folder.empty() + !options.launcher.empty();
+    if (sources != 1) {
+        return bad(options.check ? "give one of --payload, --folder and --launcher"
+                                 : "give one of --payload and --folder");
+    }
+    if (options.check) {
+        if (!options.output.empty() || !options.stub.empty() || !options.prefix.empty()) {
+            return bad("--check writes nothing: leave out --output, --stub and --prefix");
+        }
+        return true;
+    }
+    if (!options.launcher.empty()) {
+        return bad("--launcher names a launcher to check: give --check with it");
+    }
+    if (options.output.empty()) {
+        return bad("--output is required: name the launcher to write");
     }
     if (options.stub.empty()) {
         options.stub = defaultStub;
@@ -163,22 +227,125 @@ std::string loadPrefix(const std::string& path, std::string& prefix) {
     return {};
 }
 
-int runPacker(int argc, char** argv, const std::string& defaultStub,
-              const std::function<std::string(const Options&)>& pack) {
-    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
-        std::fputs(kUsage, stdout);
-        std::fputs(kHelp, stdout);
+namespace {
+
+ReadAt readerOf(std::shared_ptr<std::string> held) {
+    return [held = std::move(held)](void* buffer, std::size_t size, uint64_t offset) {
+        if (offset > held->size() || size > held->size() - offset) {
+            return false;
+        }
+        held->copy(static_cast<char*>(buffer), size, static_cast<std::size_t>(offset));
+        return true;
+    };
+}
+
+}  // namespace
+
+Payload payloadOf(std::string bytes) {
+    auto held = std::make_shared<std::string>(std::move(bytes));
+    Payload payload;
+    payload.size = held->size();
+    payload.readAt = readerOf(held);
+    return payload;
+}
+
+Scratch memoryScratch() {
+    auto held = std::make_shared<std::string>();
+    Scratch scratch;
+    scratch.writeAt = [held](const void* data, std::size_t size, uint64_t offset) {
+        const auto at = static_cast<std::size_t>(offset);
+        if (held->size() < at + size) {
+            held->resize(at + size);
+        }
+        std::memcpy(held->data() + at, data, size);
+        return true;
+    };
+    scratch.readAt = readerOf(held);
+    return scratch;
+}
+
+int runPacker(int argc, char** argv, const Backend& backend) {
+    if (fw::tool::answered(argc, argv, "ferrowick-pack", kUsage, kHelp)) {
         return 0;
     }
     Options options;
-    if (!parseOptions(argc, argv, defaultStub, options)) {
+    if (!parseOptions(argc, argv, backend.defaultStub, options)) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    const std::string problem = pack(options);
-    if (!problem.empty()) {
-        std::fprintf(stderr, "ferrowick-pack: %s; nothing written\n", problem.c_str());
+    const uint32_t codePage = options.codePage ? options.codePage : backend.defaultCodePage;
+    // "what is wrong (what to do)"; a hint is added where the problem has none.
+    auto refuse = [&](const std::string& problem, const char* hint = nullptr) {
+        std::fprintf(stderr, "ferrowick-pack: %s%s%s%s%s\n",
+                     options.check ? "" : "nothing written: ", problem.c_str(), hint ? " (" : "",
+                     hint ? hint : "", hint ? ")" : "");
         return 1;
+    };
+
+    // A wrong prefix is told before the payload is made and read through.
+    std::string prefix;
+    if (std::string problem = options.check ? "" : loadPrefix(options.prefix, prefix);
+        !problem.empty()) {
+        return refuse(problem, "give --prefix a file of exactly 54 bytes, or leave it out");
+    }
+
+    Payload payload;
+    if (!options.folder.empty()) {
+        Scratch scratch = memoryScratch();
+        if (backend.scratch) {
+            if (std::string problem = backend.scratch(options, scratch); !problem.empty()) {
+                return refuse(problem, "name an --output in a folder you may write in");
+            }
+        }
+        if (std::string problem =
+                packFolder(options.folder, codePage, scratch.writeAt, payload.size);
+            !problem.empty()) {
+            return refuse(problem);
+        }
+        payload.readAt = scratch.readAt;
+    } else if (!options.launcher.empty()) {
+        if (std::string problem = backend.openLauncher(options.launcher, payload);
+            !problem.empty()) {
+            return refuse("cannot read the payload of " + options.launcher + ": " + problem,
+                          "name a launcher this packer made");
+        }
+    } else {
+        if (std::string problem = backend.openArchive(options.payload, payload); !problem.empty()) {
+            return refuse("cannot read the payload " + options.payload + ": " + problem,
+                          "name a ZIP archive you may read");
+        }
+        if (std::string problem = zipProblem(payload.readAt, payload.size); !problem.empty()) {
+            return refuse("the payload " + options.payload + " is refused: " + problem,
+                          "write the archive again with a ZIP tool, or pack with --folder");
+        }
+    }
+
+    const CheckReport report = checkPayload(payload.readAt, payload.size, codePage);
+    if (options.check) {
+        for (const std::string& line : report.plan) {
+            std::printf("%s\n", line.c_str());
+        }
+        std::printf("problems: %s\n",
+                    report.clean() ? "none" : std::to_string(report.problems.size()).c_str());
+        for (const std::string& line : report.problems) {
+            std::printf("problem: %s\n", line.c_str());
+        }
+        return report.clean() ? 0 : 1;
+    }
+    if (!report.clean() && !options.force) {
+        for (const std::string& line : report.problems) {
+            std::fprintf(stderr, "ferrowick-pack: problem: %s\n", line.c_str());
+        }
+        const std::size_t count = report.problems.size();
+        return refuse("the launcher would not unpack this payload whole and launch it (fix " +
+                      (count == 1 ? std::string("the problem")
+                                  : "the " + std::to_string(count) + " problems") +
+                      " above, or pack it anyway with --force)");
+    }
+    if (std::string problem = backend.writeLauncher(options, prefix, payload); !problem.empty()) {
+        const bool stub = problem.find("the stub") != std::string::npos;
+        return refuse(problem, stub ? "give --stub a launcher of this build"
+                                    : "name an --output in a folder you may write in");
     }
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "res/resource.h"
@@ -16,14 +17,49 @@ inline constexpr std::size_t kPrefixSize = FERROWICK_PAYLOAD_PREFIX_SIZE;
 extern const char* const kUsage;
 
 struct Options {
-    std::string payload;
+    std::string payload;   // a ZIP archive
+    std::string folder;    // a folder to make the archive of
+    std::string launcher;  // a launcher whose payload is checked
     std::string output;
     std::string stub;
     std::string prefix;
+    uint32_t codePage = 0;  // 0: the one the launcher would take here
+    bool check = false;
+    bool force = false;
 };
 
 // Reads `size` bytes at `offset` in full; false otherwise.
 using ReadAt = std::function<bool(void* buffer, std::size_t size, uint64_t offset)>;
+
+// The ZIP archive to carry, wherever its bytes are.
+struct Payload {
+    uint64_t size = 0;
+    ReadAt readAt;
+};
+
+// Where an archive is made and read back. Nothing of it outlives the packer.
+struct Scratch {
+    std::function<bool(const void* data, std::size_t size, uint64_t offset)> writeAt;
+    ReadAt readAt;
+};
+
+// A scratch in memory.
+Scratch memoryScratch();
+
+// What each system does its own way.
+struct Backend {
+    // A scratch for the archive made of a folder; why none, or empty. Unset: memory.
+    std::function<std::string(const Options&, Scratch&)> scratch;
+    std::string defaultStub;
+    uint32_t defaultCodePage = 1252;
+    // Opens a ZIP archive file; gives why it cannot, or empty.
+    std::function<std::string(const std::string& path, Payload&)> openArchive;
+    // The archive that a launcher carries, after its prefix; why not, or empty.
+    std::function<std::string(const std::string& path, Payload&)> openLauncher;
+    // Writes the launcher: the stub with `resource` (prefix and archive) as its payload.
+    std::function<std::string(const Options&, const std::string& prefix, const Payload&)>
+        writeLauncher;
+};
 
 // Parses the command line, reporting a bad one on standard error; an empty stub is
 // replaced by `defaultStub`.
@@ -39,9 +75,12 @@ std::string zipProblem(const ReadAt& readAt, uint64_t size);
 // must be exactly 54. Gives the reason on failure.
 std::string loadPrefix(const std::string& path, std::string& prefix);
 
-// The packer's main: parses the options, runs `pack` (which gives the reason it wrote
-// nothing, or empty on success) and gives the exit status: 0, 1 refused, 2 usage.
-int runPacker(int argc, char** argv, const std::string& defaultStub,
-              const std::function<std::string(const Options&)>& pack);
+// A payload held in memory.
+Payload payloadOf(std::string bytes);
+
+// The packer's main: parses the options, makes or opens the payload, checks it as the
+// launcher will read it, and prints the check or writes the launcher. Exit status: 0 made
+// (or checked clean), 1 refused (or problems found), 2 usage.
+int runPacker(int argc, char** argv, const Backend& backend);
 
 }  // namespace fw::pack

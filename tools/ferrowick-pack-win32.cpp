@@ -1,6 +1,8 @@
 // ferrowick-pack.exe: makes a Windows launcher that carries an installer set.
 //
-//   ferrowick-pack --payload ARCHIVE.zip --output LAUNCHER.exe [--stub STUB.exe] [--prefix FILE]
+//   ferrowick-pack (--payload ARCHIVE.zip | --folder DIR) --output LAUNCHER.exe [--stub STUB.exe]
+//                  [--prefix FILE] [--code-page N] [--force]
+//   ferrowick-pack --check (--payload ARCHIVE.zip | --folder DIR | --launcher FILE.exe)
 //
 // The launcher is a copy of the stub (by default ferrowick.exe beside this program) whose
 // resource "TIMELISTINGS"/#132 (language 0x0409) is the 54-byte prefix followed by the
@@ -129,27 +131,51 @@ std::string stubProblem(const std::string& path, const std::string& bytes) {
     return {};
 }
 
-// Builds the launcher; on failure gives the reason and writes nothing.
-std::string pack(const fw::pack::Options& options) {
-    std::string resource;
-    if (std::string problem = fw::pack::loadPrefix(options.prefix, resource); !problem.empty()) {
+std::string openArchive(const std::string& path, fw::pack::Payload& payload) {
+    std::string bytes;
+    if (std::string problem = readWhole(path, bytes); !problem.empty()) {
         return problem;
     }
-    std::string archive;
-    if (std::string problem = readWhole(options.payload, archive); !problem.empty()) {
-        return "cannot read the payload " + options.payload + ": " + problem;
+    payload = fw::pack::payloadOf(std::move(bytes));
+    return {};
+}
+
+// The archive after the prefix in a launcher's payload resource.
+std::string openLauncher(const std::string& path, fw::pack::Payload& payload) {
+    const HMODULE module = LoadLibraryExA(
+        path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (module == nullptr) {
+        return "it is not a Windows executable (" + lastError() + ")";
     }
-    const std::string zip = fw::pack::zipProblem(
-        [&](void* buffer, std::size_t size, uint64_t offset) {
-            if (offset > archive.size() || size > archive.size() - offset) {
-                return false;
-            }
-            archive.copy(static_cast<char*>(buffer), size, static_cast<std::size_t>(offset));
-            return true;
-        },
-        archive.size());
-    if (!zip.empty()) {
-        return "the payload " + options.payload + " is refused: " + zip;
+    std::string problem = "it carries no payload";
+    if (const HRSRC found =
+            FindResourceA(module, MAKEINTRESOURCEA(IDR_PAYLOAD), FERROWICK_PAYLOAD_TYPE)) {
+        const HGLOBAL loaded = LoadResource(module, found);
+        const auto* data = static_cast<const char*>(loaded ? LockResource(loaded) : nullptr);
+        const DWORD size = SizeofResource(module, found);
+        if (data != nullptr && size >= fw::pack::kPrefixSize) {
+            payload = fw::pack::payloadOf(
+                std::string(data + fw::pack::kPrefixSize, size - fw::pack::kPrefixSize));
+            problem.clear();
+        } else {
+            problem = "its payload is shorter than its prefix";
+        }
+    }
+    FreeLibrary(module);
+    return problem;
+}
+
+// Builds the launcher; on failure gives the reason and writes nothing.
+std::string writeLauncher(const fw::pack::Options& options, const std::string& prefix,
+                          const fw::pack::Payload& payload) {
+    if (payload.size > 0xFFFFFFFFull - fw::pack::kPrefixSize) {
+        return "the payload is too large for a resource";
+    }
+    std::string resource = prefix;
+    resource.resize(prefix.size() + static_cast<std::size_t>(payload.size));
+    if (!payload.readAt(resource.data() + prefix.size(), static_cast<std::size_t>(payload.size),
+                        0)) {
+        return "cannot read the payload";
     }
     std::string stub;
     if (std::string problem = readWhole(options.stub, stub); !problem.empty()) {
@@ -158,7 +184,6 @@ std::string pack(const fw::pack::Options& options) {
     if (std::string problem = stubProblem(options.stub, stub); !problem.empty()) {
         return "the stub " + options.stub + " is not a launcher: " + problem;
     }
-    resource += archive;
 
     std::string temporary(MAX_PATH + 1, '\0');
     if (GetTempFileNameA(folderOf(options.output).c_str(), "fwp", 0, temporary.data()) == 0) {
@@ -191,5 +216,11 @@ std::string pack(const fw::pack::Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    return fw::pack::runPacker(argc, argv, defaultStub(), pack);
+    fw::pack::Backend backend;
+    backend.defaultStub = defaultStub();
+    backend.defaultCodePage = GetACP();
+    backend.openArchive = openArchive;
+    backend.openLauncher = openLauncher;
+    backend.writeLauncher = writeLauncher;
+    return fw::pack::runPacker(argc, argv, backend);
 }

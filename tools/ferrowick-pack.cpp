@@ -1,6 +1,8 @@
 // ferrowick-pack: makes a launcher that carries an installer set.
 //
-//   ferrowick-pack --payload ARCHIVE.zip --output LAUNCHER [--stub STUB] [--prefix FILE]
+//   ferrowick-pack (--payload ARCHIVE.zip | --folder DIR) --output LAUNCHER [--stub STUB]
+//                  [--prefix FILE] [--code-page N] [--force]
+//   ferrowick-pack --check (--payload ARCHIVE.zip | --folder DIR | --launcher FILE)
 //
 // The launcher is the stub (by default the launcher "ferrowick" beside this program)
 // with one resource appended, type "TIMELISTINGS" and name "#132": a 54-byte prefix (by
@@ -11,15 +13,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/Platform.h"
 #include "platform/posix/ResourceTable.h"
 #include "res/resource.h"
 #include "tools/ferrowick-pack-common.h"
@@ -167,28 +173,110 @@ std::string defaultStub() {
     return folderOf(self) + "/ferrowick";
 }
 
-// Builds the launcher; on failure gives the reason and writes nothing.
-std::string pack(const Options& options) {
-    std::string prefix;
-    if (std::string problem = fw::pack::loadPrefix(options.prefix, prefix); !problem.empty()) {
+// A payload read from an open file, from `offset` on.
+fw::pack::Payload payloadIn(Fd& fd, uint64_t offset, uint64_t size) {
+    auto held = std::make_shared<Fd>(fd.release());
+    fw::pack::Payload payload;
+    payload.size = size;
+    payload.readAt = [held, offset](void* buffer, std::size_t count, uint64_t at) {
+        return readAt(held->get(), buffer, count, offset + at);
+    };
+    return payload;
+}
+
+std::string openArchive(const std::string& path, fw::pack::Payload& payload) {
+    Fd fd;
+    uint64_t size = 0;
+    if (std::string problem = openRegular(path, fd, size); !problem.empty()) {
         return problem;
     }
+    payload = payloadIn(fd, 0, size);
+    return {};
+}
 
-    Fd payload;
-    uint64_t payloadSize = 0;
-    if (const std::string problem = openRegular(options.payload, payload, payloadSize);
-        !problem.empty()) {
-        return "cannot read the payload " + options.payload + ": " + problem;
+std::string openLauncher(const std::string& path, fw::pack::Payload& payload) {
+    Fd fd;
+    uint64_t size = 0;
+    if (std::string problem = openRegular(path, fd, size); !problem.empty()) {
+        return problem;
     }
-    if (const std::string problem = fw::pack::zipProblem(
-            [&](void* buffer, std::size_t size, uint64_t offset) {
-                return readAt(payload.get(), buffer, size, offset);
-            },
-            payloadSize);
-        !problem.empty()) {
-        return "the payload " + options.payload + " is refused: " + problem;
+    const fw::posix::TableRead read = fw::posix::readResourceTable(fd.get());
+    if (read.state == fw::posix::TableState::damaged) {
+        return "its resource table is damaged (" + read.problem + ")";
     }
+    for (const ResourceEntry& entry : read.table.entries) {
+        if (read.state == fw::posix::TableState::valid &&
+            entry.type == *fw::posix::parseResourceKey(FERROWICK_PAYLOAD_TYPE) &&
+            entry.name == *fw::posix::parseResourceKey(FERROWICK_PAYLOAD_NAME)) {
+            if (entry.size < kPrefixSize) {
+                return "its payload is shorter than its prefix";
+            }
+            payload = payloadIn(fd, entry.offset + kPrefixSize, entry.size - kPrefixSize);
+            return {};
+        }
+    }
+    return "it carries no payload";
+}
 
+// The archive made of a folder goes to a file without a name beside the output (for a
+// check, in the temporary folder): the system frees it however the packer ends, and it
+// never needs the archive's size in memory.
+std::string scratchFile(const Options& options, fw::pack::Scratch& scratch) {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string folder = !options.output.empty()  ? folderOf(options.output)
+                               : tmp != nullptr && *tmp ? std::string(tmp)
+                                                        : std::string("/tmp");
+    Fd fd(open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (fd.get() < 0) {
+        // A file system without unnamed files: a named one, unlinked at once.
+        std::string path = folder + "/.ferrowick-pack-XXXXXX";
+        fd.reset(mkstemp(path.data()));
+        if (fd.get() >= 0) {
+            unlink(path.c_str());
+        }
+    }
+    if (fd.get() < 0) {
+        return "cannot make a scratch file in " + folder + ": " + errnoText();
+    }
+    auto held = std::make_shared<Fd>(fd.release());
+    scratch.writeAt = [held](const void* data, std::size_t size, uint64_t offset) {
+        const auto* bytes = static_cast<const char*>(data);
+        while (size > 0) {
+            const ssize_t n = pwrite(held->get(), bytes, size, static_cast<off_t>(offset));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                return false;
+            }
+            bytes += n;
+            size -= static_cast<std::size_t>(n);
+            offset += static_cast<uint64_t>(n);
+        }
+        return true;
+    };
+    scratch.readAt = [held](void* buffer, std::size_t size, uint64_t offset) {
+        return readAt(held->get(), buffer, size, offset);
+    };
+    return {};
+}
+
+bool copyPayload(const fw::pack::Payload& payload, int to) {
+    std::vector<char> buffer(kCopyChunk);
+    for (uint64_t offset = 0; offset < payload.size;) {
+        const std::size_t chunk =
+            static_cast<std::size_t>(std::min<uint64_t>(payload.size - offset, buffer.size()));
+        if (!payload.readAt(buffer.data(), chunk, offset) || !writeAll(to, buffer.data(), chunk)) {
+            return false;
+        }
+        offset += chunk;
+    }
+    return true;
+}
+
+// Builds the launcher; on failure gives the reason and writes nothing.
+std::string writeLauncher(const Options& options, const std::string& prefix,
+                          const fw::pack::Payload& payload) {
     Fd stub;
     uint64_t stubSize = 0;
     if (const std::string problem = openRegular(options.stub, stub, stubSize); !problem.empty()) {
@@ -212,7 +300,7 @@ std::string pack(const Options& options) {
     entry.type = *fw::posix::parseResourceKey(FERROWICK_PAYLOAD_TYPE);
     entry.name = *fw::posix::parseResourceKey(FERROWICK_PAYLOAD_NAME);
     entry.offset = fw::posix::alignResourceOffset(imageSize);
-    entry.size = kPrefixSize + payloadSize;
+    entry.size = kPrefixSize + payload.size;
     table.tableOffset = entry.offset + entry.size;
     table.entries.push_back(entry);
     const std::string tableBytes = fw::posix::encodeResourceTable(table);
@@ -229,7 +317,7 @@ std::string pack(const Options& options) {
     const bool written = copyRange(stub.get(), 0, imageSize, out.get()) &&
                          writeAll(out.get(), padding.data(), padding.size()) &&
                          writeAll(out.get(), prefix.data(), prefix.size()) &&
-                         copyRange(payload.get(), 0, payloadSize, out.get()) &&
+                         copyPayload(payload, out.get()) &&
                          writeAll(out.get(), tableBytes.data(), tableBytes.size()) &&
                          fchmod(out.get(), 0777 & ~mask) == 0;
     const std::string why = errnoText();
@@ -245,5 +333,12 @@ std::string pack(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    return fw::pack::runPacker(argc, argv, defaultStub(), pack);
+    fw::pack::Backend backend;
+    backend.defaultStub = defaultStub();
+    backend.defaultCodePage = fw::hostPlatform().ansiCodePage();
+    backend.openArchive = openArchive;
+    backend.openLauncher = openLauncher;
+    backend.writeLauncher = writeLauncher;
+    backend.scratch = scratchFile;
+    return fw::pack::runPacker(argc, argv, backend);
 }

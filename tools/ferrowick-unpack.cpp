@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "archive/ArchiveReader.h"
+#include "tools/ToolInfo.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -27,8 +28,8 @@
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: ferrowick-unpack ARCHIVE FOLDER\n"
+constexpr const char* kUsage = "usage: ferrowick-unpack ARCHIVE FOLDER\n";
+constexpr const char* kHelp =
     "Unpacks every item of the ZIP archive ARCHIVE below FOLDER (made when missing) with\n"
     "the launcher's archive reader, item by item as the launcher unpacks its payload.\n"
     "Each item that fails gets a line on standard error with its result; a summary\n"
@@ -167,19 +168,20 @@ std::string makeFolder(const std::string& host) {
 #endif
 
 int refused(const char* what, const char* host, const std::string& problem) {
-    std::fprintf(stderr, "ferrowick-unpack: %s %s cannot be used: %s\n", what, shown(host).c_str(),
-                 problem.c_str());
+    std::fprintf(stderr, "ferrowick-unpack: %s %s cannot be used: %s (name another)\n", what,
+                 shown(host).c_str(), problem.c_str());
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kUsage, stdout);
+    if (fw::tool::answered(argc, argv, "ferrowick-unpack", kUsage, kHelp)) {
         return 0;
     }
     if (argc != 3) {
+        std::fputs("ferrowick-unpack: give an archive and a folder (see ferrowick-unpack --help)\n",
+                   stderr);
         std::fputs(kUsage, stderr);
         return 2;
     }
@@ -193,7 +195,9 @@ int main(int argc, char** argv) {
     }
     ArchiveHandle handle = OpenArchive(archive.c_str());
     if (!handle) {
-        std::fprintf(stderr, "ferrowick-unpack: %s is no ZIP archive that can be read\n",
+        std::fprintf(stderr,
+                     "ferrowick-unpack: %s is no ZIP archive that can be read (check it with "
+                     "ferrowick-pack --check --payload)\n",
                      shown(argv[1]).c_str());
         return 1;
     }

@@ -12,6 +12,7 @@
 #include "platform/posix/Backend.h"
 #include "platform/posix/CodePage.h"
 #include "platform/posix/FolderNames.h"
+#include "platform/posix/PrefixSetUp.h"
 
 namespace fw::posix {
 
@@ -297,6 +298,9 @@ bool resolvePath(const char* path, HostPath& resolved) {
     resolved = HostPath{};
     if (!parsePath(path, parsed, resolved.trailingSeparator)) {
         return false;
+    }
+    if (parsed.drive != 'z') {
+        ensurePrefix();
     }
     resolved.driveRoot = parsed.components.empty();
     resolved.path = hostPathOf(parsed);

@@ -15,6 +15,7 @@
 #include "platform/posix/CodePage.h"
 #include "platform/posix/MappedFiles.h"
 #include "platform/posix/Paths.h"
+#include "platform/posix/PrefixSetUp.h"
 #include "platform/posix/ResourceTable.h"
 #include "platform/posix/WriteBehind.h"
 #include "res/resource.h"
@@ -192,6 +193,7 @@ bool claimSingleInstance() {
     // the lock with the last descriptor, when the process ends however it ends.
     static std::string heldPrefix;
     static int held = -1;
+    ensurePrefix();
     const std::string prefix = prefixFolder();
     if (held >= 0 && heldPrefix == prefix) {
         return true;

@@ -1,6 +1,7 @@
 // Runs the built launcher, carrying the sample installer set, in a throw-away prefix and
 // looks at everything it leaves behind. Each full run waits the launcher's fixed five
 // seconds after the installer.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,6 +97,125 @@ TEST(LauncherRunTest, UnpacksTheSampleRunsItsSetUpAndCopiesTheProduct) {
     EXPECT_EQ(countOf(run.err, "BRASKETTLE\n"), 3u) << run.err;
     expectCompleteTree(prefix, sample::sampleItems(),
                        fs::path(kLauncher).parent_path() / "res" / "Pellmoor");
+}
+
+TEST(LauncherRunTest, MakesAMissingPrefixOnFirstUseAndSaysWhyWhenItCannot) {
+    enum class Setting { noPrefix, noDriveC, fileAsPrefix };
+    struct Case {
+        const char* what;
+        Setting setting;
+        int status;
+        const char* complaint;  // on standard error, after the prefix path; none when empty
+    } cases[] = {
+        {"no prefix folder", Setting::noPrefix, 0, ""},
+        {"a prefix without drive_c", Setting::noDriveC, 0, ""},
+        {"a file where the prefix should be", Setting::fileAsPrefix, 1,
+         ": a file stands in its place (move it away, or set FERROWICK_PREFIX to another "
+         "folder)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempPrefix prefix;
+        fs::remove_all(c.setting == Setting::noDriveC ? prefix.root() + "/drive_c" : prefix.root());
+        if (c.setting == Setting::fileAsPrefix) {
+            ASSERT_TRUE(writeHostFile(prefix.root(), "not a folder"));
+        }
+        const ProgramRun run = runProgram({kLauncher}, {kLocale});
+        ASSERT_EQ(run.status, c.status) << run.err;
+        if (c.status != 0) {
+            const std::string complaint =
+                "ferrowick: cannot make the prefix folder " + prefix.root() + c.complaint;
+            EXPECT_EQ(countOf(run.err, complaint), 1u) << run.err;
+            EXPECT_EQ(countOf(run.err, "BRASKETTLE\n"), 1u) << run.err;
+            EXPECT_EQ(readHostFile(prefix.root()), "not a folder");
+            continue;
+        }
+        EXPECT_EQ(run.err.find("ferrowick:"), std::string::npos) << run.err;
+        if (c.setting == Setting::noPrefix) {
+            struct stat info {};
+            ASSERT_EQ(stat(prefix.root().c_str(), &info), 0);
+            EXPECT_EQ(info.st_mode & 0777, 0700u) << "a new prefix folder is the user's own";
+        }
+        expectCompleteTree(prefix, sample::sampleItems(),
+                           fs::path(kLauncher).parent_path() / "res" / "Pellmoor");
+    }
+}
+
+// Every entry below `root` by relative path: "d" for a folder, else the file's bytes,
+// read-only bit and last-write second.
+std::map<std::string, std::string> treeBelow(const fs::path& root) {
+    std::map<std::string, std::string> tree;
+    std::error_code ec;
+    for (const auto& e : fs::recursive_directory_iterator(root, ec)) {
+        const std::string name = fs::relative(e.path(), root).string();
+        struct stat info {};
+        stat(e.path().c_str(), &info);
+        tree[name] = e.is_directory() ? std::string("d")
+                                      : readHostFile(e.path().string()) + "|" +
+                                            ((info.st_mode & 0222) ? "rw|" : "ro|") +
+                                            std::to_string(info.st_mtim.tv_sec);
+    }
+    return tree;
+}
+
+TEST(LauncherRunTest, AFolderPackedInItsCodePageIsUnpackedAsItWas) {
+    struct Case {
+        const char* codePage;
+        const char* locale;
+        std::vector<std::string> names;  // UTF-8, below the top folder
+    } cases[] = {
+        {"1252",
+         "LC_ALL=C.UTF-8",
+         {"readme.txt",
+          "Donn\xC3\xA9"
+          "es/\xC3\x89t\xC3\xA9 \xE2\x82\xAC.txt",
+          "Sub/deeper/data.bin"}},
+        {"936",
+         "LC_ALL=zh_CN.UTF-8",
+         {"readme.txt", "\xE6\x95\xB0\xE6\x8D\xAE/\xE8\xAF\xB4\xE6\x98\x8E.txt",
+          "Sub/deeper/data.bin"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.codePage);
+        TempPrefix prefix;
+        const fs::path source = fs::path(prefix.root()) / "vendor" / "disk1";
+        for (std::size_t i = 0; i < c.names.size(); ++i) {
+            const fs::path file = source / c.names[i];
+            ASSERT_TRUE(writeHostFile(file.string(), noise(1000 + 70000 * i, 20 + i)));
+            const timespec times[2] = {{1100000000 + static_cast<time_t>(i) * 3600, 0},
+                                       {1200000000 + static_cast<time_t>(i) * 86401, 0}};
+            ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+        }
+        fs::permissions(source / c.names[1], fs::perms::owner_write | fs::perms::group_write,
+                        fs::perm_options::remove);
+        fs::create_directories(source / "empty folder");
+        for (const sample::SampleItem& item : sample::sampleItems()) {
+            if (item.name == sample::kSetupItemName) {
+                ASSERT_TRUE(writeHostFile((source / "SETUP.EXE").string(), item.data));
+            }
+        }
+        const std::map<std::string, std::string> expected = treeBelow(source);
+
+        const std::string launcher = prefix.root() + "/vendor/launcher";
+        const ProgramRun packed =
+            runProgram({FERROWICK_PACK_PATH, "--folder", source.string(), "--code-page", c.codePage,
+                        "--stub", kStub, "--output", launcher});
+        ASSERT_EQ(packed.status, 0) << packed.err;
+        const ProgramRun run = runProgram({launcher}, {c.locale});
+        ASSERT_EQ(run.status, 0) << run.err;
+        std::map<std::string, std::string> unpacked =
+            treeBelow(prefix.host("C:\\Temp\\_Download\\_UnZip\\disk1"));
+        EXPECT_EQ(unpacked.erase(sample::kSetupLogName), 1u) << "the set-up program ran";
+        std::map<std::string, std::string> sourceLessSetup = expected;
+        sourceLessSetup.erase("SETUP.EXE");  // removed at exit
+        EXPECT_EQ(unpacked, sourceLessSetup);
+        std::vector<std::string> beside;  // no archive is left behind
+        for (const auto& e : fs::directory_iterator(prefix.root() + "/vendor")) {
+            beside.push_back(e.path().filename().string());
+        }
+        std::sort(beside.begin(), beside.end());
+        EXPECT_EQ(beside, (std::vector<std::string>{"disk1", "launcher"}));
+    }
 }
 
 // The sample set with a large read-only item, packed into a launcher in `folder`/Release,

@@ -12,6 +12,7 @@
 
 #include "platform/posix/ResourceTable.h"
 #include "tests/support/Programs.h"
+#include "tests/support/RawZip.h"
 #include "tests/support/TempPrefix.h"
 #include "tools/ZipWriter.h"
 
@@ -26,6 +27,16 @@ const unsigned char kBmpPrefix[54] = {
     40,  0,   0,    0,    96,   0,    0, 0, 15, 0, 0,    0, 1, 0, 4, 0,   // 40, 96, 15, 1, 4
     0,   0,   0,    0,    0xD0, 0x02, 0, 0,                               // 0, 720
     0,   0,   0,    0,    0,    0,    0, 0, 0,  0, 0,    0, 0, 0, 0, 0};  // 0, 0, 0, 0
+
+RawEntry raw(std::string name, std::string content, void (*tweak)(RawEntry&) = nullptr) {
+    RawEntry e;
+    e.name = std::move(name);
+    e.content = std::move(content);
+    if (tweak != nullptr) {
+        tweak(e);
+    }
+    return e;
+}
 
 zipwrite::Entry entry(std::string name, std::string data) {
     zipwrite::Entry e;
@@ -96,6 +107,9 @@ TEST_F(PackerTest, RefusesBadInputAndWritesNothing) {
                       {{"TIMELISTINGS", "#132",
                         FERROWICK_LAUNCHER_MARKER_HEAD FERROWICK_LAUNCHER_MARKER_TAIL}})));
     ASSERT_TRUE(writeHostFile(dir("out"), "the previous launcher"));
+    ASSERT_TRUE(writeHostFile(dir("Set/\xE4\xB8\xAD/a.txt"), "a"));  // a Chinese character
+    ASSERT_TRUE(writeHostFile(dir("Linked/SETUP.EXE"), "setup"));
+    fs::create_symlink(archive, dir("Linked/payload.zip"));
     const std::vector<std::string> before = entries();
 
     struct Case {
@@ -123,6 +137,14 @@ TEST_F(PackerTest, RefusesBadInputAndWritesNothing) {
         {"stub missing", {"--payload", archive, "--stub", dir("nothing")}, "cannot read the stub"},
         {"no output named", {"--payload", archive}, "required"},
         {"unknown option", {"--payload", archive, "--fast"}, "unknown option"},
+        {"folder missing", {"--folder", dir("none")}, "is not a folder"},
+        {"folder name outside the code page",
+         {"--folder", dir("Set"), "--code-page", "1252"},
+         "cannot be expressed in code page 1252 (rename it, or pack for another --code-page)"},
+        {"link in the folder", {"--folder", dir("Linked")}, "neither a folder nor a regular file"},
+        {"code page unknown", {"--payload", archive, "--code-page", "65001"}, "65001 is not one"},
+        {"two payloads", {"--payload", archive, "--folder", dir("Set")}, "give one of"},
+        {"launcher to check without --check", {"--launcher", stub}, "give --check with it"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -157,6 +179,13 @@ TEST_F(PackerTest, AppendsThePrefixAndTheArchiveToTheStub) {
     struct stat info {};
     ASSERT_EQ(stat(dir("out").c_str(), &info), 0);
     EXPECT_TRUE(info.st_mode & S_IXUSR);
+
+    // The launcher's payload is checked as the archive it was packed from.
+    const ProgramRun fromArchive = pack({"--check", "--payload", archive});
+    const ProgramRun fromLauncher = pack({"--check", "--launcher", dir("out")});
+    EXPECT_EQ(fromLauncher.status, 0) << fromLauncher.err;
+    EXPECT_EQ(fromLauncher.out, fromArchive.out);
+    EXPECT_NE(fromLauncher.out.find("items: 2, 8 bytes unpacked\n"), std::string::npos);
 }
 
 TEST_F(PackerTest, ReplacesAPayloadTheStubAlreadyCarries) {
@@ -189,6 +218,127 @@ TEST_F(PackerTest, TakesTheLauncherBesideItselfByDefault) {
         runProgram({dir("bin/ferrowick-pack"), "--payload", archive, "--output", dir("out")});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(readHostFile(dir("out")).substr(0, readHostFile(stub).size()), readHostFile(stub));
+}
+
+// --check: the plan of a clean payload, and each problem the launcher would meet as one
+// line naming its item, with exit status 1; packing refuses the same unless --force.
+TEST_F(PackerTest, ChecksAPayloadAsTheLauncherWillReadIt) {
+    const RawEntry setup = raw("disk1/SETUP.EXE", "setup");
+    const RawEntry tag = raw("disk1/DATA.TAG", "tag");
+    std::vector<RawEntry> many = {setup};
+    for (int i = 1; i <= 600; ++i) {
+        many.push_back(raw("disk1/d/" + std::to_string(i), "x"));
+    }
+    const std::string plan =
+        "code page: 1252\n"
+        "top folder: \"disk1\", SETUP.exe in it\n"
+        "patience notice: not shown (600 items or fewer)\n"
+        "launch command: C:/Temp/_Download/_UnZip/disk1/SETUP.exe\n";
+    struct Case {
+        Case(const char* w, std::vector<RawEntry> e, std::string p, std::string cp = "1252",
+             std::string o = "")
+            : what(w),
+              entries(std::move(e)),
+              problem(std::move(p)),
+              codePage(std::move(cp)),
+              out(std::move(o)) {}
+        const char* what;
+        std::vector<RawEntry> entries;
+        std::string problem;  // the one problem line; empty for a clean payload
+        std::string codePage;
+        std::string out;  // the whole output, when it is checked
+    } cases[] = {
+        {"clean",
+         {setup, tag},
+         "",
+         "1252",
+         "items: 2, 8 bytes unpacked\n" + plan + "problems: none\n"},
+        {"601 items", many, "", "1252",
+         "items: 601, 605 bytes unpacked\ncode page: 1252\ntop folder: \"disk1\", SETUP.exe in it\n"
+         "patience notice: shown before item 600\n"
+         "launch command: C:/Temp/_Download/_UnZip/disk1/SETUP.exe\nproblems: none\n"},
+        {"no SETUP.exe",
+         {tag},
+         "",
+         "1252",
+         "items: 1, 3 bytes unpacked\ncode page: 1252\ntop folder: \"disk1\", SETUP.exe NOT in it\n"
+         "patience notice: not shown (600 items or fewer)\n"
+         "launch command: C:/Temp/_Download/_UnZip/disk1/SETUP.exe\nproblems: none\n"},
+        {"climbing name",
+         {setup, raw("disk1/../x.txt", "x")},
+         "item 1 \"disk1/../x.txt\": it is unpacked as \"x.txt\": its \"..\" steps are dropped, "
+         "which would climb out of the unpack folder"},
+        {"drive in a name",
+         {setup, raw("C:/disk1/a.txt", "a")},
+         "item 1 \"C:/disk1/a.txt\": it is unpacked as \"disk1/a.txt\": its drive is dropped"},
+        {"long path",
+         {setup, raw("disk1/" + std::string(230, 'a') + ".txt", "a")},
+         "item 1 \"disk1/" + std::string(230, 'a') +
+             ".txt\": its path is over 259 characters (265)"},
+        {"bytes no character of 936",
+         {setup, raw("disk1/\x81.txt", "a")},
+         "item 1 \"disk1/\\x81.txt\": its name cannot be expressed in code page 936",
+         "936"},
+        {"UTF-8 name outside 1252",
+         {setup, raw("disk1/\xE4\xB8\xAD.txt", "a", [](RawEntry& e) { e.flags = 0x800; })},
+         "item 1 \"disk1/\xE4\xB8\xAD.txt\": its name cannot be expressed in code page 1252"},
+        {"names equal but for case",
+         {setup, raw("disk1/setup.exe", "b")},
+         "item 1 \"disk1/setup.exe\": it collides with \"disk1/SETUP.EXE\" when letter case "
+         "is ignored"},
+        {"the same name twice",
+         {setup, raw("disk1/SETUP.EXE", "again")},
+         "item 1 \"disk1/SETUP.EXE\": it is in the archive twice: the later one replaces the "
+         "earlier"},
+        {"encrypted",
+         {setup, raw("disk1/secret", "s", [](RawEntry& e) { e.encrypt = true; })},
+         "item 1 \"disk1/secret\": it is encrypted (pack it without a password)"},
+        {"method 12",
+         {setup, raw("disk1/b.bz2", "b", [](RawEntry& e) { e.method = 12; })},
+         "item 1 \"disk1/b.bz2\": its method 12 is not supported (only stored and deflated items "
+         "are)"},
+        {"the staging archive's name",
+         {setup, raw("MORVANTA.zip", "PK")},
+         "item 1 \"MORVANTA.zip\": it would be unpacked over the staging archive it is read from "
+         "(rename it)"},
+        {"wrong CRC-32",
+         {setup, raw("disk1/bad", "bad", [](RawEntry& e) { e.crc = 1; })},
+         "item 1 \"disk1/bad\": it is damaged: its data does not inflate to its size and CRC-32"},
+        {"top folder unsafe on a command line",
+         {raw("a%b/SETUP.EXE", "s")},
+         "the top folder \"a%b\" cannot be put on a command line safely: the launcher launches "
+         "nothing (rename it)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(writeHostFile(dir("check.zip"), buildArchive(c.entries)));
+        const ProgramRun run =
+            pack({"--check", "--payload", dir("check.zip"), "--code-page", c.codePage});
+        EXPECT_EQ(run.status, c.problem.empty() ? 0 : 1) << run.out << run.err;
+        if (!c.out.empty()) {
+            EXPECT_EQ(run.out, c.out);
+        }
+        if (!c.problem.empty()) {
+            EXPECT_NE(run.out.find("\nproblems: 1\nproblem: " + c.problem + "\n"),
+                      std::string::npos)
+                << run.out;
+            // Packed only by force.
+            const std::vector<std::string> packing = {"--payload", dir("check.zip"), "--stub",
+                                                      stub,        "--code-page",    c.codePage,
+                                                      "--output",  dir("forced")};
+            const ProgramRun refused = pack(packing);
+            EXPECT_EQ(refused.status, 1);
+            EXPECT_NE(refused.err.find("ferrowick-pack: problem: " + c.problem + "\n"),
+                      std::string::npos)
+                << refused.err;
+            EXPECT_NE(refused.err.find("--force)"), std::string::npos) << refused.err;
+            EXPECT_FALSE(fs::exists(dir("forced")));
+            std::vector<std::string> forced = packing;
+            forced.push_back("--force");
+            EXPECT_EQ(pack(forced).status, 0);
+            fs::remove(dir("forced"));
+        }
+    }
 }
 
 }  // namespace

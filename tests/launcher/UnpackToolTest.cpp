@@ -98,13 +98,23 @@ TEST(UnpackToolTest, ArgumentsAreHostPathsTakenFaithfullyOrRefused) {
     }
 }
 
-TEST(UnpackToolTest, BothToolsExplainThemselves) {
-    for (const char* tool : {FERROWICK_UNPACK_PATH, FERROWICK_PACK_PATH}) {
+TEST(UnpackToolTest, EveryToolExplainsItselfAndSaysWhatToDo) {
+    for (const char* tool : {FERROWICK_UNPACK_PATH, FERROWICK_PACK_PATH, FERROWICK_SAMPLE_PATH}) {
         SCOPED_TRACE(tool);
-        const ProgramRun run = runProgram({tool, "--help"});
-        EXPECT_EQ(run.status, 0);
-        EXPECT_TRUE(run.out.starts_with("usage: ")) << run.out;
-        EXPECT_GT(run.out.size(), 300u);
+        const std::string name = std::filesystem::path(tool).filename().string();
+        const ProgramRun help = runProgram({tool, "--help"});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_TRUE(help.out.starts_with("usage: " + name + " ")) << help.out;
+        EXPECT_GT(help.out.size(), 300u);
+        const ProgramRun version = runProgram({tool, "--version"});
+        EXPECT_EQ(version.status, 0);
+        EXPECT_TRUE(version.out.starts_with(name + " (Ferrowick) 1.")) << version.out;
+        // A wrong command line: what is wrong, then what to do, then the usage.
+        const ProgramRun wrong = runProgram({tool});
+        EXPECT_EQ(wrong.status, 2);
+        EXPECT_TRUE(wrong.err.starts_with(name + ": ")) << wrong.err;
+        EXPECT_NE(wrong.err.find(" (see " + name + " --help)\nusage: "), std::string::npos)
+            << wrong.err;
     }
 }
 

@@ -46,6 +46,61 @@ run "$pack" --payload "$f/a.zip" --output "$f/two.exe" --stub "$f/one.exe" --pre
 run "$dump" "$f/two.exe" "$f/again.bin"
 cmp "$f/one.bin" "$f/again.bin" || fail "packing over an output did not replace it"
 
+# A folder packed in a code page: the payload holds the top folder first, then its
+# contents in order, names as that code page's bytes, the read-only bit and the times.
+folderCase() {
+    local cp=$1 name=$2 tree=$f/tree-$1
+    rm -rf "$tree"
+    mkdir -p "$tree/Set/Sub"
+    printf 'setup' >"$tree/Set/SETUP.EXE"
+    printf 'text %s' "$cp" >"$tree/Set/Sub/$name"
+    touch -d '2014-07-08 09:10:11' "$tree/Set/Sub/$name"
+    chmod a-w "$tree/Set/Sub/$name"
+    run "$pack" --folder "$tree/Set" --code-page "$cp" --output "$f/folder-$cp.exe" \
+        --stub "$f/stub.exe" || fail "--folder in code page $cp"
+    run "$dump" "$f/folder-$cp.exe" "$f/folder-$cp.bin"
+    tail -c +55 "$f/folder-$cp.bin" >"$f/folder-$cp.zip"
+    python3 - "$f/folder-$cp.zip" "$cp" "$name" "$tree/Set/Sub/$name" <<'PY' ||
+import os, sys, time, zipfile
+archive, cp, name, host = sys.argv[1:]
+z = zipfile.ZipFile(archive)
+infos = z.infolist()
+raw = [i.orig_filename.encode("cp437") if not i.flag_bits & 0x800 else None for i in infos]
+want = [b"Set/", b"Set/SETUP.EXE", b"Set/Sub/", b"Set/Sub/" + name.encode("cp" + cp)]
+assert raw == want, (raw, want)
+item = infos[3]
+assert item.external_attr & 0x01, "read-only bit lost"
+assert z.read(item) == ("text " + cp).encode(), "contents"
+mtime = int(os.stat(host).st_mtime)
+local = time.localtime(mtime)
+assert item.date_time == local[:5] + (local[5] // 2 * 2,), item.date_time  # DOS: 2 s steps
+assert item.extra[:2] == b"UT" and int.from_bytes(item.extra[5:9], "little") == mtime, item.extra
+PY
+        fail "--folder in code page $cp: payload differs"
+    run "$pack" --check --launcher "$f/folder-$cp.exe" --code-page "$cp" >"$f/check.txt" ||
+        fail "--check of the folder launcher in $cp: $(cat "$f/check.txt")"
+    grep -q '^top folder: "Set", SETUP.exe in it' "$f/check.txt" || fail "plan: $(cat "$f/check.txt")"
+    rm -rf "$tree"
+}
+folderCase 1252 "$(printf 'Caf\xc3\xa9.txt')"
+folderCase 936 "$(printf '\xe6\x95\xb0\xe6\x8d\xae.txt')"
+# A payload the launcher would trip over is checked with status 1 and packed only by force.
+python3 - "$f/clash.zip" <<'PY'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w") as z:
+    z.writestr("disk1/SETUP.EXE", b"one")
+    z.writestr("disk1/setup.exe", b"two")
+PY
+if run "$pack" --check --payload "$f/clash.zip" >"$f/check.txt"; then
+    fail "--check passed a clash"
+fi
+grep -q '^problem: item 1 "disk1/setup.exe": it collides' "$f/check.txt" ||
+    fail "clash: $(cat "$f/check.txt")"
+run "$pack" --payload "$f/clash.zip" --output "$f/forced.exe" --stub "$f/stub.exe" --force ||
+    fail "--force did not pack"
+run "$pack" --version | grep -q '^ferrowick-pack (Ferrowick) ' || fail "--version"
+rm -f "$f/check.txt" "$f/clash.zip" "$f/forced.exe" "$f"/folder-*
+
 # Refusals: a clear message, a non-zero status, and no output nor temporary file.
 # The packer itself is a PE without the payload resource type.
 refuse() {
@@ -65,4 +120,8 @@ refuse "short prefix" "exactly 54" --payload "$f/a.zip" --stub "$f/stub.exe" --p
 refuse "no PE" "not a Windows executable" --payload "$f/a.zip" --stub "$f/plain.exe"
 refuse "no payload type" "no TIMELISTINGS resource" --payload "$f/a.zip" --stub "$pack"
 refuse "missing stub" "cannot read the stub" --payload "$f/a.zip" --stub "$f/none.exe"
+mkdir -p "$f/Bad"
+printf 'x' >"$f/Bad/$(printf '\xe6\x95\xb0').txt"
+refuse "name outside the code page" "cannot be expressed in code page 1252" --folder "$f/Bad" \
+    --code-page 1252 --stub "$f/stub.exe"
 echo "pack-exe: all checks passed"

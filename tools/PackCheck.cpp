@@ -1,0 +1,361 @@
+#include "tools/PackCheck.h"
+
+#include <unzip.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "app/InstallPaths.h"
+#include "archive/ArchiveReader.h"
+#include "archive/detail/ReaderState.h"
+#include "platform/Mbcs.h"
+#include "platform/Platform.h"
+#include "tools/CodePageText.h"
+
+namespace fw::pack {
+
+namespace {
+
+constexpr int32_t kPatienceIndex = 600;  // the item before which the launcher asks for patience
+constexpr std::size_t kMaxPathLength = 259;
+constexpr const char* kArchivePath = "C:\\payload.zip";
+constexpr FileHandle kArchiveFile = 0x7A00;
+constexpr FileHandle kDiscardFile = 0x7A01;
+
+// The one check in force: the platform table's functions reach it through here.
+struct Session {
+    const ReadAt* readAt = nullptr;
+    uint64_t size = 0;
+    uint64_t position = 0;
+    uint32_t codePage = 0;
+    const Platform* host = nullptr;
+};
+Session* session = nullptr;
+
+FileHandle openArchive(const char*) {
+    session->position = 0;
+    return kArchiveFile;
+}
+int64_t readArchive(FileHandle file, void* buffer, std::size_t count) {
+    if (file != kArchiveFile) {
+        return -1;
+    }
+    const uint64_t left = session->size - std::min(session->position, session->size);
+    const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(count, left));
+    if (n > 0 && !(*session->readAt)(buffer, n, session->position)) {
+        return -1;
+    }
+    session->position += n;
+    return static_cast<int64_t>(n);
+}
+int64_t seekArchive(FileHandle file, int64_t offset, SeekOrigin origin) {
+    if (file != kArchiveFile) {
+        return -1;
+    }
+    const int64_t from = origin == SeekOrigin::begin     ? 0
+                         : origin == SeekOrigin::current ? static_cast<int64_t>(session->position)
+                                                         : static_cast<int64_t>(session->size);
+    if (from + offset < 0) {
+        return -1;
+    }
+    session->position = static_cast<uint64_t>(from + offset);
+    return static_cast<int64_t>(session->position);
+}
+// Every folder is there already, so nothing is made; every output file keeps nothing.
+uint32_t folderEverywhere(const char*) {
+    return kAttrDirectory;
+}
+bool madeFolder(const char*) {
+    return true;
+}
+FileHandle createDiscard(const char*, uint32_t, bool) {
+    return kDiscardFile;
+}
+bool writeDiscard(FileHandle file, const void*, std::size_t) {
+    return file == kDiscardFile;
+}
+bool timesDiscarded(FileHandle, const FileTime*, const FileTime*, const FileTime*) {
+    return true;
+}
+bool closeAny(FileHandle) {
+    return true;
+}
+bool unpackFolder(std::string& path) {
+    path = "C:\\Temp\\_Download\\_UnZip";
+    return true;
+}
+uint32_t noError() {
+    return 0;
+}
+uint32_t checkedCodePage() {
+    return session->codePage;
+}
+bool checkedFromUtf8(const char* utf8, std::string& ansi) {
+    return codePageFromUtf8(utf8, session->codePage, ansi);
+}
+
+// Puts the check's table in force for its lifetime.
+class CheckPlatform {
+  public:
+    CheckPlatform(const ReadAt& readAt, uint64_t size, uint32_t codePage) {
+        session_.readAt = &readAt;
+        session_.size = size;
+        session_.codePage = codePage;
+        session_.host = &os();
+        table_ = os();
+        table_.getFileAttributes = folderEverywhere;
+        table_.createDirectory = madeFolder;
+        table_.openFile = openArchive;
+        table_.createFile = createDiscard;
+        table_.readFile = readArchive;
+        table_.writeFile = writeDiscard;
+        table_.seekFile = seekArchive;
+        table_.setFileTimes = timesDiscarded;
+        table_.closeFile = closeAny;
+        table_.currentDirectory = unpackFolder;
+        table_.lastError = noError;
+        table_.ansiCodePage = checkedCodePage;
+        table_.ansiFromUtf8 = checkedFromUtf8;
+        session = &session_;
+        previous_ = setPlatform(&table_);
+    }
+    ~CheckPlatform() {
+        setPlatform(previous_);
+        session = nullptr;
+    }
+    CheckPlatform(const CheckPlatform&) = delete;
+    CheckPlatform& operator=(const CheckPlatform&) = delete;
+
+  private:
+    Session session_;
+    Platform table_{};
+    const Platform* previous_ = nullptr;
+};
+
+// A name as Windows finds it: components split at either separator, "." dropped, trailing
+// dots and blanks gone, ASCII letters in one case.
+std::vector<std::string> components(std::string_view name) {
+    std::vector<std::string> parts;
+    for (;;) {
+        const std::size_t separator = mbcs::findSeparator(name);
+        std::string part(name.substr(0, separator));
+        while (!part.empty() && (part.back() == '.' || part.back() == ' ')) {
+            part.pop_back();
+        }
+        for (char& c : part) {
+            if (c >= 'a' && c <= 'z') {
+                c = static_cast<char>(c - 'a' + 'A');
+            }
+        }
+        if (!part.empty()) {
+            parts.push_back(std::move(part));
+        }
+        if (separator == mbcs::npos) {
+            return parts;
+        }
+        name.remove_prefix(separator + 1);
+    }
+}
+
+std::string joined(const std::vector<std::string>& parts, std::size_t count) {
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i) {
+        out += (i ? "/" : "") + parts[i];
+    }
+    return out;
+}
+
+// A name of the code page in UTF-8, for the report; a byte that is no character of the
+// code page as \xNN.
+std::string shown(std::string_view name, uint32_t codePage) {
+    if (expressible(name, codePage)) {
+        return shownName(name, codePage);
+    }
+    std::string out;
+    for (char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F) {
+            out += c;
+        } else {
+            static const char kDigits[] = "0123456789ABCDEF";
+            out += std::string("\\x") + kDigits[byte >> 4] + kDigits[byte & 15];
+        }
+    }
+    return out;
+}
+
+// Why the reader's clean-up changed a stored name.
+std::string cleanedBecause(std::string_view stored) {
+    if (stored.size() >= 2 && stored[1] == ':') {
+        return "its drive is dropped";
+    }
+    if (!stored.empty() && (stored[0] == '/' || stored[0] == '\\')) {
+        return "its leading separator is dropped";
+    }
+    if (mbcs::findSubstring(stored, "..") != mbcs::npos) {
+        return "its \"..\" steps are dropped, which would climb out of the unpack folder";
+    }
+    return "the reader cleans it";
+}
+
+std::string failureText(ArchiveResult result, uint32_t codePage) {
+    switch (result) {
+        case AR_NAME_NOT_IN_CODE_PAGE:
+            return "its name cannot be expressed in code page " + std::to_string(codePage);
+        case AR_NAME_TOO_LONG:
+            return "its name is 260 bytes or longer";
+        case AR_PATH_TOO_LONG:
+            return "its path is over 259 characters";
+        case AR_NAME_HAS_NUL:
+            return "its name holds a NUL byte";
+        case AR_ITEM_TOO_LARGE:
+            return "it is 4 GiB or larger";
+        case AR_BAD_PASSWORD:
+            return "it is encrypted";
+        case AR_INFLATE_FAILED:
+            return "it is damaged: its data does not inflate to its size and CRC-32";
+        case AR_CANNOT_OPEN:
+            return "its file cannot be made (its name ends in a separator)";
+        default:
+            return "it is damaged: its entry in the archive cannot be read";
+    }
+}
+
+}  // namespace
+
+CheckReport checkPayload(const ReadAt& readAt, uint64_t size, uint32_t codePage) {
+    CheckReport report;
+    CheckPlatform platform(readAt, size, codePage);
+    ArchiveHandle archive = OpenArchive(kArchivePath);
+    ArchiveItem item;
+    if (archive == nullptr || GetArchiveItem(archive, -1, item) != AR_OK) {
+        CloseArchive(archive);
+        report.problems.emplace_back(
+            "the archive cannot be read by the launcher's reader (write it again with a ZIP "
+            "tool, or pack with --folder)");
+        return report;
+    }
+    const int32_t count = item.index;
+    uint64_t total = 0;
+    std::string topFolder;
+    bool hasSetup = false;
+    std::map<std::string, std::string> seen;  // key of a name as Windows finds it -> name
+    bool utf8 = false;                        // the current item's name is flagged as UTF-8
+    auto problem = [&](int32_t index, const std::string& name, const std::string& text) {
+        report.problems.push_back("item " + std::to_string(index) + " \"" +
+                                  (utf8 ? name : shown(name, codePage)) + "\": " + text);
+    };
+    for (int32_t index = 0; index < count; ++index) {
+        std::string stored;
+        GetArchiveItemStoredName(archive, index, stored);
+        const ArchiveResult described = GetArchiveItem(archive, index, item);
+        const std::string name(item.name, strnlen(item.name, sizeof(item.name)));
+        // As the launcher does: the first name with a separator gives the top folder.
+        if (topFolder.empty()) {
+            topFolder = TopFolderOf(name);
+        }
+        // The container stands at the item once its central entry was read.
+        unz_file_info64 info{};
+        const bool reached = described != AR_BAD_CATALOGUE &&
+                             unzGetCurrentFileInfo64(archive->reader->container, &info, nullptr, 0,
+                                                     nullptr, 0, nullptr, 0) == UNZ_OK;
+        utf8 = reached && (info.flag & 0x800) != 0;
+        if (reached && info.compression_method != 0 && info.compression_method != Z_DEFLATED) {
+            problem(index, stored,
+                    "its method " + std::to_string(info.compression_method) +
+                        " is not supported (only stored and deflated items are)");
+            continue;
+        }
+        if (described != AR_OK) {
+            problem(index, stored, failureText(described, codePage));
+            continue;
+        }
+        total += item.uncompressedSize;
+        std::string storedAnsi = stored;
+        if (utf8) {
+            codePageFromUtf8(stored, codePage, storedAnsi);
+        } else if (!expressible(stored, codePage)) {
+            problem(index, stored,
+                    "its name cannot be expressed in code page " + std::to_string(codePage));
+        }
+        utf8 = false;  // from here on, names in the code page
+        if (name != storedAnsi) {
+            problem(index, storedAnsi,
+                    "it is unpacked as \"" + shown(name, codePage) +
+                        "\": " + cleanedBecause(storedAnsi));
+        }
+        const std::string target = std::string(kUnpackPrefix) + name;
+        const bool folder = (item.attributes & kAttrDirectory) != 0;
+        std::string trimmed = target;
+        while (!trimmed.empty() && (trimmed.back() == '/' || trimmed.back() == '\\')) {
+            trimmed.pop_back();
+        }
+        const bool tooLong = trimmed.size() > kMaxPathLength;
+        if (tooLong) {
+            problem(index, name,
+                    "its path is over 259 characters (" + std::to_string(trimmed.size()) + ")");
+        }
+        const std::vector<std::string> parts = components(name);
+        if (!parts.empty() && parts[0] == "MORVANTA.ZIP") {
+            problem(index, name,
+                    !folder && parts.size() == 1
+                        ? "it would be unpacked over the staging archive it is read from "
+                          "(rename it)"
+                        : "its folder would stand where the staging archive lies (rename it)");
+        }
+        // Files collide with anything of their name; folders only with files.
+        for (std::size_t level = 1; level <= parts.size(); ++level) {
+            const bool file = !folder && level == parts.size();
+            const std::string key = joined(parts, level);
+            const auto [at, fresh] = seen.emplace(key, file ? "f" + name : "d" + name);
+            if (!fresh && (file || at->second[0] == 'f')) {
+                const std::string other = at->second.substr(1);
+                problem(index, name,
+                        other == name ? "it is in the archive twice: the later one replaces "
+                                        "the earlier"
+                                      : "it collides with \"" + shown(other, codePage) +
+                                            "\" when letter case is ignored");
+                break;
+            }
+        }
+        if (!topFolder.empty() && parts.size() == 2 && !folder) {
+            const std::vector<std::string> top = components(topFolder);
+            hasSetup =
+                hasSetup || (top.size() == 1 && top[0] == parts[0] && parts[1] == "SETUP.EXE");
+        }
+        if (info.flag & 1) {
+            problem(index, name, "it is encrypted (pack it without a password)");
+            continue;
+        }
+        // Read through, CRC-32 checked, into files that keep nothing.
+        const ArchiveResult unpacked = ExtractArchiveItem(archive, index, target.c_str());
+        if (unpacked != AR_OK && !(unpacked == AR_PATH_TOO_LONG && tooLong)) {
+            problem(index, name, failureText(unpacked, codePage));
+        }
+    }
+    CloseArchive(archive);
+
+    report.plan.push_back("items: " + std::to_string(count) + ", " + std::to_string(total) +
+                          " bytes unpacked");
+    report.plan.push_back("code page: " + std::to_string(codePage));
+    report.plan.push_back("top folder: " +
+                          (topFolder.empty() ? std::string("none (no item name has a folder)")
+                                             : "\"" + shown(topFolder, codePage) + "\"") +
+                          ", SETUP.exe " + (hasSetup ? "in it" : "NOT in it"));
+    report.plan.push_back(
+        std::string("patience notice: ") +
+        (count > kPatienceIndex ? "shown before item 600" : "not shown (600 items or fewer)"));
+    const std::optional<std::string> command = LaunchCommandFor(topFolder);
+    if (command) {
+        report.plan.push_back("launch command: " + shown(*command, codePage));
+    } else {
+        report.plan.emplace_back("launch command: none");
+        report.problems.push_back("the top folder \"" + shown(topFolder, codePage) +
+                                  "\" cannot be put on a command line safely: the launcher "
+                                  "launches nothing (rename it)");
+    }
+    return report;
+}
+
+}  // namespace fw::pack
