@@ -20,6 +20,13 @@
 // by default); never read by the launcher.
 #define FERROWICK_PAYLOAD_PREFIX_SIZE 54
 
+// Compiled into every launcher; the packer accepts only a stub that holds it. Kept in
+// two halves so that the packer, which searches for it, never holds it in one piece.
+#define FERROWICK_LAUNCHER_MARKER_HEAD \
+    "\x7F"                             \
+    "FERROWICK:LAUNCHER"
+#define FERROWICK_LAUNCHER_MARKER_TAIL ":IMAGE:1\x7F"
+
 // Framework string ids (the values the framework reserves for them).
 #ifndef AFX_IDS_APP_TITLE
 #define AFX_IDS_APP_TITLE 0xE000

@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/posix/ResourceTable.h"
 #include "res/resource.h"
 #include "tools/ferrowick-pack-common.h"
 

@@ -19,13 +19,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
-
-// Compiled into every launcher; the packer accepts only a stub that holds it. Kept in
-// two halves so that the packer, which searches for it, never holds it in one piece.
-#define FERROWICK_LAUNCHER_MARKER_HEAD \
-    "\x7F"                             \
-    "FERROWICK:LAUNCHER"
-#define FERROWICK_LAUNCHER_MARKER_TAIL ":IMAGE:1\x7F"
+#include "res/resource.h"
 
 namespace fw::posix {
 

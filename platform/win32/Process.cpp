@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
-#include "platform/posix/ResourceTable.h"
 #include "platform/win32/Backend.h"
+#include "res/resource.h"
 
 namespace fw::win32 {
 
