@@ -194,9 +194,11 @@ DrivePath drivePathOf(std::string_view hostPath) {
     DrivePath result;
     std::string_view rest = hostPath;
     const std::string prefix = prefixFolder();
-    const std::string candidates[2] = {prefix, realPrefixFolder(prefix)};
-    for (const std::string& candidate : candidates) {
-        const std::string folder = candidate + "/drive_";
+    // The prefix's real spelling costs a lookup per level while the prefix is missing:
+    // asked only of a path that could lie in a drive folder at all.
+    const bool inAnyDrive = hostPath.find("/drive_") != std::string_view::npos;
+    for (int pass = 0; pass < (inAnyDrive ? 2 : 0); ++pass) {
+        const std::string folder = (pass == 0 ? prefix : realPrefixFolder(prefix)) + "/drive_";
         if (hostPath.size() >= folder.size() + 1 && hostPath.substr(0, folder.size()) == folder) {
             const char letter = hostPath[folder.size()];
             const bool ends =
@@ -292,7 +294,7 @@ bool parsePath(const char* path, DrivePath& parsed, bool& trailingSeparator) {
     return true;
 }
 
-bool resolvePath(const char* path, HostPath& resolved) {
+bool resolvePath(const char* path, HostPath& resolved, bool creating) {
     DrivePath parsed;
     resolved = HostPath{};
     if (!parsePath(path, parsed, resolved.trailingSeparator)) {
@@ -300,6 +302,32 @@ bool resolvePath(const char* path, HostPath& resolved) {
     }
     resolved.driveRoot = parsed.components.empty();
     resolved.path = hostPathOf(parsed);
+    const auto& components = parsed.components;
+    const std::size_t last = components.size() - 1;
+    std::string current = driveRoot(parsed.drive);
+    std::string parent;
+    struct stat parentInfo {};
+    bool parentAsked = false;  // `parent` looked up already: `parentFound` tells the answer
+    bool parentFound = false;
+    if (components.size() >= 2) {
+        parent = current;
+        for (std::size_t j = 0; j < last; ++j) {
+            parent += '/';
+            parent += components[j];
+        }
+        // A new name in a folder whose listing is kept (a folder being filled): the
+        // folder's stamp answers for the name, one lookup instead of two. Only for a
+        // creation: a name made by another process within the stamp's clock tick is
+        // missed here, and then refused by O_EXCL.
+        if (creating && mayBeAbsent(parent, components[last])) {
+            parentAsked = true;
+            parentFound = lookUp(parent, parentInfo);
+            if (parentFound && knownAbsent(parent, components[last], parentInfo)) {
+                errno = ENOENT;
+                return true;
+            }
+        }
+    }
     if (lookUp(resolved.path, resolved.info)) {
         resolved.exists = true;
         return true;
@@ -307,19 +335,10 @@ bool resolvePath(const char* path, HostPath& resolved) {
     const int missing = errno;
     // Walk down, correcting the case of each component that is missing as spelled. When
     // the parent exists as spelled (a new entry in a known folder), start there.
-    const auto& components = parsed.components;
-    const std::size_t last = components.size() - 1;
-    std::string current = driveRoot(parsed.drive);
     std::size_t i = 0;
-    struct stat parentInfo {};
     const struct stat* currentInfo = nullptr;  // what `current` is, when looked up already
     if (missing == ENOENT && components.size() >= 2) {
-        std::string parent = current;
-        for (std::size_t j = 0; j < last; ++j) {
-            parent += '/';
-            parent += components[j];
-        }
-        if (lookUp(parent, parentInfo)) {
+        if (parentAsked ? parentFound : lookUp(parent, parentInfo)) {
             current = std::move(parent);
             currentInfo = &parentInfo;
             i = last;
