@@ -193,10 +193,10 @@ std::string hostPathOf(const DrivePath& path) {
 DrivePath drivePathOf(std::string_view hostPath) {
     DrivePath result;
     std::string_view rest = hostPath;
-    const std::string prefix = prefixFolder();
     // The prefix's real spelling costs a lookup per level while the prefix is missing:
     // asked only of a path that could lie in a drive folder at all.
     const bool inAnyDrive = hostPath.find("/drive_") != std::string_view::npos;
+    const std::string prefix = inAnyDrive ? prefixFolder() : std::string();
     for (int pass = 0; pass < (inAnyDrive ? 2 : 0); ++pass) {
         const std::string folder = (pass == 0 ? prefix : realPrefixFolder(prefix)) + "/drive_";
         if (hostPath.size() >= folder.size() + 1 && hostPath.substr(0, folder.size()) == folder) {
