@@ -1,7 +1,10 @@
 #include "platform/posix/PosixPaths.h"
 
+#include <fcntl.h>
+#include <linux/openat2.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -69,6 +72,21 @@ const std::string& realPrefixFolder(const std::string& prefix) {
         }
     }
     return known->real;
+}
+
+// True when `hostPath` leads to an entry with no symbolic link at any of its levels,
+// the whole way from '/': one call instead of a lookup per level. False also when the
+// kernel cannot tell that way.
+bool reachedWithoutLinks(const std::string& hostPath) {
+    open_how how{};
+    how.flags = O_PATH | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const long fd = syscall(SYS_openat2, AT_FDCWD, hostPath.c_str(), &how, sizeof how);
+    if (fd < 0) {
+        return false;
+    }
+    close(static_cast<int>(fd));
+    return true;
 }
 
 std::string driveRoot(char drive) {
@@ -148,6 +166,20 @@ bool passesThroughLink(const std::string& hostPath, bool includingLast) {
         (hostPath.size() > root && hostPath[root] != '/')) {
         return false;
     }
+    // Most paths have no link anywhere: the kernel says so at once, and only a path it
+    // refuses (a link, perhaps above the drive's root, or a missing level) is walked.
+    const int error = errno;
+    if (includingLast && reachedWithoutLinks(hostPath)) {
+        errno = error;
+        return false;
+    }
+    const std::size_t slash = hostPath.rfind('/');
+    if ((!includingLast || errno == ENOENT) && slash >= root &&
+        reachedWithoutLinks(hostPath.substr(0, slash))) {
+        errno = error;
+        return false;  // the last level, when asked for, was missing a moment ago
+    }
+    errno = error;
     std::size_t end = root;
     while (end < hostPath.size()) {
         end = hostPath.find('/', end + 1);
