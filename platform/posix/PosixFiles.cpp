@@ -183,8 +183,10 @@ FileHandle createFile(const char* path, uint32_t attributes, bool alsoRead) {
     for (int attempt = 0;; ++attempt) {
         HostPath target;
         struct stat existing {};
+        // A name missing a moment ago is no link: one put there meanwhile fails O_EXCL and
+        // is looked at again.
         if (!resolvePath(path, target, true) || refusesReplacement(target, existing) ||
-            passesThroughLink(target.path, true)) {
+            passesThroughLink(target.path, target.exists)) {
             return kInvalidFile;
         }
         if (target.exists && (S_ISFIFO(existing.st_mode) || S_ISSOCK(existing.st_mode))) {
