@@ -160,6 +160,9 @@ uint32_t attributesOf(const struct stat& info) {
 }
 
 bool passesThroughLink(const std::string& hostPath, bool includingLast) {
+    if (hostPath.find("/drive_") == std::string::npos) {
+        return false;  // in no drive folder: Z:, the environment need not be read
+    }
     const std::string drives = prefixFolder() + "/drive_";
     const std::size_t root = drives.size() + 1;
     if (hostPath.size() < root || hostPath.compare(0, drives.size(), drives) != 0 ||
