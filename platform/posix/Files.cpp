@@ -180,40 +180,52 @@ FileHandle openFile(const char* path) {
 }
 
 FileHandle createFile(const char* path, uint32_t attributes, bool alsoRead) {
-    HostPath target;
-    struct stat existing {};
-    if (!resolvePath(path, target) || refusesReplacement(target, existing) ||
-        passesThroughLink(target.path, true)) {
-        return kInvalidFile;
-    }
-    if (target.exists && (S_ISFIFO(existing.st_mode) || S_ISSOCK(existing.st_mode))) {
-        errno = EACCES;  // opening it for writing would wait for a reader, or write to one
-        return kInvalidFile;
-    }
-    // Rewriting a file with other hard links would change them too: it gets a new file.
-    if (target.exists && existing.st_nlink > 1) {
-        if (unlink(target.path.c_str()) != 0) {
+    for (int attempt = 0;; ++attempt) {
+        HostPath target;
+        struct stat existing {};
+        // A name missing a moment ago is no link: one put there meanwhile fails O_EXCL and
+        // is looked at again.
+        if (!resolvePath(path, target, true) || refusesReplacement(target, existing) ||
+            passesThroughLink(target.path, target.exists)) {
             return kInvalidFile;
         }
-        existing.st_mode = S_IFREG | 0666;
+        if (target.exists && (S_ISFIFO(existing.st_mode) || S_ISSOCK(existing.st_mode))) {
+            errno = EACCES;  // opening it for writing would wait for a reader, or write to one
+            return kInvalidFile;
+        }
+        // Rewriting a file with other hard links would change them too: it gets a new file.
+        if (target.exists && existing.st_nlink > 1) {
+            if (unlink(target.path.c_str()) != 0) {
+                return kInvalidFile;
+            }
+            existing.st_mode = S_IFREG | 0666;
+        }
+        const bool readOnly = (attributes & kAttrReadOnly) != 0;
+        const int flags =
+            (alsoRead ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW;
+        // A new read-only file gets no write permission; the descriptor still writes. One
+        // found missing must still be missing (its folder's listing may have said so): when
+        // something has come in its place meanwhile, it is looked up again, listing and all.
+        const int fd = open(target.path.c_str(), target.exists ? flags : flags | O_EXCL,
+                            readOnly ? 0444 : 0666);
+        if (fd < 0) {
+            if (errno == EEXIST && !target.exists && attempt == 0) {
+                noteRemoved(target.path);
+                continue;
+            }
+            return kInvalidFile;
+        }
+        if (!target.exists) {
+            noteCreated(target.path);
+        }
+        if (readOnly && target.exists &&
+            fchmod(fd, existing.st_mode & 07777 & ~static_cast<mode_t>(0222)) != 0) {
+            close(fd);
+            return kInvalidFile;
+        }
+        writeBehind::open(fd);
+        return fd;
     }
-    const bool readOnly = (attributes & kAttrReadOnly) != 0;
-    const int flags = (alsoRead ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW;
-    // A new read-only file gets no write permission; the descriptor still writes.
-    const int fd = open(target.path.c_str(), flags, readOnly ? 0444 : 0666);
-    if (fd < 0) {
-        return kInvalidFile;
-    }
-    if (!target.exists) {
-        noteCreated(target.path);
-    }
-    if (readOnly && target.exists &&
-        fchmod(fd, existing.st_mode & 07777 & ~static_cast<mode_t>(0222)) != 0) {
-        close(fd);
-        return kInvalidFile;
-    }
-    writeBehind::open(fd);
-    return fd;
 }
 
 std::int64_t readFile(FileHandle file, void* buffer, std::size_t count) {

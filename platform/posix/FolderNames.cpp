@@ -266,6 +266,31 @@ bool findIgnoringCase(const std::string& folder, const std::string& name, std::s
     return true;
 }
 
+bool mayBeAbsent(const std::string& folder, const std::string& name) {
+    Cache& c = cache();
+    const std::lock_guard<std::mutex> guard(c.lock);
+    const auto it = c.folders.find(folder);
+    return it != c.folders.end() && it->second.names.find(name) == nullptr;
+}
+
+bool knownAbsent(const std::string& folder, const std::string& name,
+                 const struct stat& folderInfo) {
+    Stamp stamp;
+    if (!stampOf(folder, stamp, &folderInfo)) {
+        return false;
+    }
+    Cache& c = cache();
+    const std::lock_guard<std::mutex> guard(c.lock);
+    const auto it = c.folders.find(folder);
+    if (it == c.folders.end() || !(it->second.stamp == stamp) ||
+        it->second.names.find(name) != nullptr) {
+        return false;
+    }
+    it->second.lastUse = ++c.clock;
+    c.validated = folder;
+    return true;
+}
+
 void noteCreated(const std::string& hostPath) {
     std::string folder;
     std::string name;

@@ -29,6 +29,16 @@ inline constexpr std::size_t kCachedNames = 1u << 16;
 bool findIgnoringCase(const std::string& folder, const std::string& name, std::string& found,
                       const struct stat* folderInfo = nullptr);
 
+// True when a listing of `folder` is kept and holds no name equal to `name` but for
+// ASCII letter case; asks nothing of the host. Only a hint: see knownAbsent.
+bool mayBeAbsent(const std::string& folder, const std::string& name);
+
+// True when the kept listing of `folder` is still the folder that `folderInfo` has just
+// found (links followed) and holds no name equal to `name` but for letter case: then
+// nothing of that name is there, as far as the folder's stamp can tell (a name made by
+// another process within the clock tick of the stamp is not seen: for creations only).
+bool knownAbsent(const std::string& folder, const std::string& name, const struct stat& folderInfo);
+
 // How many times a folder has been listed since the process started.
 std::uint64_t folderListings();
 

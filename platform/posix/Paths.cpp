@@ -1,7 +1,10 @@
 #include "platform/posix/Paths.h"
 
+#include <fcntl.h>
+#include <linux/openat2.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -70,6 +73,21 @@ const std::string& realPrefixFolder(const std::string& prefix) {
         }
     }
     return known->real;
+}
+
+// True when `hostPath` leads to an entry with no symbolic link at any of its levels,
+// the whole way from '/': one call instead of a lookup per level. False also when the
+// kernel cannot tell that way.
+bool reachedWithoutLinks(const std::string& hostPath) {
+    open_how how{};
+    how.flags = O_PATH | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const long fd = syscall(SYS_openat2, AT_FDCWD, hostPath.c_str(), &how, sizeof how);
+    if (fd < 0) {
+        return false;
+    }
+    close(static_cast<int>(fd));
+    return true;
 }
 
 std::string driveRoot(char drive) {
@@ -143,12 +161,29 @@ uint32_t attributesOf(const struct stat& info) {
 }
 
 bool passesThroughLink(const std::string& hostPath, bool includingLast) {
+    if (hostPath.find("/drive_") == std::string::npos) {
+        return false;  // in no drive folder: Z:, the environment need not be read
+    }
     const std::string drives = prefixFolder() + "/drive_";
     const std::size_t root = drives.size() + 1;
     if (hostPath.size() < root || hostPath.compare(0, drives.size(), drives) != 0 ||
         (hostPath.size() > root && hostPath[root] != '/')) {
         return false;
     }
+    // Most paths have no link anywhere: the kernel says so at once, and only a path it
+    // refuses (a link, perhaps above the drive's root, or a missing level) is walked.
+    const int error = errno;
+    if (includingLast && reachedWithoutLinks(hostPath)) {
+        errno = error;
+        return false;
+    }
+    const std::size_t slash = hostPath.rfind('/');
+    if ((!includingLast || errno == ENOENT) && slash >= root &&
+        reachedWithoutLinks(hostPath.substr(0, slash))) {
+        errno = error;
+        return false;  // the last level, when asked for, was missing a moment ago
+    }
+    errno = error;
     std::size_t end = root;
     while (end < hostPath.size()) {
         end = hostPath.find('/', end + 1);
@@ -194,10 +229,12 @@ std::string hostPathOf(const DrivePath& path) {
 DrivePath drivePathOf(std::string_view hostPath) {
     DrivePath result;
     std::string_view rest = hostPath;
-    const std::string prefix = prefixFolder();
-    const std::string candidates[2] = {prefix, realPrefixFolder(prefix)};
-    for (const std::string& candidate : candidates) {
-        const std::string folder = candidate + "/drive_";
+    // The prefix's real spelling costs a lookup per level while the prefix is missing:
+    // asked only of a path that could lie in a drive folder at all.
+    const bool inAnyDrive = hostPath.find("/drive_") != std::string_view::npos;
+    const std::string prefix = inAnyDrive ? prefixFolder() : std::string();
+    for (int pass = 0; pass < (inAnyDrive ? 2 : 0); ++pass) {
+        const std::string folder = (pass == 0 ? prefix : realPrefixFolder(prefix)) + "/drive_";
         if (hostPath.size() >= folder.size() + 1 && hostPath.substr(0, folder.size()) == folder) {
             const char letter = hostPath[folder.size()];
             const bool ends =
@@ -293,7 +330,7 @@ bool parsePath(const char* path, DrivePath& parsed, bool& trailingSeparator) {
     return true;
 }
 
-bool resolvePath(const char* path, HostPath& resolved) {
+bool resolvePath(const char* path, HostPath& resolved, bool creating) {
     DrivePath parsed;
     resolved = HostPath{};
     if (!parsePath(path, parsed, resolved.trailingSeparator)) {
@@ -304,6 +341,32 @@ bool resolvePath(const char* path, HostPath& resolved) {
     }
     resolved.driveRoot = parsed.components.empty();
     resolved.path = hostPathOf(parsed);
+    const auto& components = parsed.components;
+    const std::size_t last = components.size() - 1;
+    std::string current = driveRoot(parsed.drive);
+    std::string parent;
+    struct stat parentInfo {};
+    bool parentAsked = false;  // `parent` looked up already: `parentFound` tells the answer
+    bool parentFound = false;
+    if (components.size() >= 2) {
+        parent = current;
+        for (std::size_t j = 0; j < last; ++j) {
+            parent += '/';
+            parent += components[j];
+        }
+        // A new name in a folder whose listing is kept (a folder being filled): the
+        // folder's stamp answers for the name, one lookup instead of two. Only for a
+        // creation: a name made by another process within the stamp's clock tick is
+        // missed here, and then refused by O_EXCL.
+        if (creating && mayBeAbsent(parent, components[last])) {
+            parentAsked = true;
+            parentFound = lookUp(parent, parentInfo);
+            if (parentFound && knownAbsent(parent, components[last], parentInfo)) {
+                errno = ENOENT;
+                return true;
+            }
+        }
+    }
     if (lookUp(resolved.path, resolved.info)) {
         resolved.exists = true;
         return true;
@@ -311,19 +374,10 @@ bool resolvePath(const char* path, HostPath& resolved) {
     const int missing = errno;
     // Walk down, correcting the case of each component that is missing as spelled. When
     // the parent exists as spelled (a new entry in a known folder), start there.
-    const auto& components = parsed.components;
-    const std::size_t last = components.size() - 1;
-    std::string current = driveRoot(parsed.drive);
     std::size_t i = 0;
-    struct stat parentInfo {};
     const struct stat* currentInfo = nullptr;  // what `current` is, when looked up already
     if (missing == ENOENT && components.size() >= 2) {
-        std::string parent = current;
-        for (std::size_t j = 0; j < last; ++j) {
-            parent += '/';
-            parent += components[j];
-        }
-        if (lookUp(parent, parentInfo)) {
+        if (parentAsked ? parentFound : lookUp(parent, parentInfo)) {
             current = std::move(parent);
             currentInfo = &parentInfo;
             i = last;

@@ -39,7 +39,9 @@ bool parsePath(const char* path, DrivePath& parsed, bool& trailingSeparator);
 
 // Parses and resolves `path`: every component that does not exist as spelled is looked
 // up with ASCII letters compared case-insensitively; components not found stay as given.
-bool resolvePath(const char* path, HostPath& resolved);
+// `creating`: the caller makes the entry with O_EXCL when it is missing, so the kept
+// listing of its folder may answer that it is missing (the kernel then checks the name).
+bool resolvePath(const char* path, HostPath& resolved, bool creating = false);
 
 // The host folder a drive path leads to, spelled exactly as given.
 std::string hostPathOf(const DrivePath& path);

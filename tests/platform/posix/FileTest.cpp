@@ -120,7 +120,14 @@ TEST_F(FileTest, NothingIsWrittenThroughALinkAndOnlyRegularFilesOpen) {
         {"create at a second hard link: a new file", [&] { return created("C:\\Work\\hard.txt"); },
          true, 0},
         {"remove a link itself", [] { return os().removeFile("C:\\Work\\filelink"); }, true, 0},
+        {"create and make a folder with the prefix reached through a link",
+         [&] {
+             test::ScopedEnv linked("FERROWICK_PREFIX", prefix.root() + "-link");
+             return created("C:\\Work\\via.txt") && os().createDirectory("C:\\Work\\Via");
+         },
+         true, 0},
     };
+    ASSERT_EQ(symlink(prefix.root().c_str(), (prefix.root() + "-link").c_str()), 0);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(c.call(), c.succeeds);
@@ -130,6 +137,8 @@ TEST_F(FileTest, NothingIsWrittenThroughALinkAndOnlyRegularFilesOpen) {
         EXPECT_EQ(contents("C:\\Outside\\keep.txt"), "keep");
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(outside), {}), 1);
     }
+    unlink((prefix.root() + "-link").c_str());
+    EXPECT_EQ(contents("C:\\Work\\via.txt"), "new");
     EXPECT_EQ(contents("C:\\Work\\hard.txt"), "new");
     // Z: is the host's own tree, links and all.
     EXPECT_TRUE(created(throughZ.c_str()));

@@ -200,6 +200,23 @@ TEST_F(PathTest, LookupsFollowTheBackendsOwnChanges) {
     // Our change, then one behind our back.
     ASSERT_TRUE(test::writeHostFile(sub + "/Behind.txt", "x"));
     EXPECT_EQ(attributes("C:\\TEMP\\SUB\\BEHIND.TXT"), kAttrArchive);
+    // The same within the clock tick of our change, as the folder's stamp shows it: a
+    // name asked as spelled is found, and a read-only one is not replaced.
+    const FileHandle first = os().createFile("C:\\Temp\\Sub\\First.txt", 0, false);
+    ASSERT_NE(first, kInvalidFile);
+    os().closeFile(first);
+    struct stat stamp {};
+    ASSERT_EQ(stat(sub.c_str(), &stamp), 0);
+    for (const char* name : {"/Locked.txt", "/Locked2.txt"}) {
+        ASSERT_TRUE(test::writeHostFile(sub + name, "x"));
+        fs::permissions(sub + name, fs::perms::owner_read);
+    }
+    const timespec times[2] = {stamp.st_atim, stamp.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, sub.c_str(), times, 0), 0);
+    EXPECT_EQ(attributes("C:\\Temp\\Sub\\Locked.txt"), kAttrArchive | kAttrReadOnly);
+    EXPECT_EQ(os().createFile("C:\\Temp\\Sub\\Locked2.txt", 0, false), kInvalidFile);
+    EXPECT_EQ(os().lastError(), kErrorAccessDenied);
+    EXPECT_EQ(test::readHostFile(sub + "/Locked2.txt"), "x");
 
     ASSERT_TRUE(os().removeFile("C:\\Temp\\Sub\\new.TXT"));
     EXPECT_EQ(attributes("C:\\TEMP\\SUB\\NEW.TXT"), kInvalidAttributes);
