@@ -420,15 +420,20 @@ bool currentDirectory(std::string& path) {
         return false;
     }
     const DrivePath drivePath = drivePathOf(cwd);
-    std::string text{static_cast<char>(drivePath.drive - 'a' + 'A'), ':'};
-    for (const std::string& component : drivePath.components) {
-        text += '\\';
-        text += component;
-    }
+    std::string text = drivePathText(drivePath);
     if (drivePath.components.empty()) {
         text += '\\';
     }
     return utf8ToAnsi(text, ansiCodePage(), path);
+}
+
+std::string drivePathText(const DrivePath& path) {
+    std::string text{static_cast<char>(path.drive - 'a' + 'A'), ':'};
+    for (const std::string& component : path.components) {
+        text += '\\';
+        text += component;
+    }
+    return text;
 }
 
 }  // namespace fw::posix

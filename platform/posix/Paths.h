@@ -49,6 +49,9 @@ std::string hostPathOf(const DrivePath& path);
 // The drive path of a host path (inside the prefix's drive_x folders: "X:", else "Z:").
 DrivePath drivePathOf(std::string_view hostPath);
 
+// A drive path as text, UTF-8: "X:" and its components after backslashes.
+std::string drivePathText(const DrivePath& path);
+
 // True when a level of `hostPath` below the root folder of its drive is a symbolic link
 // (the last level only when `includingLast`); errno is then ELOOP. Z:, the host's own
 // tree, is laid out by the host and is never refused.

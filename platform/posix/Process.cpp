@@ -101,13 +101,7 @@ bool moduleFileName(std::string& path) {
     if (host.empty()) {
         return false;
     }
-    const DrivePath drivePath = drivePathOf(host);
-    std::string text{static_cast<char>(drivePath.drive - 'a' + 'A'), ':'};
-    for (const std::string& component : drivePath.components) {
-        text += '\\';
-        text += component;
-    }
-    return utf8ToAnsi(text, ansiCodePage(), path);
+    return utf8ToAnsi(drivePathText(drivePathOf(host)), ansiCodePage(), path);
 }
 
 Resource findResource(const char* name, const char* type) {
