@@ -14,7 +14,7 @@
 
 namespace fw::posix::readAhead {
 
-inline constexpr std::size_t kWindowSize = 256 * 1024;
+inline constexpr std::size_t kWindowSize = 64 * 1024;
 
 // Takes `fd`, just opened for reading only, into account.
 void open(int fd);

@@ -44,6 +44,7 @@ struct Writer {
     std::vector<int> closing;                 // descriptors to close on the worker
     std::unordered_map<int, Handle> handles;  // element references survive rehashing
     std::size_t busy = 0;                     // blocks queued or being written
+    std::size_t waitingForBlock = 0;          // callers in takeBlock's wait
     enum class Worker { none, running, refused } worker = Worker::none;
 };
 
@@ -84,6 +85,7 @@ void writeHere(Writer& w, std::unique_lock<std::mutex>& guard, Handle& handle, B
 }
 
 void work(Writer& w) {
+    pthread_setname_np(pthread_self(), "write-behind");  // for profilers and ps
     std::unique_lock guard(w.lock);
     for (;;) {
         w.queued.wait(guard, [&] { return !w.queue.empty() || !w.closing.empty(); });
@@ -135,20 +137,22 @@ Block* takeBlock(Writer& w, std::unique_lock<std::mutex>& guard) {
             w.blocks.push_back(std::make_unique<Block>());
             return w.blocks.back().get();
         }
-        if (w.busy > 0) {
-            w.queued.notify_one();
-            w.returned.wait(guard);
-            continue;
-        }
-        // Every block is being filled for some other handle: write one of them out.
-        for (auto& [fd, handle] : w.handles) {
-            if (handle.filling != nullptr) {
-                Block* block = std::exchange(handle.filling, nullptr);
-                writeHere(w, guard, handle, block);
+        if (w.busy == 0) {
+            // Every block is being filled for some other handle: write one of them out.
+            // Blocks being copied into, outside the lock, are no handle's for now.
+            const auto filled = std::find_if(w.handles.begin(), w.handles.end(),
+                                             [](const auto& h) { return h.second.filling; });
+            if (filled != w.handles.end()) {
+                Handle& handle = filled->second;
+                writeHere(w, guard, handle, std::exchange(handle.filling, nullptr));
                 w.returned.notify_all();
-                break;
+                continue;
             }
         }
+        w.queued.notify_one();
+        ++w.waitingForBlock;
+        w.returned.wait(guard);
+        --w.waitingForBlock;
     }
 }
 
@@ -222,13 +226,22 @@ bool write(int fd, const void* data, std::size_t count) {
             handle.filling->fd = fd;
             handle.filling->used = 0;
         }
-        Block& block = *handle.filling;
-        const std::size_t n = std::min(count, kBlockSize - block.used);
-        std::memcpy(block.bytes.get() + block.used, bytes, n);
-        block.used += n;
+        // The copy is made without the lock, so that the worker, done with a block, is
+        // not kept waiting for it (each such wait costs both threads a system call).
+        // Meanwhile the block is no handle's: nobody else writes it out.
+        Block* const block = std::exchange(handle.filling, nullptr);
+        const std::size_t n = std::min(count, kBlockSize - block->used);
+        guard.unlock();
+        std::memcpy(block->bytes.get() + block->used, bytes, n);
+        guard.lock();
+        if (w.waitingForBlock > 0) {
+            w.returned.notify_all();  // it may have waited for this one
+        }
+        block->used += n;
         bytes += n;
         count -= n;
-        if (block.used == kBlockSize) {
+        handle.filling = block;
+        if (block->used == kBlockSize) {
             Block* full = std::exchange(handle.filling, nullptr);
             if (workerRuns(w)) {
                 w.queue.push_back(full);

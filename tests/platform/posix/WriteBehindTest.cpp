@@ -81,28 +81,44 @@ TEST_F(WriteBehindTest, EveryPieceLandsInOrder) {
 }
 
 TEST_F(WriteBehindTest, MoreFilesAtOnceThanBlocks) {
-    // Each handle holds a part-filled block; one more handle needs one written out.
+    // Each handle holds a part-filled block; one more handle needs one written out. From
+    // one thread in turn, and from a thread per file, copying into blocks all at once.
     constexpr std::size_t kFiles = kBlocks + 3;
-    std::vector<FileHandle> files;
-    std::vector<std::string> data;
-    for (std::size_t i = 0; i < kFiles; ++i) {
-        const std::string path = "C:\\Out\\" + std::to_string(i) + ".bin";
-        files.push_back(os().createFile(path.c_str(), 0, false));
-        ASSERT_NE(files.back(), kInvalidFile);
-        data.push_back(test::noise(2 * kBlockSize + 1000 * i, 100 + static_cast<unsigned>(i)));
-    }
-    for (std::size_t at = 0; at < data.back().size(); at += 10000) {
+    constexpr std::size_t kPiece = 10000;
+    for (const bool threaded : {false, true}) {
+        SCOPED_TRACE(threaded ? "a thread per file" : "one thread");
+        std::vector<FileHandle> files;
+        std::vector<std::string> data;
         for (std::size_t i = 0; i < kFiles; ++i) {
-            if (at < data[i].size()) {
-                const std::size_t n = std::min<std::size_t>(10000, data[i].size() - at);
-                ASSERT_TRUE(os().writeFile(files[i], data[i].data() + at, n));
+            const std::string path = "C:\\Out\\" + std::to_string(i) + ".bin";
+            files.push_back(os().createFile(path.c_str(), 0, false));
+            ASSERT_NE(files.back(), kInvalidFile);
+            data.push_back(test::noise(2 * kBlockSize + 1000 * i, 100 + static_cast<unsigned>(i)));
+        }
+        if (threaded) {
+            std::vector<std::thread> writers;
+            for (std::size_t i = 0; i < kFiles; ++i) {
+                writers.emplace_back(
+                    [&, i] { EXPECT_TRUE(writeInPieces(files[i], data[i], kPiece)); });
+            }
+            for (std::thread& writer : writers) {
+                writer.join();
+            }
+        } else {
+            for (std::size_t at = 0; at < data.back().size(); at += kPiece) {
+                for (std::size_t i = 0; i < kFiles; ++i) {
+                    if (at < data[i].size()) {
+                        const std::size_t n = std::min(kPiece, data[i].size() - at);
+                        ASSERT_TRUE(os().writeFile(files[i], data[i].data() + at, n));
+                    }
+                }
             }
         }
-    }
-    for (std::size_t i = 0; i < kFiles; ++i) {
-        ASSERT_TRUE(os().closeFile(files[i]));
-        const std::string path = "C:\\Out\\" + std::to_string(i) + ".bin";
-        EXPECT_TRUE(contents(path.c_str()) == data[i]) << path;
+        for (std::size_t i = 0; i < kFiles; ++i) {
+            ASSERT_TRUE(os().closeFile(files[i]));
+            const std::string path = "C:\\Out\\" + std::to_string(i) + ".bin";
+            EXPECT_TRUE(contents(path.c_str()) == data[i]) << path;
+        }
     }
 }
 
