@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "platform/posix/Backend.h"
+#include "platform/posix/BackgroundCopy.h"
 #include "platform/posix/CodePage.h"
 #include "platform/posix/Paths.h"
 #include "platform/posix/WriteBehind.h"
@@ -335,6 +336,7 @@ int runCommand(const char* commandLine) {
         return 1;  // system(NULL): an interpreter is there
     }
     writeBehind::settleAll();  // the program finds the files as they were written
+    backgroundCopy::finish();
     const CommandLine command = splitCommandLine(interpretedLine(commandLine));
     if (command.program.empty()) {
         return 0;

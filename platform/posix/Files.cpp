@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/posix/Backend.h"
+#include "platform/posix/BackgroundCopy.h"
 #include "platform/posix/FolderNames.h"
 #include "platform/posix/MappedFiles.h"
 #include "platform/posix/Paths.h"
@@ -175,11 +176,12 @@ FileHandle openFile(const char* path) {
         errno = S_ISDIR(info.st_mode) ? EISDIR : EACCES;
         return kInvalidFile;
     }
-    readAhead::open(fd);
+    readAhead::open(fd, backgroundCopy::copying(info));
     return fd;
 }
 
 FileHandle createFile(const char* path, uint32_t attributes, bool alsoRead) {
+    backgroundCopy::finish();  // the file being copied into may be the one replaced
     for (int attempt = 0;; ++attempt) {
         HostPath target;
         struct stat existing {};
@@ -234,6 +236,7 @@ std::int64_t readFile(FileHandle file, void* buffer, std::size_t count) {
         return read;
     }
     writeBehind::settle(toFd(file));  // a failed write stays for the next write or close
+    backgroundCopy::finish();
     return readSome(toFd(file), buffer, count);
 }
 
@@ -247,10 +250,18 @@ bool writeFile(FileHandle file, const void* data, std::size_t count) {
     if (!span) {
         return writeBehind::write(fd, data, count);
     }
-    // Bytes that are still in a mapped file (a loaded resource) go file to file; what
-    // the kernel does not copy that way is written as usual.
+    // Bytes that are still in a mapped file (a loaded resource) go file to file, a large
+    // run of them in the background; what the kernel does not copy is written as usual.
     if (!writeBehind::settle(fd)) {
         return false;
+    }
+    switch (backgroundCopy::start(fd, *span, count)) {
+        case backgroundCopy::Start::started:
+            return true;
+        case backgroundCopy::Start::failed:
+            return false;
+        case backgroundCopy::Start::notStarted:
+            break;
     }
     const std::size_t copied = copyFileSpan(*span, fd, count);
     return writeBehind::writeFully(fd, static_cast<const unsigned char*>(data) + copied,
@@ -283,6 +294,7 @@ bool setFileTimes(FileHandle file, const FileTime* /*creation: no POSIX counterp
         }
     }
     // The times go on after the last data, or the data's landing would overwrite them.
+    backgroundCopy::finish();
     return writeBehind::settle(toFd(file)) && futimens(toFd(file), times) == 0;
 }
 
@@ -304,6 +316,7 @@ bool closeFile(FileHandle file) {
 }
 
 bool removeFile(const char* path) {
+    backgroundCopy::finish();
     HostPath target;
     struct stat info {};
     if (!resolvePath(path, target) || !target.exists || target.trailingSeparator ||
@@ -340,6 +353,7 @@ bool removeFile(const char* path) {
 
 bool copyFile(const char* source, const char* destination) {
     writeBehind::settleAll();
+    backgroundCopy::finish();
     HostPath from;
     HostPath to;
     if (!resolvePath(source, from) || !from.exists || from.trailingSeparator ||

@@ -11,7 +11,10 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <unordered_map>
+
+#include "platform/posix/BackgroundCopy.h"
 
 namespace fw::posix::readAhead {
 
@@ -23,6 +26,7 @@ struct Reader {
     std::uint64_t windowStart = 0;
     std::size_t windowLength = 0;
     std::unique_ptr<unsigned char[]> window;  // made at the first read in sequence
+    std::optional<struct stat> copied;        // the file, while a copy into it may run
 };
 
 struct Readers {
@@ -43,9 +47,17 @@ Reader* find(int fd) {
     return it == all.byFd.end() ? nullptr : &it->second;
 }
 
-ssize_t readAt(int fd, void* buffer, std::size_t count, std::uint64_t at) {
+ssize_t readAt(Reader& r, int fd, void* buffer, std::size_t count, std::uint64_t at) {
     if (at > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
         return 0;  // past any end a file can have
+    }
+    if (r.copied) {
+        if (!backgroundCopy::await(*r.copied, at, at + count)) {
+            return -1;
+        }
+        if (!backgroundCopy::copying(*r.copied)) {
+            r.copied.reset();  // done: no more waiting
+        }
     }
     for (;;) {
         const ssize_t got =
@@ -58,10 +70,17 @@ ssize_t readAt(int fd, void* buffer, std::size_t count, std::uint64_t at) {
 
 }  // namespace
 
-void open(int fd) {
+void open(int fd, bool copying) {
+    Reader reader;
+    if (copying) {
+        reader.copied.emplace();
+        if (fstat(fd, &*reader.copied) != 0) {
+            reader.copied.reset();
+        }
+    }
     Readers& all = readers();
     const std::lock_guard guard(all.lock);
-    all.byFd[fd] = Reader{};
+    all.byFd[fd] = std::move(reader);
 }
 
 void forget(int fd) {
@@ -96,7 +115,7 @@ bool read(int fd, void* buffer, std::size_t count, std::int64_t& result) {
         }
         if (!inSequence || !r.window) {
             // A jump, or a read as large as the window: exactly what is asked.
-            const ssize_t got = readAt(fd, out + done, want, at);
+            const ssize_t got = readAt(r, fd, out + done, want, at);
             if (got < 0) {
                 result = done > 0 ? static_cast<std::int64_t>(done) : -1;
                 return true;
@@ -108,7 +127,7 @@ bool read(int fd, void* buffer, std::size_t count, std::int64_t& result) {
             }
             continue;
         }
-        const ssize_t got = readAt(fd, r.window.get(), kWindowSize, at);
+        const ssize_t got = readAt(r, fd, r.window.get(), kWindowSize, at);
         if (got <= 0) {
             if (got < 0 && done == 0) {
                 result = -1;

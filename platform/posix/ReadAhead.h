@@ -5,7 +5,8 @@
 // coming back into the window costs nothing.
 //
 // Such a handle's file is shared with readers only while it is open, so what the
-// window holds stays true. Positions are kept here; the descriptor is read with pread().
+// window holds stays true (a file still being copied into is read only where the copy
+// has been). Positions are kept here; the descriptor is read with pread().
 // Calls for one handle come from one thread at a time, as calls for one file handle do.
 #pragma once
 
@@ -16,8 +17,9 @@ namespace fw::posix::readAhead {
 
 inline constexpr std::size_t kWindowSize = 64 * 1024;
 
-// Takes `fd`, just opened for reading only, into account.
-void open(int fd);
+// Takes `fd`, just opened for reading only, into account. `copying`: its file is being
+// copied into in the background, and each read waits for the bytes it asks for.
+void open(int fd, bool copying = false);
 
 // Forgets `fd`, for a handle about to be closed.
 void forget(int fd);

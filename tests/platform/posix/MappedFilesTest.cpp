@@ -1,14 +1,25 @@
 // Bytes of a mapped file written file to file: the same bytes land as a plain write
-// would give, and what the kernel refuses to copy that way is written as usual.
+// would give, and what the kernel refuses to copy that way is written as usual. A large
+// write is copied in the background: its file reads whole at once, and a disk without
+// room for it refuses the write itself.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/Platform.h"
+#include "platform/posix/BackgroundCopy.h"
 #include "platform/posix/MappedFiles.h"
+#include "tests/support/Noise.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempPrefix.h"
 
@@ -83,6 +94,96 @@ TEST_F(MappedFilesTest, WhatTheKernelWillNotCopyIsWrittenAsUsual) {
     EXPECT_TRUE(os().writeFile(out, base, 5000));
     close(out);
     EXPECT_TRUE(test::readHostFile(path) == "old:" + source.substr(4096, 5000));
+}
+
+TEST(BackgroundCopyTest, ALargeWriteReadsWholeAtOnceAndAFullDiskRefusesIt) {
+    test::ScopedLocale locale{"en_US.UTF-8"};
+    test::TempPrefix prefix;
+    const std::size_t size = posix::backgroundCopy::kLeast * 3 + 4321;
+    const std::string source = test::noise(size + 4096, 5);
+    ASSERT_TRUE(test::writeHostFile(prefix.host("C:\\big.bin"), source));
+    const int fd = open(prefix.host("C:\\big.bin").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 4096);
+    ASSERT_NE(mapped, MAP_FAILED);
+    const auto* base = static_cast<const char*>(mapped);
+    posix::noteMappedFile(base, size, fd, 4096);
+    const std::string expected = source.substr(4096);
+
+    // Writes the mapping into `path` and closes it.
+    const auto stage = [&](const char* path) {
+        const FileHandle out = os().createFile(path, 0, false);
+        return out != kInvalidFile && os().writeFile(out, base, size) && os().closeFile(out);
+    };
+    // Reads the file back through the backend: first its end, as an archive is read,
+    // and the bytes the copy places last, then from its start.
+    std::string got(size, '\0');  // made beforehand: it is to be read into at once
+    const auto readBack = [&](const char* path) {
+        const FileHandle in = os().openFile(path);
+        const auto readAt = [&](std::size_t from, std::size_t count) {
+            return os().seekFile(in, static_cast<std::int64_t>(from), SeekOrigin::begin) >= 0 &&
+                   os().readFile(in, got.data() + from, count) == static_cast<std::int64_t>(count);
+        };
+        const std::size_t last = size - posix::backgroundCopy::kTail - 16384;
+        bool read = in != kInvalidFile && readAt(size - 70000, 70000) && readAt(last, 16384);
+        for (std::size_t from = 0; read && from < size; from += 16384) {
+            read = readAt(from, std::min<std::size_t>(16384, size - from));
+        }
+        os().closeFile(in);
+        return read ? got : std::string();
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> check;
+    };
+    const std::vector<Case> cases = {
+        {"read back at once",
+         [&] {
+             ASSERT_TRUE(stage("C:\\staged.bin"));
+             EXPECT_TRUE(readBack("C:\\staged.bin") == expected);
+         }},
+        {"replaced and removed at once",
+         [&] {
+             ASSERT_TRUE(stage("C:\\staged.bin"));
+             ASSERT_TRUE(stage("C:\\staged.bin"));
+             EXPECT_TRUE(readBack("C:\\staged.bin") == expected);
+             ASSERT_TRUE(stage("C:\\removed.bin"));
+             EXPECT_TRUE(os().removeFile("C:\\removed.bin"));
+             EXPECT_EQ(os().getFileAttributes("C:\\removed.bin"), kInvalidAttributes);
+         }},
+        {"whole when the process exits at once",
+         [&] {
+             const pid_t child = fork();
+             ASSERT_GE(child, 0);
+             if (child == 0) {
+                 std::exit(stage("C:\\exit.bin") ? 0 : 2);
+             }
+             int status = 0;
+             ASSERT_EQ(waitpid(child, &status, 0), child);
+             ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+             EXPECT_TRUE(test::readHostFile(prefix.host("C:\\exit.bin")) == expected);
+         }},
+        {"refused by a disk without room, leaving the file empty",
+         [&] {
+             const std::string small = prefix.host("C:\\small");
+             ASSERT_TRUE(os().createDirectory("C:\\small"));
+             if (geteuid() != 0 || mount("tmpfs", small.c_str(), "tmpfs", 0, "size=4m") != 0) {
+                 GTEST_SKIP() << "mounting a small file system needs root";
+             }
+             const FileHandle out = os().createFile("C:\\small\\staged.bin", 0, false);
+             ASSERT_NE(out, kInvalidFile);
+             errno = 0;
+             EXPECT_FALSE(os().writeFile(out, base, size));
+             EXPECT_EQ(errno, ENOSPC);
+             os().closeFile(out);
+             EXPECT_EQ(test::readHostFile(small + "/staged.bin"), "");
+             umount2(small.c_str(), MNT_DETACH);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.check();
+    }
 }
 
 }  // namespace
