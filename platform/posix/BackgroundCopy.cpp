@@ -27,6 +27,7 @@ struct Copy {
     std::mutex lock;
     std::condition_variable progressed;
     std::atomic<bool> keyed{false};  // a copy was started and its file may be waited for
+    std::atomic<int> starter{-1};    // the handle that started it, while open
     dev_t device = 0;
     ino_t inode = 0;
     std::uint64_t begin = 0;  // the file's bytes [begin, end) are copied
@@ -156,6 +157,7 @@ Start start(int fd, const FileSpan& span, std::size_t count) {
         c.error = 0;
         c.running = true;
         c.keyed = true;
+        c.starter = fd;
     }
     try {
         std::thread(run, std::ref(c), out, span).detach();
@@ -205,6 +207,23 @@ void finish() {
     }
     std::unique_lock guard(c.lock);
     c.progressed.wait(guard, [&] { return !c.running; });
+}
+
+void finishFor(const struct stat& info) {
+    if (copying(info)) {
+        finish();
+    }
+}
+
+void finishForHandle(int fd) {
+    if (fd >= 0 && copy().starter == fd) {
+        finish();
+    }
+}
+
+void forgetHandle(int fd) {
+    int expected = fd;
+    copy().starter.compare_exchange_strong(expected, -1);
 }
 
 }  // namespace fw::posix::backgroundCopy

@@ -43,4 +43,12 @@ bool await(const struct stat& info, std::uint64_t from, std::uint64_t to);
 // Waits for the copy under way, if any, to end.
 void finish();
 
+// Waits for it when it copies into the file that `info` describes (links followed).
+void finishFor(const struct stat& info);
+
+// Waits for it when `fd` is the handle that started it and is still open; forgets `fd`
+// when it is closed.
+void finishForHandle(int fd);
+void forgetHandle(int fd);
+
 }  // namespace fw::posix::backgroundCopy

@@ -181,7 +181,6 @@ FileHandle openFile(const char* path) {
 }
 
 FileHandle createFile(const char* path, uint32_t attributes, bool alsoRead) {
-    backgroundCopy::finish();  // the file being copied into may be the one replaced
     for (int attempt = 0;; ++attempt) {
         HostPath target;
         struct stat existing {};
@@ -190,6 +189,9 @@ FileHandle createFile(const char* path, uint32_t attributes, bool alsoRead) {
         if (!resolvePath(path, target, true) || refusesReplacement(target, existing) ||
             passesThroughLink(target.path, target.exists)) {
             return kInvalidFile;
+        }
+        if (target.exists) {
+            backgroundCopy::finishFor(target.info);  // the copy's file is to be replaced
         }
         if (target.exists && (S_ISFIFO(existing.st_mode) || S_ISSOCK(existing.st_mode))) {
             errno = EACCES;  // opening it for writing would wait for a reader, or write to one
@@ -236,7 +238,7 @@ std::int64_t readFile(FileHandle file, void* buffer, std::size_t count) {
         return read;
     }
     writeBehind::settle(toFd(file));  // a failed write stays for the next write or close
-    backgroundCopy::finish();
+    backgroundCopy::finishForHandle(toFd(file));
     return readSome(toFd(file), buffer, count);
 }
 
@@ -294,7 +296,7 @@ bool setFileTimes(FileHandle file, const FileTime* /*creation: no POSIX counterp
         }
     }
     // The times go on after the last data, or the data's landing would overwrite them.
-    backgroundCopy::finish();
+    backgroundCopy::finishForHandle(toFd(file));
     return writeBehind::settle(toFd(file)) && futimens(toFd(file), times) == 0;
 }
 
@@ -305,6 +307,7 @@ bool closeFile(FileHandle file) {
         return false;
     }
     readAhead::forget(fd);
+    backgroundCopy::forgetHandle(fd);
     const bool written = writeBehind::finish(fd);
     const int error = errno;
     // On Linux the descriptor is released even when close() is interrupted.
@@ -316,7 +319,6 @@ bool closeFile(FileHandle file) {
 }
 
 bool removeFile(const char* path) {
-    backgroundCopy::finish();
     HostPath target;
     struct stat info {};
     if (!resolvePath(path, target) || !target.exists || target.trailingSeparator ||
@@ -331,6 +333,7 @@ bool removeFile(const char* path) {
         errno = EACCES;
         return false;
     }
+    backgroundCopy::finishFor(info);
     // A large file's storage is freed at its last close, not by unlink(): holding it
     // open lets the worker do that while the caller goes on. The name is gone at once.
     const int held = S_ISREG(info.st_mode) && info.st_size >= kFreedBehind
@@ -353,7 +356,6 @@ bool removeFile(const char* path) {
 
 bool copyFile(const char* source, const char* destination) {
     writeBehind::settleAll();
-    backgroundCopy::finish();
     HostPath from;
     HostPath to;
     if (!resolvePath(source, from) || !from.exists || from.trailingSeparator ||
@@ -366,6 +368,7 @@ bool copyFile(const char* source, const char* destination) {
         errno = S_ISDIR(from.info.st_mode) ? EISDIR : EACCES;
         return false;
     }
+    backgroundCopy::finishFor(from.info);
     Fd in{open(from.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
     struct stat sourceInfo {};
     if (in.fd < 0 || fstat(in.fd, &sourceInfo) != 0) {
