@@ -42,13 +42,14 @@ struct Copy {
 
 // Never destroyed: the detached thread reports to it until it ends.
 Copy* current = nullptr;
+Copy* abandoned = nullptr;  // a child's copy of its parent's, still held
 
 Copy& copy() {
     static const bool made = [] {
         current = new Copy;
         // A child of fork() has no copying thread, and the lock may have been held by
         // it: the copy is the parent's, not the child's.
-        pthread_atfork(nullptr, nullptr, [] { current = new Copy; });
+        pthread_atfork(nullptr, nullptr, [] { abandoned = std::exchange(current, new Copy); });
         std::atexit(finish);  // what was written before exit() lands
         return true;
     }();
