@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <pthread.h>
-#include <sys/sendfile.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -71,22 +70,19 @@ bool placed(const Copy& c, std::uint64_t from, std::uint64_t to) {
 // `out`, telling readers of each piece.
 bool copyRange(Copy& c, int out, const FileSpan& span, std::uint64_t from, std::uint64_t to,
                bool front) {
-    auto in = static_cast<off_t>(span.offset + (from - c.begin));
     if (lseek(out, static_cast<off_t>(from), SEEK_SET) < 0) {
         return false;
     }
     while (from < to) {
-        const ssize_t n = sendfile(out, span.fd, &in, std::min<std::uint64_t>(to - from, kPiece));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n == 0) {
+        const std::size_t piece = std::min<std::uint64_t>(to - from, kPiece);
+        errno = 0;
+        if (copyFileSpan({span.fd, span.offset + (from - c.begin)}, out, piece) != piece) {
+            if (errno == 0) {
                 errno = EIO;  // the source ended early
             }
             return false;
         }
-        from += static_cast<std::uint64_t>(n);
+        from += piece;
         if (front) {
             const std::lock_guard guard(c.lock);
             c.frontDone = from;
