@@ -31,9 +31,9 @@ struct Copy {
     ino_t inode = 0;
     std::uint64_t begin = 0;  // the file's bytes [begin, end) are copied
     std::uint64_t end = 0;
-    std::uint64_t tailFrom = 0;   // [tailFrom, end) first,
-    bool tailDone = false;        //
-    std::uint64_t frontDone = 0;  // then [begin, frontDone) up to tailFrom
+    std::uint64_t tailFrom = 0;   // [tailFrom, end) is copied first,
+    bool tailDone = false;        // and is in place,
+    std::uint64_t frontDone = 0;  // then [begin, frontDone), up to tailFrom
     bool running = false;
     bool complete = false;
     int error = 0;
@@ -113,11 +113,14 @@ void run(Copy& c, int out, FileSpan span) {
 }  // namespace
 
 Start start(int fd, const FileSpan& span, std::size_t count) {
+    if (count < kLeast) {
+        return Start::notStarted;  // a small write pays for none of what follows
+    }
     finish();  // one at a time
     struct stat info {};
     const off_t at = lseek(fd, 0, SEEK_CUR);
     const int flags = fcntl(fd, F_GETFL);
-    if (count < kLeast || at < 0 || flags < 0 || (flags & O_APPEND) != 0 || fstat(fd, &info) != 0 ||
+    if (at < 0 || flags < 0 || (flags & O_APPEND) != 0 || fstat(fd, &info) != 0 ||
         !S_ISREG(info.st_mode)) {
         return Start::notStarted;
     }
