@@ -8,12 +8,13 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
-#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <utility>
+
+#include "platform/posix/ThreadRecord.h"
 
 namespace fw::posix::backgroundCopy {
 
@@ -39,21 +40,9 @@ struct Copy {
     int error = 0;
 };
 
-// Never destroyed: the detached thread reports to it until it ends.
-Copy* current = nullptr;
-Copy* abandoned = nullptr;  // a child's copy of its parent's, still held
-
+// The copying thread reports to it until it ends; what was written before exit() lands.
 Copy& copy() {
-    static const bool made = [] {
-        current = new Copy;
-        // A child of fork() has no copying thread, and the lock may have been held by
-        // it: the copy is the parent's, not the child's.
-        pthread_atfork(nullptr, nullptr, [] { abandoned = std::exchange(current, new Copy); });
-        std::atexit(finish);  // what was written before exit() lands
-        return true;
-    }();
-    static_cast<void>(made);
-    return *current;
+    return threadRecord<Copy, finish>();
 }
 
 bool isKey(const Copy& c, const struct stat& info) {

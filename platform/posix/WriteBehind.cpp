@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/posix/ThreadRecord.h"
+
 namespace fw::posix::writeBehind {
 
 namespace {
@@ -52,21 +54,10 @@ void settleAtExit() {
     settleAll();
 }
 
-// Never destroyed: the detached worker waits on it for the life of the process.
-Writer* current = nullptr;
-Writer* abandoned = nullptr;  // a child's copy of its parent's, still held
-
+// The detached worker waits on it for the life of the process; a child of fork() starts
+// afresh (what the parent queued is the parent's).
 Writer& writer() {
-    static const bool made = [] {
-        current = new Writer;
-        // A child of fork() has no worker, and its lock may have been held by the
-        // parent's worker: it starts afresh (what the parent queued is the parent's).
-        pthread_atfork(nullptr, nullptr, [] { abandoned = std::exchange(current, new Writer); });
-        std::atexit(settleAtExit);  // what was written before exit() lands
-        return true;
-    }();
-    static_cast<void>(made);
-    return *current;
+    return threadRecord<Writer, settleAtExit>();
 }
 
 // Writes `block` on this thread, the lock released meanwhile, and recycles it. Who
