@@ -44,6 +44,7 @@ struct Writer {
     std::vector<Block*> spare;
     std::deque<Block*> queue;
     std::vector<int> closing;                 // descriptors to close on the worker
+    std::vector<int> closingNow;              // those it is closing
     std::unordered_map<int, Handle> handles;  // element references survive rehashing
     std::size_t busy = 0;                     // blocks queued or being written
     std::size_t waitingForBlock = 0;          // callers in takeBlock's wait
@@ -81,12 +82,15 @@ void work(Writer& w) {
     for (;;) {
         w.queued.wait(guard, [&] { return !w.queue.empty() || !w.closing.empty(); });
         if (!w.closing.empty()) {
-            const std::vector<int> fds = std::exchange(w.closing, {});
+            // Held by the record, not this thread's stack: a child forked meanwhile has
+            // no such thread, and would count a batch held only there as lost.
+            w.closingNow.swap(w.closing);
             guard.unlock();
-            for (int fd : fds) {
+            for (int fd : w.closingNow) {
                 ::close(fd);
             }
             guard.lock();
+            w.closingNow.clear();
             continue;
         }
         Block* block = w.queue.front();
