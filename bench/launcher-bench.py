@@ -53,8 +53,9 @@ for the plot):
   bsdtar's; ferrowick-unpack at most 0.90x bsdtar's wall time; and at every scale the
   launcher's rss-less-payload under 8 MB (8192 KB).
 Exit status 0 only when every target is met at both scales and the memory at every
-scale (so not when either target scale was left out). Writes bench/launcher-bench.png: median time per tool with the floors as
-green bars, and time against archive size with the floors and their sum dashed.
+scale (so not when either target scale was left out). Writes bench/launcher-bench.png:
+median time per tool with the floors as green bars, and time against archive size with
+the floors and their sum dashed.
 
 Usage: launcher-bench.py [--build build] [--scales 0.05,0.25,0.5,1.0] [--runs 5]
                          [--work DIR] [--fresh-fs] [--steady-memory] [--verbose]
@@ -375,9 +376,10 @@ def main():
         print("targets: MISSED at scale %s" % shown(missed))
     if heavy:
         print("targets: memory MISSED at scale %s" % shown(heavy))
-    if not unmeasured and not missed and not heavy:
+    all_met = not unmeasured and not missed and not heavy
+    if all_met:
         print("targets: met at scales %s, memory at every scale" % shown(TARGET_SCALES))
-    return 0 if not unmeasured and not missed and not heavy else 1
+    return 0 if all_met else 1
 
 
 def targets(result):

@@ -35,6 +35,14 @@ class SteadyMemory:
             self.order = f.read().strip()
         with open(ORDER, "w") as f:
             f.write(NO_ORDER)
+        try:
+            self.touch_free_memory()
+        except BaseException:
+            self.close()  # the caller never gets this object to close
+            raise
+
+    @staticmethod
+    def touch_free_memory():
         size = max(0, free_bytes() - LEFT_FREE) // mmap.PAGESIZE * mmap.PAGESIZE
         print("steady memory: free page reporting held off; touching %.1f GB once"
               % (size / 1e9), file=sys.stderr)
