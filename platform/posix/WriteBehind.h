@@ -17,8 +17,8 @@
 
 namespace fw::posix::writeBehind {
 
-// Small enough that a block is still in the cores' caches when the worker writes it
-// (a 512 KB block was not, on a 1 MB second-level cache).
+// Small enough to be in the cores' caches still when the worker writes it: with four
+// 512 KB blocks the archive reader took about a tenth longer on a 244 MB archive.
 inline constexpr std::size_t kBlockSize = 64 * 1024;
 inline constexpr std::size_t kBlocks = 16;
 
