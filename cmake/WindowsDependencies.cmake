@@ -51,5 +51,5 @@ endif()
 # Test programs run under wine, in a prefix of the build tree's own.
 set(FERROWICK_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "wine prefix for the tests")
 set(CMAKE_CROSSCOMPILING_EMULATOR
-    "${PROJECT_SOURCE_DIR}/tests/windows/wine-run;${FERROWICK_WINEPREFIX}")
+    "${PROJECT_SOURCE_DIR}/tests/windows/wine-run;--again-if-silent;${FERROWICK_WINEPREFIX}")
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
