@@ -1,5 +1,10 @@
-# Warnings are errors on every compiler we build with.
-add_compile_options(-Wall -Wextra -Wpedantic -Wshadow -Werror)
+# Our own builds (the presets) treat warnings as errors on every compiler we build with. A
+# plain build does not, so that another compiler's new warnings or a packager's flags do
+# not stop it.
+add_compile_options(-Wall -Wextra -Wpedantic -Wshadow)
+if(FERROWICK_WERROR)
+    add_compile_options(-Werror)
+endif()
 
 # The fuzz build: coverage and sanitizers over everything the fuzz target runs; the
 # target itself links libFuzzer (fuzz/).
