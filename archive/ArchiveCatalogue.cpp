@@ -71,62 +71,69 @@ bool openArchiveOfNoItems(ArchiveReader& reader, const char* path) {
     return true;
 }
 
+// The central entry's fields that the item's data depends on, with every size and
+// offset that the entry marks as Zip64 taken from its Zip64 block.
+struct CentralEntry {
+    fw::zip::Zip64Fields stored;  // as the entry holds them, markers included
+    fw::zip::Zip64Fields fields;
+};
+
 // The local header must agree with the central entry. minizip's own check when it opens
-// the item lets a method other than 0 and 8 and local sizes of 0xFFFFFFFF through. A
-// size of 0xFFFFFFFF stands for the one in the Zip64 extra block, checked by
-// zip64SizesAgree once the extra field is read.
-bool localHeaderAgrees(const unsigned char* h, const unz_file_info64& info, uint32_t extraSize) {
-    const fw::zip::LocalHeader local = fw::zip::decodeLocalHeader(h);
+// the item lets a method other than 0 and 8 through. A local size of 0xFFFFFFFF stands
+// for the one in the local Zip64 extra block, checked by zip64SizesAgree once the extra
+// field is read; a size the central entry marks must be marked in the local header too,
+// since minizip compares the two 32-bit fields as they stand.
+bool localHeaderAgrees(const fw::zip::LocalHeader& local, const unz_file_info64& info,
+                       const CentralEntry& central) {
     const uint64_t method = local.method;
     if (local.signature != fw::zip::kLocalHeaderSignature || method != info.compression_method ||
         (method != 0 && method != 8)) {
         return false;
     }
-    const auto sizeAgrees = [](uint64_t inLocal, uint64_t inCentral) {
-        return inLocal == kZip64Marker || inLocal == inCentral;
+    const auto sizeAgrees = [](uint64_t inLocal, uint64_t inCentral, bool markedInCentral) {
+        return inLocal == kZip64Marker || (!markedInCentral && inLocal == inCentral);
     };
+    const bool compressedMarked = central.stored.compressedSize == kZip64Marker;
+    const bool uncompressedMarked = central.stored.uncompressedSize == kZip64Marker;
     if (!(local.flags & fw::zip::kFlagDataDescriptor) &&
-        (local.crc != info.crc || !sizeAgrees(local.compressedSize, info.compressed_size) ||
-         !sizeAgrees(local.uncompressedSize, info.uncompressed_size))) {
+        (local.crc != info.crc ||
+         !sizeAgrees(local.compressedSize, central.fields.compressedSize, compressedMarked) ||
+         !sizeAgrees(local.uncompressedSize, central.fields.uncompressedSize,
+                     uncompressedMarked))) {
         return false;
     }
-    return local.nameLength == info.size_filename && local.extraLength == extraSize;
+    return local.nameLength == info.size_filename;
 }
 
 // The sizes a local header marks with 0xFFFFFFFF, from its Zip64 extra block: both, the
 // uncompressed first, as a local header must hold them; a block of 8 bytes holds the one
 // marked (the uncompressed size when both are). They must equal the central entry's.
-bool zip64SizesAgree(const unsigned char* h, const unz_file_info64& info,
+bool zip64SizesAgree(const fw::zip::LocalHeader& local, const CentralEntry& central,
                      const unsigned char* extra, std::size_t extraSize) {
-    const fw::zip::LocalHeader local = fw::zip::decodeLocalHeader(h);
     const bool uncompressedMarked = local.uncompressedSize == kZip64Marker;
     const bool compressedMarked = local.compressedSize == kZip64Marker;
     if ((local.flags & fw::zip::kFlagDataDescriptor) ||
         (!uncompressedMarked && !compressedMarked)) {
         return true;
     }
-    constexpr std::size_t kBlockHeader = fw::zip::kExtraBlockHeaderSize;
-    for (std::size_t at = 0; at + kBlockHeader <= extraSize;) {
-        const uint64_t id = readLittle(extra + at, 2);
-        const auto size = static_cast<std::size_t>(readLittle(extra + at + 2, 2));
-        const unsigned char* data = extra + at + kBlockHeader;
-        if (size > extraSize - at - kBlockHeader) {
-            return false;
-        }
-        if (id == fw::zip::kZip64ExtraId) {
-            const bool both = size >= 16;
-            if (!both && (size < 8 || (uncompressedMarked && compressedMarked))) {
-                return false;
-            }
-            const uint64_t first = readLittle(data, 8);
-            return both ? first == info.uncompressed_size &&
-                              readLittle(data + 8, 8) == info.compressed_size
-                        : first ==
-                              (uncompressedMarked ? info.uncompressed_size : info.compressed_size);
-        }
-        at += kBlockHeader + size;
+    const fw::zip::ExtraBlock block =
+        fw::zip::findExtraBlock(extra, extraSize, fw::zip::kZip64ExtraId);
+    const bool both = block.size >= 16;
+    if (block.data == nullptr ||
+        (!both && (block.size < 8 || (uncompressedMarked && compressedMarked)))) {
+        return false;
     }
-    return false;
+    const uint64_t first = readLittle(block.data, 8);
+    return both ? first == central.fields.uncompressedSize &&
+                      readLittle(block.data + 8, 8) == central.fields.compressedSize
+                : first == (uncompressedMarked ? central.fields.uncompressedSize
+                                               : central.fields.compressedSize);
+}
+
+// Reads `count` bytes at `at`; false when the file has fewer.
+bool readAt(ArchiveReader& reader, uint64_t at, unsigned char* out, std::size_t count) {
+    return reader.file.seek(static_cast<int64_t>(at), fw::SeekOrigin::begin) >= 0 &&
+           reader.file.read(out, count) == static_cast<int64_t>(count);
 }
 
 // Marks `index` and everything after it unreachable.
@@ -145,6 +152,34 @@ ArchiveResult currentInfo(ArchiveReader& reader, unz_file_info64& info, char* na
         return lost(reader, reader.currentIndex);
     }
     return AR_OK;
+}
+
+// The current item's central entry as it stands in the archive, its Zip64 block
+// resolved. minizip on 64-bit POSIX systems never reads that block (it compares with
+// (unsigned long)-1) while Windows builds do, so the reader takes the fields from the
+// entry's own bytes, and both read every archive alike.
+ArchiveResult readCentralEntry(ArchiveReader& reader, const unz_file_info64& info,
+                               CentralEntry& entry) {
+    unsigned char bytes[fw::zip::kCentralHeaderSize];
+    const uint64_t at = unzGetOffset64(reader.container) + reader.archiveStart;
+    if (!readAt(reader, at, bytes, sizeof bytes) ||
+        readLittle(bytes, 4) != fw::zip::kCentralHeaderSignature ||
+        readLittle(bytes + fw::zip::central::nameLength, 2) != info.size_filename) {
+        return lost(reader, reader.currentIndex);
+    }
+    entry.stored = entry.fields = fw::zip::decodeCentralZip64Fields(bytes);
+    if (!entry.stored.anyMarked()) {
+        return AR_OK;
+    }
+    const auto extraSize = static_cast<std::size_t>(info.size_file_extra);
+    std::unique_ptr<unsigned char[]> extra(new (std::nothrow) unsigned char[extraSize + 1]);
+    if (!extra || unzGetCurrentFileInfo64(reader.container, nullptr, nullptr, 0, extra.get(),
+                                          extraSize, nullptr, 0) != UNZ_OK) {
+        return lost(reader, reader.currentIndex);
+    }
+    const fw::zip::ExtraBlock block =
+        fw::zip::findExtraBlock(extra.get(), extraSize, fw::zip::kZip64ExtraId);
+    return fw::zip::resolveZip64(entry.fields, block) ? AR_OK : AR_BAD_CATALOGUE;
 }
 
 // The stored name as ANSI bytes in `name` (converted into `converted` when it is
@@ -207,10 +242,13 @@ ArchiveResult describeCurrent(ArchiveReader& reader, ArchiveItem& item) {
         read != AR_OK) {
         return read;
     }
-    // 0xFFFFFFFF itself counts: on 64-bit POSIX systems minizip never reads the central
-    // Zip64 block (it compares with (unsigned long)-1), so a size marked as Zip64 stays
-    // 0xFFFFFFFF there while Windows builds see the real one.
-    if (info.compressed_size >= kZip64Marker || info.uncompressed_size >= kZip64Marker) {
+    CentralEntry central;
+    if (const ArchiveResult read = readCentralEntry(reader, info, central); read != AR_OK) {
+        return read;
+    }
+    // The record's sizes have 32 bits.
+    if (central.fields.compressedSize > UINT32_MAX ||
+        central.fields.uncompressedSize > UINT32_MAX) {
         return AR_ITEM_TOO_LARGE;
     }
     std::string converted;
@@ -219,41 +257,25 @@ ArchiveResult describeCurrent(ArchiveReader& reader, ArchiveItem& item) {
         return named;
     }
 
-    // Opening the item raw makes minizip check the local header and tell where the data
-    // begins; the header's own position follows from that.
-    int method = 0;
-    int level = 0;
-    if (unzOpenCurrentFile2(reader.container, &method, &level, 1) != UNZ_OK) {
-        return AR_BAD_LOCAL_HEADER;
-    }
-    const int extraSize = unzGetLocalExtrafield(reader.container, nullptr, 0);
-    const uint64_t dataOffset = unzGetCurrentFileZStreamPos64(reader.container);
-    unzCloseCurrentFile(reader.container);
-    if (extraSize < 0) {
-        return AR_READ_FAILED;
-    }
-    const uint64_t headerBytes = kLocalHeaderSize + info.size_filename + uint64_t(extraSize);
-    if (dataOffset < headerBytes) {
-        return AR_BAD_LOCAL_HEADER;
-    }
-    const uint64_t headerOffset = dataOffset - headerBytes;
+    const uint64_t headerOffset = reader.archiveStart + central.fields.localHeaderOffset;
     unsigned char header[kLocalHeaderSize];
-    if (reader.file.seek(static_cast<int64_t>(headerOffset), SeekOrigin::begin) < 0 ||
-        reader.file.read(header, sizeof header) != static_cast<int64_t>(sizeof header) ||
-        !localHeaderAgrees(header, info, static_cast<uint32_t>(extraSize))) {
+    if (!readAt(reader, headerOffset, header, sizeof header)) {
         return AR_BAD_LOCAL_HEADER;
     }
-
+    const fw::zip::LocalHeader local = fw::zip::decodeLocalHeader(header);
+    if (!localHeaderAgrees(local, info, central)) {
+        return AR_BAD_LOCAL_HEADER;
+    }
+    const std::size_t extraSize = local.extraLength;
     std::unique_ptr<unsigned char[]> extra;
     if (extraSize > 0) {
-        extra.reset(new (std::nothrow) unsigned char[static_cast<std::size_t>(extraSize)]);
-        const auto at = static_cast<int64_t>(headerOffset + kLocalHeaderSize + info.size_filename);
-        if (!extra || reader.file.seek(at, SeekOrigin::begin) < 0 ||
-            reader.file.read(extra.get(), static_cast<std::size_t>(extraSize)) != extraSize) {
+        extra.reset(new (std::nothrow) unsigned char[extraSize]);
+        if (!extra || !readAt(reader, headerOffset + kLocalHeaderSize + local.nameLength,
+                              extra.get(), extraSize)) {
             return AR_READ_FAILED;
         }
     }
-    if (!zip64SizesAgree(header, info, extra.get(), static_cast<std::size_t>(extraSize))) {
+    if (!zip64SizesAgree(local, central, extra.get(), extraSize)) {
         return AR_BAD_LOCAL_HEADER;
     }
 
@@ -262,22 +284,28 @@ ArchiveResult describeCurrent(ArchiveReader& reader, ArchiveItem& item) {
     cleanItemName(name, described.name, sizeof described.name);
     described.attributes = itemAttributes(static_cast<uint32_t>(info.version),
                                           static_cast<uint32_t>(info.external_fa));
-    const ItemTimes times = itemTimes(static_cast<uint32_t>(info.dosDate), extra.get(),
-                                      static_cast<std::size_t>(extraSize));
+    const ItemTimes times = itemTimes(static_cast<uint32_t>(info.dosDate), extra.get(), extraSize);
     described.lastAccessTime = times.lastAccess;
     described.creationTime = times.creation;
     described.lastWriteTime = times.lastWrite;
-    described.compressedSize = static_cast<uint32_t>(info.compressed_size);
-    described.uncompressedSize = static_cast<uint32_t>(info.uncompressed_size);
+    described.compressedSize = static_cast<uint32_t>(central.fields.compressedSize);
+    described.uncompressedSize = static_cast<uint32_t>(central.fields.uncompressedSize);
 
     item = described;
     reader.cachedItem = described;
     reader.cachedIndex = reader.currentIndex;
     reader.entry.valid = true;
     reader.entry.index = reader.currentIndex;
-    reader.entry.data = ItemData{
-        info.uncompressed_size, static_cast<uint32_t>(info.crc), static_cast<uint32_t>(info.flag),
-        static_cast<uint32_t>(info.compression_method), static_cast<uint32_t>(info.dosDate)};
+    reader.entry.data = ItemData{central.fields.uncompressedSize,
+                                 static_cast<uint32_t>(info.crc),
+                                 static_cast<uint32_t>(info.flag),
+                                 static_cast<uint32_t>(info.compression_method),
+                                 static_cast<uint32_t>(info.dosDate),
+                                 central.stored.anyMarked(),
+                                 reader.archiveStart + central.stored.localHeaderOffset,
+                                 headerOffset,
+                                 headerOffset + kLocalHeaderSize + local.nameLength + extraSize +
+                                     central.fields.compressedSize};
     return AR_OK;
 }
 
@@ -296,16 +324,17 @@ ArchiveHandle OpenArchive(const char* path) {
         return nullptr;
     }
     fillBaseFolder(*reader);
+    if (!reader->file.open(path)) {
+        return nullptr;
+    }
+    const fw::archive::EndRecord end = fw::archive::locateEndRecord(reader->file);
+    reader->file.setShift(end.shift);
+    reader->archiveStart = end.archiveStart;
     zlib_filefunc64_def io = reader->file.functions();
     reader->container = unzOpen2_64(path, &io);
     if (reader->container) {
         unz_global_info64 global{};
-        if (unzGetGlobalInfo64(reader->container, &global) != UNZ_OK) {
-            unzClose(reader->container);
-            return nullptr;
-        }
-        const fw::archive::EndRecord end = fw::archive::readEndRecord(reader->file);
-        if (!end.whole) {
+        if (!end.whole || unzGetGlobalInfo64(reader->container, &global) != UNZ_OK) {
             unzClose(reader->container);
             return nullptr;
         }

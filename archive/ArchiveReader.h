@@ -33,8 +33,8 @@ enum ArchiveResult : uint32_t {
     AR_NAME_TOO_LONG = 0x900,
     // A path the extraction composed would be longer than 259 characters; nothing is created.
     AR_PATH_TOO_LONG = 0xA00,
-    // A size of the item is 0xFFFFFFFF or more: given in a Zip64 block of the central entry,
-    // it does not fit the record's sizes.
+    // A size of the item is 4 GiB or more (given in a Zip64 block of the central entry): it
+    // does not fit the record's sizes.
     AR_ITEM_TOO_LARGE = 0xB00,
     // The stored name holds a NUL byte: cut there, it could name another item's file.
     AR_NAME_HAS_NUL = 0xC00,
@@ -89,6 +89,8 @@ using ArchiveHandle = ArchiveHandleRecord*;
 inline constexpr int32_t kReaderHandleKind = 1;
 
 // Opens the ZIP file at `path` with its first item current, or gives the absent handle.
+// Data ahead of the archive (a self-extractor's stub) is skipped, also where a Zip64
+// locator counts its offset from the archive's start.
 // The process's current directory at this moment becomes the base folder that relative
 // extraction targets are put below. When the current directory cannot be had, or does
 // not fit 259 characters with its separator, the archive still opens; every relative
@@ -119,9 +121,13 @@ ArchiveHandle OpenArchive(const char* path);
 // bytes or more (for a UTF-8 name: after the conversion) gives AR_NAME_TOO_LONG, a name
 // with a NUL byte AR_NAME_HAS_NUL.
 //
-// Sizes: a local header whose sizes are 0xFFFFFFFF takes them from its Zip64 extra
-// block, and those must agree with the central entry's; a central size of 0xFFFFFFFF or
-// more gives AR_ITEM_TOO_LARGE.
+// Sizes and offsets: a central entry's size, local header offset or disk number that
+// holds its Zip64 marker (0xFFFFFFFF, 0xFFFF for the disk) is taken from the entry's
+// Zip64 extra block, in the format's order; a block too short for them gives
+// AR_BAD_CATALOGUE, a size of 4 GiB or more AR_ITEM_TOO_LARGE. A local header whose sizes
+// are 0xFFFFFFFF takes them from its own Zip64 block; they must agree with the central
+// entry's, and a size the central entry marks must be marked in the local header too
+// (or follow the data).
 //
 // Times: the DOS date and time taken as local time; a date that is no calendar time
 // gives FileTime 0 (setFileTimes leaves such a time as it is). The "UT" block of the

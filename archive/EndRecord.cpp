@@ -47,46 +47,69 @@ std::uint64_t findLast(SeamFile& file, std::uint64_t size, std::uint32_t signatu
     return 0;
 }
 
-// The Zip64 end record's position, when a locator in the tail leads to one as minizip
-// requires (disk 0 of 1); 0 otherwise.
-std::uint64_t findZip64End(SeamFile& file, std::uint64_t size) {
-    const std::uint64_t at = findLast(file, size, zip::kZip64LocatorSignature);
+// Reads the `kZip64EndSize` bytes of the Zip64 end record at `at` into `bytes`; false
+// when no such record starts there.
+bool readZip64End(SeamFile& file, std::uint64_t at, unsigned char (&bytes)[kZip64EndSize]) {
+    return readAt(file, at, bytes, sizeof bytes) && readLittle(bytes, 4) == zip::kZip64EndSignature;
+}
+
+// The archive's start as minizip derives it from an end record at `end`; 0 when the
+// directory would not fit before the record (minizip refuses such an archive).
+std::uint64_t archiveStart(std::uint64_t end, std::uint64_t directorySize,
+                           std::uint64_t directoryOffset) {
+    const std::uint64_t claimed = directorySize + directoryOffset;
+    return claimed <= end ? end - claimed : 0;
+}
+
+// Fills `record` from the Zip64 end record that a locator in the tail leads to, as
+// minizip requires it (disk 0 of 1); false when there is none.
+bool locateZip64End(SeamFile& file, std::uint64_t size, EndRecord& record) {
+    const std::uint64_t locatorAt = findLast(file, size, zip::kZip64LocatorSignature);
     unsigned char bytes[kZip64LocatorSize];
-    if (at == 0 || !readAt(file, at, bytes, sizeof bytes)) {
-        return 0;
+    if (locatorAt == 0 || !readAt(file, locatorAt, bytes, sizeof bytes)) {
+        return false;
     }
     const zip::Zip64Locator locator = zip::decodeZip64Locator(bytes);
     if (locator.endDisk != 0 || locator.diskCount != 1) {
-        return 0;
+        return false;
     }
-    const std::uint64_t end = locator.endOffset;
-    unsigned char signature[4];
-    if (!readAt(file, end, signature, sizeof signature) ||
-        readLittle(signature, 4) != zip::kZip64EndSignature) {
-        return 0;
+    unsigned char end[kZip64EndSize] = {};
+    std::uint64_t at = locator.endOffset;
+    if (!readZip64End(file, at, end)) {
+        // A locator that counts from the archive's start: the record stands right before
+        // it, and the difference is the length of what precedes the archive.
+        at = locatorAt >= kZip64EndSize ? locatorAt - kZip64EndSize : 0;
+        if (at < locator.endOffset || !readZip64End(file, at, end) ||
+            readLittle(end + zip::zip64End::recordSize, 8) != kZip64EndSize - 12) {
+            return false;
+        }
+        record.shift = at - locator.endOffset;
     }
-    return end;
+    record.whole = at + kZip64EndSize <= size;
+    record.directorySize = readLittle(end + zip::zip64End::directorySize, 8);
+    record.archiveStart = archiveStart(at - record.shift, record.directorySize,
+                                       readLittle(end + zip::zip64End::directoryOffset, 8));
+    return true;
 }
 
 }  // namespace
 
-EndRecord readEndRecord(SeamFile& file) {
+EndRecord locateEndRecord(SeamFile& file) {
     EndRecord record;
     const std::int64_t fileSize = file.seek(0, SeekOrigin::end);
     if (fileSize < 0) {
         return record;
     }
     const auto size = static_cast<std::uint64_t>(fileSize);
-    if (const std::uint64_t zip64 = findZip64End(file, size); zip64 != 0) {
-        unsigned char bytes[kZip64EndSize] = {};
-        record.whole = readAt(file, zip64, bytes, sizeof bytes) && zip64 + kZip64EndSize <= size;
-        record.directorySize = readLittle(bytes + zip::zip64End::directorySize, 8);
+    if (locateZip64End(file, size, record)) {
         return record;
     }
     const std::uint64_t end = findLast(file, size, zip::kEndSignature);
     unsigned char bytes[kEndSize] = {};
     record.whole = end != 0 && readAt(file, end, bytes, sizeof bytes) && end + kEndSize <= size;
-    record.directorySize = zip::decodeEndOfDirectory(bytes).directorySize;
+    const zip::EndOfDirectory decoded = zip::decodeEndOfDirectory(bytes);
+    record.directorySize = decoded.directorySize;
+    record.archiveStart = archiveStart(end, decoded.directorySize, decoded.directoryOffset);
     return record;
 }
 

@@ -64,6 +64,22 @@ bool makeBuffer(std::unique_ptr<unsigned char[]>& buffer) {
     return buffer != nullptr;
 }
 
+// While an item with Zip64 fields is read, minizip's positions for it are the reader's.
+class ArmedItem {
+  public:
+    ArmedItem(fw::archive::SeamFile& file, const fw::archive::ItemData& data) : file_(file) {
+        if (data.zip64) {
+            file_.armItem(data.claimedOffset, data.localHeaderOffset, data.dataEnd);
+        }
+    }
+    ~ArmedItem() { file_.disarmItem(); }
+    ArmedItem(const ArmedItem&) = delete;
+    ArmedItem& operator=(const ArmedItem&) = delete;
+
+  private:
+    fw::archive::SeamFile& file_;
+};
+
 ArchiveResult copyItemData(ArchiveReader& reader, const ArchiveItem& item, fw::FileHandle out) {
     const fw::archive::ItemData& data = reader.entry.data;
     if (!makeBuffer(reader.extractionBuffer) ||
@@ -71,6 +87,7 @@ ArchiveResult copyItemData(ArchiveReader& reader, const ArchiveItem& item, fw::F
          !makeBuffer(reader.rawBuffer))) {
         return AR_INFLATE_FAILED;  // no memory
     }
+    const ArmedItem armed(reader.file, data);
     fw::archive::ItemStream stream(reader.container);
     stream.open(data, reader.rawBuffer.get());  // when it fails, the first read reports it
     unsigned char* const buffer = reader.extractionBuffer.get();

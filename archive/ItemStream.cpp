@@ -15,6 +15,7 @@ bool ItemStream::open(const ItemData& item, unsigned char* raw) {
     item_ = item;
     raw_ = raw;
     encrypted_ = isEncrypted(item);
+    counted_ = encrypted_ || item.zip64;
     headerDone_ = !encrypted_;
     inputDone_ = streamEnded_ = ended_ = false;
     error_ = 0;
@@ -58,8 +59,8 @@ bool ItemStream::close() {
     }
     open_ = false;
     const int closed = unzCloseCurrentFile(container_);
-    if (encrypted_) {
-        return !ended_ || crc_ == item_.crc;  // minizip checks nothing of a raw read
+    if (counted_) {
+        return !ended_ || crc_ == item_.crc;  // minizip may have checked nothing
     }
     return closed != UNZ_CRCERROR;
 }
@@ -76,7 +77,7 @@ Piece ItemStream::read(unsigned char* out, std::size_t capacity) {
     if (error_ != 0) {
         return Piece{error_, false};
     }
-    return encrypted_ ? readEncrypted(out, capacity) : readPlain(out, capacity);
+    return counted_ ? readCounted(out, capacity) : readPlain(out, capacity);
 }
 
 Piece ItemStream::readPlain(unsigned char* out, std::size_t capacity) {
@@ -144,7 +145,7 @@ std::int64_t ItemStream::readDeflated(unsigned char* out, std::size_t want) {
     return static_cast<std::int64_t>(want - zstream_.avail_out);
 }
 
-Piece ItemStream::readEncrypted(unsigned char* out, std::size_t capacity) {
+Piece ItemStream::readCounted(unsigned char* out, std::size_t capacity) {
     if (ended_) {
         return Piece{0, false};
     }
@@ -157,7 +158,11 @@ Piece ItemStream::readEncrypted(unsigned char* out, std::size_t capacity) {
         static_cast<std::size_t>(std::min<std::uint64_t>(capacity, uncompressedLeft_));
     std::int64_t got = 0;
     if (want > 0) {
-        got = inflating_ ? readDeflated(out, want) : fetch(out, want);
+        if (!encrypted_) {
+            got = unzReadCurrentFile(container_, out, static_cast<unsigned>(want));
+        } else {
+            got = inflating_ ? readDeflated(out, want) : fetch(out, want);
+        }
         if (got < 0) {
             return fail(static_cast<int>(got));
         }

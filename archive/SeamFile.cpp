@@ -20,7 +20,8 @@ bool SeamFile::open(const char* path) {
         close();
         return false;
     }
-    position_ = physical_ = 0;
+    position_ = physical_ = shift_ = 0;
+    item_ = ArmedItem{};
     failed_ = false;
     end_ = UINT64_MAX;
     return true;
@@ -49,22 +50,53 @@ bool SeamFile::physicalSeek(std::uint64_t to) {
     return physical_ == to;
 }
 
-// At most one platform read per call, so a short platform read shows as a short read
-// here too, as it would on the file itself.
+void SeamFile::armItem(std::uint64_t claimed, std::uint64_t start, std::uint64_t end) {
+    item_ = ArmedItem{true, false, false, claimed, start, end + shift_};
+}
+
+std::uint64_t SeamFile::fileOffset(std::uint64_t at) const {
+    if (item_.moved && at >= item_.claimed) {
+        at = at - item_.claimed + item_.start;
+    }
+    return at + shift_;
+}
+
 std::int64_t SeamFile::read(void* buffer, std::size_t count) {
     if (handle_ == kInvalidFile) {
         failed_ = true;
         return -1;
     }
     auto* out = static_cast<unsigned char*>(buffer);
+    const std::uint64_t at = fileOffset(position_);
+    std::size_t inFile = count;
+    if (item_.armed) {
+        inFile = at >= item_.end
+                     ? 0
+                     : static_cast<std::size_t>(std::min<std::uint64_t>(count, item_.end - at));
+    }
+    std::int64_t n = inFile > 0 ? readFile(out, inFile, at) : 0;
+    if (n < 0) {
+        return -1;
+    }
+    if (static_cast<std::size_t>(n) == inFile && inFile < count) {
+        std::memset(out + inFile, 0, count - inFile);  // past the armed item's end
+        n = static_cast<std::int64_t>(count);
+    }
+    position_ += static_cast<std::uint64_t>(n);
+    return n;
+}
+
+// At most one platform read per call, so a short platform read shows as a short read
+// here too, as it would on the file itself.
+std::int64_t SeamFile::readFile(unsigned char* out, std::size_t count, std::uint64_t at) {
     std::size_t done = 0;
     for (int i = 0; i < 2; ++i) {
         const Window& window = windows_[i];
-        if (position_ >= window.start && position_ - window.start < window.length) {
-            const auto offset = static_cast<std::size_t>(position_ - window.start);
+        if (at >= window.start && at - window.start < window.length) {
+            const auto offset = static_cast<std::size_t>(at - window.start);
             done = std::min(count, window.length - offset);
             std::memcpy(out, window.bytes.get() + offset, done);
-            position_ += done;
+            at += done;
             recent_ = i;
             break;
         }
@@ -73,10 +105,10 @@ std::int64_t SeamFile::read(void* buffer, std::size_t count) {
         return static_cast<std::int64_t>(done);
     }
     const std::size_t want = count - done;
-    if (position_ >= end_) {
+    if (at >= end_) {
         return static_cast<std::int64_t>(done);
     }
-    if (!physicalSeek(position_)) {
+    if (!physicalSeek(at)) {
         failed_ = true;
         return -1;
     }
@@ -87,10 +119,9 @@ std::int64_t SeamFile::read(void* buffer, std::size_t count) {
             return -1;
         }
         if (n == 0) {
-            end_ = position_;
+            end_ = at;
         }
         physical_ += static_cast<std::uint64_t>(n);
-        position_ += static_cast<std::uint64_t>(n);
         return static_cast<std::int64_t>(done) + n;
     }
     recent_ = 1 - recent_;  // the one used less recently is refilled
@@ -102,14 +133,13 @@ std::int64_t SeamFile::read(void* buffer, std::size_t count) {
         return -1;
     }
     if (n == 0) {
-        end_ = position_;
+        end_ = at;
     }
     physical_ += static_cast<std::uint64_t>(n);
-    window.start = position_;
+    window.start = at;
     window.length = static_cast<std::size_t>(n);
     const std::size_t more = std::min(want, window.length);
     std::memcpy(out + done, window.bytes.get(), more);
-    position_ += more;
     return static_cast<std::int64_t>(done + more);
 }
 
@@ -118,6 +148,11 @@ std::int64_t SeamFile::seek(std::int64_t offset, SeekOrigin origin) {
     switch (origin) {
         case SeekOrigin::begin:
             to = offset;
+            if (item_.armed && !item_.decided) {
+                item_.decided = true;
+                item_.moved = offset >= 0 && static_cast<std::uint64_t>(offset) == item_.claimed &&
+                              item_.claimed != item_.start;
+            }
             break;
         case SeekOrigin::current:
             to = static_cast<std::int64_t>(position_) + offset;
@@ -129,8 +164,8 @@ std::int64_t SeamFile::seek(std::int64_t offset, SeekOrigin origin) {
             const std::int64_t at = os().seekFile(handle_, offset, SeekOrigin::end);
             if (at >= 0) {
                 physical_ = static_cast<std::uint64_t>(at);
+                to = at - static_cast<std::int64_t>(shift_);
             }
-            to = at;
             break;
         }
     }
@@ -148,8 +183,10 @@ SeamFile& self(voidpf opaque) {
     return *static_cast<SeamFile*>(opaque);
 }
 
+// The reader opens the file itself, to find where the archive starts, before minizip.
 voidpf ZCALLBACK openCallback(voidpf opaque, const void* path, int /*mode*/) {
-    return self(opaque).open(static_cast<const char*>(path)) ? opaque : nullptr;
+    SeamFile& file = self(opaque);
+    return file.isOpen() || file.open(static_cast<const char*>(path)) ? opaque : nullptr;
 }
 
 uLong ZCALLBACK readCallback(voidpf opaque, voidpf /*stream*/, void* buffer, uLong size) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 namespace fw::zip {
 
@@ -37,7 +38,8 @@ inline constexpr std::uint32_t kFlagUtf8Name = 0x800;
 
 // A 32-bit size or offset of this value stands for the one in a Zip64 record or block.
 inline constexpr std::uint32_t kZip64Marker = 0xFFFFFFFF;
-// An entry count of this value stands for the one in the Zip64 end record.
+// An entry count of this value stands for the one in the Zip64 end record, and a central
+// entry's disk number of this value for the one in its Zip64 extra block.
 inline constexpr std::uint32_t kZip64CountMarker = 0xFFFF;
 
 // Extra fields are blocks of a 2-byte id, a 2-byte data size, then the data.
@@ -63,8 +65,11 @@ namespace central {
 inline constexpr std::size_t signature = 0;
 inline constexpr std::size_t versionMadeBy = 4;
 inline constexpr std::size_t versionNeeded = 6;  // from here to the lengths as in `local`
+inline constexpr std::size_t compressedSize = 20;
+inline constexpr std::size_t uncompressedSize = 24;
 inline constexpr std::size_t nameLength = 28;
 inline constexpr std::size_t extraLength = 30;
+inline constexpr std::size_t diskStart = 34;
 inline constexpr std::size_t externalAttributes = 38;
 inline constexpr std::size_t localHeaderOffset = 42;
 }  // namespace central
@@ -89,7 +94,9 @@ inline constexpr std::size_t diskCount = 16;
 
 namespace zip64End {
 inline constexpr std::size_t signature = 0;
+inline constexpr std::size_t recordSize = 4;  // the size of what follows this field
 inline constexpr std::size_t directorySize = 40;
+inline constexpr std::size_t directoryOffset = 48;
 }  // namespace zip64End
 
 struct LocalHeader {
@@ -158,6 +165,73 @@ constexpr Zip64Locator decodeZip64Locator(const unsigned char* l) {
                         static_cast<std::uint32_t>(readLittle(l + zip64Locator::endDisk, 4)),
                         readLittle(l + zip64Locator::endOffset, 8),
                         static_cast<std::uint32_t>(readLittle(l + zip64Locator::diskCount, 4))};
+}
+
+// The data of the first extra block with `id` in an extra field of `size` bytes; `data`
+// is null when there is none, or when a block before it or the block itself runs past
+// the field's end.
+struct ExtraBlock {
+    const unsigned char* data = nullptr;
+    std::size_t size = 0;
+};
+
+constexpr ExtraBlock findExtraBlock(const unsigned char* extra, std::size_t size,
+                                    std::uint32_t id) {
+    for (std::size_t at = 0; extra != nullptr && at + kExtraBlockHeaderSize <= size;) {
+        const auto blockSize = static_cast<std::size_t>(readLittle(extra + at + 2, 2));
+        if (blockSize > size - at - kExtraBlockHeaderSize) {
+            break;
+        }
+        if (readLittle(extra + at, 2) == id) {
+            return ExtraBlock{extra + at + kExtraBlockHeaderSize, blockSize};
+        }
+        at += kExtraBlockHeaderSize + blockSize;
+    }
+    return ExtraBlock{};
+}
+
+// The fields of a central entry that its Zip64 extra block can stand in for.
+struct Zip64Fields {
+    std::uint64_t uncompressedSize = 0;
+    std::uint64_t compressedSize = 0;
+    std::uint64_t localHeaderOffset = 0;
+    std::uint32_t diskStart = 0;
+
+    constexpr bool anyMarked() const {
+        return uncompressedSize == kZip64Marker || compressedSize == kZip64Marker ||
+               localHeaderOffset == kZip64Marker || diskStart == kZip64CountMarker;
+    }
+};
+
+// The four fields as the kCentralHeaderSize bytes at `c` hold them.
+constexpr Zip64Fields decodeCentralZip64Fields(const unsigned char* c) {
+    return Zip64Fields{readLittle(c + central::uncompressedSize, 4),
+                       readLittle(c + central::compressedSize, 4),
+                       readLittle(c + central::localHeaderOffset, 4),
+                       static_cast<std::uint32_t>(readLittle(c + central::diskStart, 2))};
+}
+
+// Replaces each field that holds its marker by the Zip64 block's next value: the block
+// holds only the marked fields, in this order, 8 bytes each but 4 for the disk number.
+// False when a field is marked and the block has no room for it.
+constexpr bool resolveZip64(Zip64Fields& fields, ExtraBlock block) {
+    std::size_t at = 0;
+    const auto take = [&](auto& field, auto marker, std::size_t width) {
+        if (field != marker) {
+            return true;
+        }
+        if (block.data == nullptr || block.size - at < width) {
+            return false;
+        }
+        field = static_cast<std::remove_reference_t<decltype(field)>>(
+            readLittle(block.data + at, static_cast<int>(width)));
+        at += width;
+        return true;
+    };
+    return take(fields.uncompressedSize, std::uint64_t{kZip64Marker}, 8) &&
+           take(fields.compressedSize, std::uint64_t{kZip64Marker}, 8) &&
+           take(fields.localHeaderOffset, std::uint64_t{kZip64Marker}, 8) &&
+           take(fields.diskStart, kZip64CountMarker, 4);
 }
 
 }  // namespace fw::zip

@@ -24,6 +24,12 @@ struct ItemData {
     std::uint32_t flags = 0;  // general-purpose flags
     std::uint32_t method = 0;
     std::uint32_t dosDateTime = 0;
+    bool zip64 = false;  // a size or the offset came from the central Zip64 block
+    // Where the item lies, in the reader's positions: its local header's offset as
+    // minizip may hold it (the Zip64 marker), the real one, and the end of its data.
+    std::uint64_t claimedOffset = 0;
+    std::uint64_t localHeaderOffset = 0;
+    std::uint64_t dataEnd = 0;
 };
 
 // Negative results of a read besides minizip's own.
@@ -59,7 +65,7 @@ class ItemStream {
   private:
     Piece fail(int code);
     Piece readPlain(unsigned char* out, std::size_t capacity);
-    Piece readEncrypted(unsigned char* out, std::size_t capacity);
+    Piece readCounted(unsigned char* out, std::size_t capacity);
     int checkEncryptionHeader();
     std::int64_t fetch(unsigned char* to, std::size_t most);
     std::int64_t readDeflated(unsigned char* out, std::size_t want);
@@ -70,6 +76,7 @@ class ItemStream {
     z_stream zstream_{};
     bool open_ = false;
     bool encrypted_ = false;
+    bool counted_ = false;  // the stream keeps the count and the CRC-32 itself
     bool inflating_ = false;
     bool headerDone_ = false;
     bool inputDone_ = false;

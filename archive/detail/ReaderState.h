@@ -23,6 +23,9 @@ struct CurrentEntry {
 struct ArchiveReader {
     SeamFile file;
     unzFile container = nullptr;  // null only for an archive of no items
+    // Where the archive starts in the file as minizip reads it: the central directory's
+    // offsets count from here.
+    uint64_t archiveStart = 0;
     int32_t itemCount = 0;
     int32_t currentIndex = 0;
     // Set when a step or the central information failed: the next positioning starts

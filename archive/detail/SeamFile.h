@@ -4,8 +4,12 @@
 // seeks before every read; a window turns those into one platform read per block. Two
 // windows, refilled least recently used first, keep the directory's entries and the
 // current item's header apart, which the walk over the items visits in turn.
-// The description's own reads of the local header and its extra field go through the
-// same object, so the logical position and the windows stay coherent.
+// The description's own reads of the central entry, the local header and its extra field
+// go through the same object, so the logical position and the windows stay coherent.
+//
+// Positions are minizip's: the file's own, less `shift` bytes ahead of the archive that
+// minizip must not count; and while an item is armed (see armItem), minizip's copy of
+// its local header's offset stands for the real one.
 #pragma once
 
 #include <unzip.h>
@@ -27,8 +31,8 @@ class SeamFile {
     SeamFile& operator=(const SeamFile&) = delete;
     ~SeamFile() { close(); }
 
-    // Opens `path` for reading through the seam; false when the platform refuses or
-    // memory runs out.
+    // Opens `path` for reading through the seam, unshifted; false when the platform
+    // refuses or memory runs out.
     bool open(const char* path);
     bool isOpen() const { return handle_ != kInvalidFile; }
     // Closes the file if it is open; idempotent.
@@ -42,12 +46,36 @@ class SeamFile {
     std::uint64_t tell() const { return position_; }
     bool failed() const { return failed_; }
 
+    // From now on, position 0 is the file's byte `shift`.
+    void setShift(std::uint64_t shift) { shift_ = shift; }
+
+    // While one item is read: minizip may hold its local header's offset as the Zip64
+    // marker (`claimed`) instead of the real one (`start`). When the first seek goes to
+    // `claimed`, every position from there on is moved by the difference. Nothing at or
+    // past `end` (the end of the item's data) is read: such bytes read as zeros, so that
+    // minizip, which may not know the item's compressed size and always fetches whole
+    // pieces, neither fails at the file's end nor sees another record.
+    void armItem(std::uint64_t claimed, std::uint64_t start, std::uint64_t end);
+    void disarmItem() { item_ = ArmedItem{}; }
+
     // The table handed to unzOpen2_64; its opaque pointer is this object, whose open
-    // callback opens the path it is given.
+    // callback keeps the file already open, or opens the path it is given.
     zlib_filefunc64_def functions();
 
   private:
     bool physicalSeek(std::uint64_t to);
+    std::int64_t readFile(unsigned char* out, std::size_t count, std::uint64_t at);
+    // The file offset of minizip's position `at`.
+    std::uint64_t fileOffset(std::uint64_t at) const;
+
+    struct ArmedItem {
+        bool armed = false;
+        bool decided = false;  // the first seek has been made
+        bool moved = false;    // positions from `claimed` on are moved to `start`
+        std::uint64_t claimed = 0;
+        std::uint64_t start = 0;
+        std::uint64_t end = UINT64_MAX;  // a file offset
+    };
 
     struct Window {
         std::uint64_t start = 0;
@@ -56,8 +84,10 @@ class SeamFile {
     };
 
     FileHandle handle_ = kInvalidFile;
-    std::uint64_t position_ = 0;  // logical position that the next read starts at
+    std::uint64_t position_ = 0;  // minizip's position that the next read starts at
     std::uint64_t physical_ = 0;  // where the platform's file pointer stands
+    std::uint64_t shift_ = 0;
+    ArmedItem item_;
     Window windows_[2];
     int recent_ = 0;  // the window used last
     bool failed_ = false;

@@ -1,7 +1,9 @@
 // Opening, counting, positioning with the cache, and the local header check.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "archive/detail/ReaderState.h"
@@ -241,6 +243,60 @@ TEST_F(CatalogueTest, LocalHeaderMustAgreeWithTheCentralEntry) {
         {"Zip64 local size differs, sizes after the data",
          {.name = "a", .content = "abc", .flags = 8, .zip64Local = true, .zip64LocalSize = 4},
          AR_OK},
+        // Central entries with Zip64 blocks: the block holds just the marked fields,
+        // uncompressed size, compressed size, offset, disk, in that order. The item is
+        // the last, so a reader that fetched whole pieces past its data would fall off
+        // the file's end.
+        {"central Zip64: uncompressed size (as zip -fz writes it)",
+         {.name = "a",
+          .content = big,
+          .method = 8,
+          .zip64Local = true,
+          .zip64Central = kCentralUncompressed},
+         AR_OK},
+        {"central Zip64: both sizes",
+         {.name = "a",
+          .content = big,
+          .zip64Local = true,
+          .zip64Central = kCentralUncompressed | kCentralCompressed},
+         AR_OK},
+        {"central Zip64: the offset",
+         {.name = "a", .content = big, .method = 8, .zip64Central = kCentralOffset},
+         AR_OK},
+        {"central Zip64: sizes and offset",
+         {.name = "a",
+          .content = big,
+          .method = 8,
+          .zip64Local = true,
+          .zip64Central = kCentralUncompressed | kCentralCompressed | kCentralOffset},
+         AR_OK},
+        {"central Zip64: sizes and offset, encrypted and deflated",
+         {.name = "a",
+          .content = big,
+          .method = 8,
+          .encrypt = true,
+          .zip64Local = true,
+          .zip64Central = kCentralUncompressed | kCentralCompressed | kCentralOffset},
+         AR_OK},
+        {"central Zip64: sizes, offset and disk",
+         {.name = "a",
+          .content = big,
+          .zip64Local = true,
+          .zip64Central =
+              kCentralUncompressed | kCentralCompressed | kCentralOffset | kCentralDisk},
+         AR_OK},
+        {"central Zip64: offset and disk of an empty item",
+         {.name = "a", .content = "", .zip64Central = kCentralOffset | kCentralDisk},
+         AR_OK},
+        {"central Zip64: the disk",
+         {.name = "a", .content = "abc", .zip64Central = kCentralDisk},
+         AR_OK},
+        {"central Zip64: the block too short for the offset",
+         {.name = "a", .content = "abc", .zip64Central = kCentralOffset, .zip64CentralCut = 1},
+         AR_BAD_CATALOGUE},
+        {"central Zip64: sizes marked, local 32-bit sizes",
+         {.name = "a", .content = "abc", .zip64Central = kCentralUncompressed},
+         AR_BAD_LOCAL_HEADER},
         {"size above 0xFFFFFFFF, in the central Zip64 block",
          {.name = "a", .content = "abc", .zip64CentralSize = uint64_t{5} << 30},
          AR_ITEM_TOO_LARGE},
@@ -365,7 +421,8 @@ TEST_F(CatalogueTest, NamesOfTheBufferSizeAreRefused) {
 
 TEST_F(CatalogueTest, DataAheadOfTheArchiveIsSkipped) {
     // The directory's offsets count from the archive's start, not the file's: the extra
-    // field and the data of every kind of item must be found 54 bytes further on.
+    // field and the data of every kind of item must be found past the stub. A Zip64
+    // locator's offset may count from either.
     const std::string extra = zipwrite::utBlock(1, {1000});
     const std::string big(40000, 'b');
     const RawEntry entries[] = {
@@ -377,20 +434,153 @@ TEST_F(CatalogueTest, DataAheadOfTheArchiveIsSkipped) {
          .method = 8,
          .encrypt = true,
          .localExtra = extra},
+        {.name = "central Zip64",
+         .content = big,
+         .method = 8,
+         .localExtra = extra,
+         .zip64Local = true,
+         .zip64Central = kCentralUncompressed | kCentralCompressed | kCentralOffset},
     };
-    ArchiveHandle h =
-        open(putArchive("prefixed.zip", buildArchive({std::begin(entries), std::end(entries)},
-                                                     std::string(54, 'S'))));
-    ASSERT_NE(h, nullptr);
-    for (int i = 0; i < static_cast<int>(std::size(entries)); ++i) {
-        SCOPED_TRACE(entries[i].name);
-        ArchiveItem item;
-        ASSERT_EQ(GetArchiveItem(h, i, item), AR_OK);
-        EXPECT_EQ(item.lastWriteTime.ticks(), (1000 + 11644473600ull) * 10000000ull);
-        const std::string target = "C:/out/" + entries[i].name;
-        EXPECT_EQ(ExtractArchiveItem(h, i, target.c_str()), AR_OK);
-        EXPECT_TRUE(read(target) == entries[i].content);
+    const std::vector<RawEntry> all(std::begin(entries), std::end(entries));
+    const std::string stub(713, 'S');
+    const std::string plain = buildArchive(all, stub);
+    const struct {
+        const char* what;
+        std::string bytes;
+    } layouts[] = {
+        {"end record", plain},
+        {"Zip64 end record, no stub", withZip64End(buildArchive(all), all.size())},
+        {"Zip64 end record, its locator counting from the archive",
+         withZip64End(plain, all.size(), stub.size())},
+        {"Zip64 end record, its locator counting from the file",
+         withZip64End(plain, all.size(), stub.size(), true)},
+    };
+    int n = 0;
+    for (const auto& layout : layouts) {
+        SCOPED_TRACE(layout.what);
+        ArchiveHandle h = open(putArchive("prefixed" + std::to_string(++n) + ".zip", layout.bytes));
+        ASSERT_NE(h, nullptr);
+        for (int i = 0; i < static_cast<int>(all.size()); ++i) {
+            SCOPED_TRACE(all[i].name);
+            ArchiveItem item;
+            ASSERT_EQ(GetArchiveItem(h, i, item), AR_OK);
+            EXPECT_EQ(item.lastWriteTime.ticks(), (1000 + 11644473600ull) * 10000000ull);
+            const std::string target = "C:/out" + std::to_string(n) + "/" + all[i].name;
+            EXPECT_EQ(ExtractArchiveItem(h, i, target.c_str()), AR_OK);
+            EXPECT_TRUE(read(target) == all[i].content);
+        }
     }
+}
+
+// The CRC-32 of `mebibytes` MiB of zeros, without a buffer of that size.
+uint32_t crcOfZeros(uint64_t mebibytes) {
+    const std::string block(std::size_t{1} << 20, '\0');
+    const uLong oneMiB = crc32(0, reinterpret_cast<const Bytef*>(block.data()), 1u << 20);
+    uLong crc = crc32(0, nullptr, 0);
+    for (uint64_t i = 0; i < mebibytes; ++i) {
+        crc = crc32_combine(crc, oneMiB, 1L << 20);
+    }
+    return static_cast<uint32_t>(crc);
+}
+
+// An archive of 4.1 GiB whose first item is a stored run of zeros, left as a hole, and
+// whose second item is stored past the 4 GiB mark: its central entry gives its offset in
+// a Zip64 block. The first is too large for the record at once; the second unpacks, and
+// nothing reads the hole.
+TEST_F(CatalogueTest, ItemsPastFourGiBUnpack) {
+    constexpr uint64_t kMiB = 1 << 20;
+    constexpr uint64_t kZeros = 4196 * kMiB;  // 4.1 GiB
+    const std::string small = "stored past the 4 GiB mark\n";
+    std::string head;  // the first local header, with Zip64 sizes
+    append32(head, zip::kLocalHeaderSignature);
+    head += std::string("\x2D\0\0\0\0\0", 6);  // version 4.5, no flags, stored
+    append32(head, 0x38C16000);
+    append32(head, crcOfZeros(kZeros / kMiB));
+    append32(head, zip::kZip64Marker);
+    append32(head, zip::kZip64Marker);
+    append16(head, 9);
+    append16(head, 20);
+    head += "zeros.bin";
+    append16(head, zip::kZip64ExtraId);
+    append16(head, 16);
+    append64(head, kZeros);
+    append64(head, kZeros);
+    const uint64_t secondAt = head.size() + kZeros;
+    const std::string second = buildArchive({{.name = "small.txt", .content = small}});
+    // buildArchive's central entry and end record, moved behind the hole: the entry's
+    // offset becomes a Zip64 marker with the real one in a block, the first item's entry
+    // goes ahead of it, and the directory's offset moves into a Zip64 end record.
+    const std::size_t localSize = zip::kLocalHeaderSize + 9 + small.size();
+    std::string central;
+    append32(central, zip::kCentralHeaderSignature);
+    central += head.substr(4, 2);       // made by: version 4.5, DOS
+    central += head.substr(4, 26 - 4);  // version needed to CRC and sizes
+    append16(central, 9);
+    append16(central, 20);
+    central += std::string(6, '\0');  // comment, disk, internal attributes
+    append32(central, 0x20);
+    append32(central, 0);  // the first item's offset
+    central += "zeros.bin";
+    append16(central, zip::kZip64ExtraId);
+    append16(central, 16);
+    append64(central, kZeros);
+    append64(central, kZeros);
+    std::string entry = second.substr(localSize, zip::kCentralHeaderSize + 9);
+    entry[zip::central::extraLength] = 12;
+    for (int i = 0; i < 4; ++i) {
+        entry[zip::central::localHeaderOffset + i] = '\xFF';
+    }
+    append16(entry, zip::kZip64ExtraId);
+    append16(entry, 8);
+    append64(entry, secondAt);
+    central += entry;
+    std::string tail = second.substr(0, localSize) + central;
+    std::string end;
+    append32(end, zip::kEndSignature);
+    append32(end, 0);
+    append16(end, 2);
+    append16(end, 2);
+    append32(end, static_cast<uint32_t>(central.size()));
+    append32(end, zip::kZip64Marker);
+    append16(end, 0);
+    tail = withZip64End(tail + end, 2);
+    // withZip64End took the tail for a whole archive: its offsets move by secondAt.
+    const std::size_t zip64End =
+        tail.size() - zip::kEndSize - zip::kZip64LocatorSize - zip::kZip64EndSize;
+    std::string fixed;
+    append64(fixed, secondAt + localSize);
+    tail.replace(zip64End + zip::zip64End::directoryOffset, 8, fixed);
+    fixed.clear();
+    append64(fixed, secondAt + zip64End);
+    tail.replace(
+        tail.size() - zip::kEndSize - zip::kZip64LocatorSize + zip::zip64Locator::endOffset, 8,
+        fixed);
+
+    const std::string path = "C:/zips/big.zip";
+    const int64_t allocated = writeSparseHostFile(prefix.host(path), secondAt + tail.size(),
+                                                  {{0, head}, {secondAt, tail}});
+    ASSERT_GE(allocated, 0) << "the sparse archive could not be written";
+    if (allocated > int64_t{64 * kMiB}) {
+        std::filesystem::remove(prefix.host(path));
+        GTEST_SKIP() << "the file system has no holes: the archive took " << allocated << " bytes";
+    }
+    fault::FaultInjector faults;
+    ArchiveHandle h = open(path);
+    ASSERT_NE(h, nullptr);
+    ArchiveItem item;
+    ASSERT_EQ(GetArchiveItem(h, -1, item), AR_OK);
+    EXPECT_EQ(item.index, 2);
+    EXPECT_EQ(GetArchiveItem(h, 0, item), AR_ITEM_TOO_LARGE);
+    EXPECT_EQ(ExtractArchiveItem(h, 0, "C:/big/zeros.bin"), AR_ITEM_TOO_LARGE);
+    EXPECT_FALSE(exists("C:/big"));
+    ASSERT_EQ(GetArchiveItem(h, 1, item), AR_OK);
+    EXPECT_STREQ(item.name, "small.txt");
+    EXPECT_EQ(ExtractArchiveItem(h, 1, "C:/big/small.txt"), AR_OK);
+    EXPECT_EQ(read("C:/big/small.txt"), small);
+    EXPECT_EQ(close(h), AR_OK);
+    // A few windows of headers and directory, never 4 GiB of zeros.
+    EXPECT_LE(faults.calls(fault::Call::readFile), 20);
+    std::filesystem::remove(prefix.host(path));
 }
 
 TEST_F(CatalogueTest, FailedReadsOfTheHeaderAndTheExtraField) {

@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "archive/detail/ReaderState.h"
 #include "platform/fault/FaultPlatform.h"
@@ -20,6 +22,15 @@ constexpr int64_t kUtSeconds = 1'500'000'000;
 int64_t modifiedSeconds(const std::string& hostPath) {
     struct stat st {};
     return stat(hostPath.c_str(), &st) == 0 ? st.st_mtime : -1;
+}
+
+// A file of tests/archive/data.
+std::string testData(const std::string& name) {
+#ifdef _WIN32
+    return readHostFile("Z:" FERROWICK_TEST_DATA "/" + name);
+#else
+    return readHostFile(FERROWICK_TEST_DATA "/" + name);
+#endif
 }
 
 TEST_F(ExtractionTest, StoredAndDeflatedItemsOfEverySize) {
@@ -59,11 +70,7 @@ TEST_F(ExtractionTest, AnArchiveFromPythonsZipfile) {
     for (int i = 0; i < 40; ++i) {
         readme += "Zip64 local header, written by zipfile with force_zip64.\n";
     }
-#ifdef _WIN32
-    const std::string bytes = readHostFile("Z:" FERROWICK_TEST_DATA "/python-zip64.zip");
-#else
-    const std::string bytes = readHostFile(FERROWICK_TEST_DATA "/python-zip64.zip");
-#endif
+    const std::string bytes = testData("python-zip64.zip");
     ASSERT_FALSE(bytes.empty());
     const struct {
         const char* locale;
@@ -101,6 +108,51 @@ TEST_F(ExtractionTest, AnArchiveFromPythonsZipfile) {
     }
     EXPECT_GT(ran, 0);
     expectTheCodePageAskedFor();
+}
+
+// Archives from the zip command (tests/archive/data, made by the script beside them):
+// central entries that give their uncompressed size in a Zip64 block ("zip -fz"), and a
+// Zip64 end record ("zip" into a pipe); each also behind a self-extractor's stub.
+TEST_F(ExtractionTest, ArchivesFromTheZipCommand) {
+    std::string lines;
+    for (int i = 1; i <= 200; ++i) {
+        lines += "line " + std::to_string(i) + " of a text that deflates\n";
+    }
+    const std::string forced = testData("zip-fz.zip");
+    const std::string piped = testData("zip-stream.zip");
+    ASSERT_FALSE(forced.empty());
+    ASSERT_FALSE(piped.empty());
+    const std::string stub(713, '\x90');
+    using Items = std::vector<std::pair<std::string, std::string>>;
+    const Items forcedItems = {{"a.txt", "hello\n"}, {"b.txt", lines}};
+    const Items pipedItems = {{"-", "from a pipe\n"}};
+    const struct {
+        const char* what;
+        std::string bytes;
+        const Items& items;
+    } cases[] = {
+        {"zip -fz", forced, forcedItems},
+        {"zip -fz, behind a stub", stub + forced, forcedItems},
+        {"zip into a pipe", piped, pipedItems},
+        {"zip into a pipe, behind a stub", stub + piped, pipedItems},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ArchiveHandle h = open(putArchive("zip" + std::to_string(++n) + ".zip", c.bytes));
+        ASSERT_NE(h, nullptr);
+        ArchiveItem item;
+        ASSERT_EQ(GetArchiveItem(h, -1, item), AR_OK);
+        ASSERT_EQ(item.index, static_cast<int32_t>(c.items.size()));
+        for (int32_t i = 0; i < item.index; ++i) {
+            ASSERT_EQ(GetArchiveItem(h, i, item), AR_OK);
+            EXPECT_EQ(item.name, c.items[i].first);
+            EXPECT_EQ(item.uncompressedSize, c.items[i].second.size());
+            const std::string target = "C:/zip" + std::to_string(n) + "/" + item.name;
+            EXPECT_EQ(ExtractArchiveItem(h, i, target.c_str()), AR_OK);
+            EXPECT_TRUE(read(target) == c.items[i].second);
+        }
+    }
 }
 
 TEST_F(ExtractionTest, HighlyCompressedItemsInflatePastTheirLastInput) {

@@ -115,12 +115,30 @@ std::string buildArchive(const std::vector<RawEntry>& entries, const std::string
         append16(local, static_cast<uint32_t>(localExtra.size()));
         archive += local + e.name + localExtra + data;
 
-        std::string centralExtra;
-        if (e.zip64CentralSize) {
-            append16(centralExtra, 1);
-            append16(centralExtra, 8);
-            append64(centralExtra, *e.zip64CentralSize);
+        const unsigned marked = e.zip64Central | (e.zip64CentralSize ? kCentralUncompressed : 0);
+        std::string block;
+        if (marked & kCentralUncompressed) {
+            append64(block, e.zip64CentralSize.value_or(size));
         }
+        if (marked & kCentralCompressed) {
+            append64(block, data.size());
+        }
+        if (marked & kCentralOffset) {
+            append64(block, offset);
+        }
+        if (marked & kCentralDisk) {
+            append32(block, 0);
+        }
+        block.resize(block.size() - e.zip64CentralCut);
+        std::string centralExtra;
+        if (marked != 0) {
+            append16(centralExtra, zip::kZip64ExtraId);
+            append16(centralExtra, static_cast<uint32_t>(block.size()));
+            centralExtra += block;
+        }
+        const auto field = [marked](unsigned bit, uint32_t value) {
+            return (marked & bit) ? zip::kZip64Marker : value;
+        };
 
         append32(central, zip::kCentralHeaderSignature);
         append16(central, e.versionMadeBy);
@@ -129,15 +147,15 @@ std::string buildArchive(const std::vector<RawEntry>& entries, const std::string
         append16(central, e.method);
         append32(central, e.dosDateTime);
         append32(central, crc);
-        append32(central, static_cast<uint32_t>(data.size()));
-        append32(central, e.zip64CentralSize ? 0xFFFFFFFF : size);
+        append32(central, field(kCentralCompressed, static_cast<uint32_t>(data.size())));
+        append32(central, field(kCentralUncompressed, size));
         append16(central, static_cast<uint32_t>(e.name.size()));
         append16(central, static_cast<uint32_t>(centralExtra.size()));
         append16(central, 0);  // comment
-        append16(central, 0);  // disk
+        append16(central, (marked & kCentralDisk) ? zip::kZip64CountMarker : 0);
         append16(central, 0);  // internal attributes
         append32(central, e.external);
-        append32(central, offset);
+        append32(central, field(kCentralOffset, offset));
         central += e.name + centralExtra;
     }
     const auto centralOffset = static_cast<uint32_t>(archive.size() - leading.size());
@@ -153,7 +171,8 @@ std::string buildArchive(const std::vector<RawEntry>& entries, const std::string
     return archive;
 }
 
-std::string withZip64End(const std::string& archive, uint64_t count) {
+std::string withZip64End(const std::string& archive, uint64_t count, std::size_t leading,
+                         bool locatorCountsLeading) {
     const std::size_t end = archive.size() - zip::kEndSize;
     const zip::EndOfDirectory record =
         zip::decodeEndOfDirectory(reinterpret_cast<const unsigned char*>(archive.data() + end));
@@ -170,7 +189,7 @@ std::string withZip64End(const std::string& archive, uint64_t count) {
     append64(out, record.directoryOffset);
     append32(out, zip::kZip64LocatorSignature);
     append32(out, 0);
-    append64(out, end);
+    append64(out, locatorCountsLeading ? end : end - leading);
     append32(out, 1);
     append32(out, zip::kEndSignature);
     append32(out, 0);

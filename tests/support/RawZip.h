@@ -35,10 +35,19 @@ struct RawEntry {
     // that holds the sizes (the uncompressed one as given here, when given).
     bool zip64Local = false;
     std::optional<uint64_t> zip64LocalSize;
-    // The central entry's uncompressed size as 0xFFFFFFFF, with this one in its Zip64
-    // extra block.
+    // Central fields written as their Zip64 markers, with the real values in a Zip64
+    // extra block of the central entry: kCentral... bits.
+    unsigned zip64Central = 0;
+    // The uncompressed size that block states instead of the real one (the field is
+    // marked whether or not kCentralUncompressed is given).
     std::optional<uint64_t> zip64CentralSize;
+    std::size_t zip64CentralCut = 0;  // bytes cut from the end of that block
 };
+
+inline constexpr unsigned kCentralUncompressed = 1;
+inline constexpr unsigned kCentralCompressed = 2;
+inline constexpr unsigned kCentralOffset = 4;
+inline constexpr unsigned kCentralDisk = 8;
 
 // Little-endian numbers, as every ZIP header holds them.
 void append16(std::string& out, uint32_t v);
@@ -51,10 +60,12 @@ uint32_t crcOf(const std::string& s);
 // The whole archive, optionally with `leading` bytes ahead of it.
 std::string buildArchive(const std::vector<RawEntry>& entries, const std::string& leading = {});
 
-// `archive` (as buildArchive makes it, with no leading bytes) with its end record
-// preceded by a Zip64 end record and locator that state `count` items; the end record
-// itself then states 0xFFFF items.
-std::string withZip64End(const std::string& archive, uint64_t count);
+// `archive` (as buildArchive makes it) with its end record preceded by a Zip64 end
+// record and locator that state `count` items; the end record itself then states 0xFFFF
+// items. The locator's offset counts from the archive's start, which lies `leading`
+// bytes into the file, or from the file's start when `locatorCountsLeading`.
+std::string withZip64End(const std::string& archive, uint64_t count, std::size_t leading = 0,
+                         bool locatorCountsLeading = false);
 
 // The encrypted form of `plain` (header included) as the traditional scheme makes it
 // with the empty password.

@@ -2,8 +2,11 @@
 // (with an empty drive_c) for the object's lifetime; the folder is removed afterwards.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace fw::test {
 
@@ -32,5 +35,11 @@ std::string readHostFile(const std::string& hostPath);
 
 // Writes a whole host file, creating its folders; false on failure.
 bool writeHostFile(const std::string& hostPath, std::string_view contents);
+
+// Writes a new host file of `size` bytes that holds each piece's bytes at its offset and
+// nothing else: the rest is a hole where the file system has holes. Gives the bytes that
+// the file system gave the file, or -1 when it could not be written.
+int64_t writeSparseHostFile(const std::string& hostPath, uint64_t size,
+                            const std::vector<std::pair<uint64_t, std::string>>& pieces);
 
 }  // namespace fw::test
