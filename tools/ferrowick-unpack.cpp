@@ -24,6 +24,7 @@
 #include <system_error>
 
 #include "platform/posix/CodePage.h"
+#include "platform/posix/Paths.h"
 #endif
 
 namespace {
@@ -32,13 +33,21 @@ constexpr const char* kUsage = "usage: ferrowick-unpack ARCHIVE FOLDER\n";
 constexpr const char* kHelp =
     "Unpacks every item of the ZIP archive ARCHIVE below FOLDER (made when missing) with\n"
     "the launcher's archive reader, item by item as the launcher unpacks its payload.\n"
-    "Each item that fails gets a line on standard error with its result; a summary\n"
-    "follows. Exit status: 0 when every item was unpacked, 1 when one failed or the\n"
-    "archive cannot be opened, 2 when an argument cannot be used.\n";
+    "Nothing is written through a symbolic link found in FOLDER or below it (links on the\n"
+    "way to FOLDER are followed): an item in the way of one fails. Each item that fails\n"
+    "gets a line on standard error with its result; a summary follows. Exit status: 0\n"
+    "when every item was unpacked, 1 when one failed or the archive cannot be opened, 2\n"
+    "when an argument cannot be used.\n";
 
-const char* resultName(ArchiveResult result) {
+// The result's name, and the system's reason where it says more.
+std::string outcome(ArchiveResult result, uint32_t error) {
     const char* name = ArchiveResultName(result);
-    return name != nullptr ? name : "an unknown result";
+    std::string text = name != nullptr ? name : "an unknown result";
+    if ((result == AR_CANNOT_OPEN || result == AR_WRITE_FAILED) &&
+        error == fw::kErrorCantResolveFilename) {
+        text += " (a symbolic link stands in its way)";
+    }
+    return text;
 }
 
 // `bytes` in double quotes, with control bytes written as \xNN.
@@ -158,11 +167,21 @@ std::string drivePath(const std::string& host, bool folder, std::string& drive) 
                                    : "it is not a regular file";
 }
 
-// Makes the folder as spelled, with its parents.
+// Makes the folder as spelled, with its parents. Links on the way to it are the user's
+// and are followed; from it on down, nothing is written through a link, as a drive's
+// root keeps links out of the launcher's tree.
 std::string makeFolder(const std::string& host) {
     std::error_code error;
     std::filesystem::create_directories(absolutePath(host, error), error);
-    return error ? "it cannot be made: " + error.message() : "";
+    if (error) {
+        return "it cannot be made: " + error.message();
+    }
+    const std::filesystem::path real = absolutePath(host, error);
+    if (error) {
+        return "it cannot be made: " + error.message();
+    }
+    fw::posix::refuseLinksBelow(real.string());
+    return {};
 }
 
 #endif
@@ -214,13 +233,15 @@ int main(int argc, char** argv) {
     int32_t failed = 0;
     for (int32_t index = 0; index < count; ++index) {
         ArchiveResult result = GetArchiveItem(handle, index, item);
+        uint32_t error = 0;
         if (result == AR_OK) {
             const std::string target = folder + item.name;
             result = ExtractArchiveItem(handle, index, target.c_str());
+            error = fw::os().lastError();
         }
         if (result != AR_OK) {
             std::fprintf(stderr, "ferrowick-unpack: item %d%s: %s\n", index,
-                         itemLabel(handle, index, item).c_str(), resultName(result));
+                         itemLabel(handle, index, item).c_str(), outcome(result, error).c_str());
             ++failed;
         }
     }

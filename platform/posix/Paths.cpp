@@ -160,14 +160,55 @@ uint32_t attributesOf(const struct stat& info) {
     return attributes;
 }
 
-bool passesThroughLink(const std::string& hostPath, bool includingLast) {
+namespace {
+
+// The folder that refuseLinksBelow named, without its trailing separator.
+struct GuardedFolder {
+    bool set = false;
+    std::string path;
+};
+
+GuardedFolder& guardedFolder() {
+    static auto* const folder = new GuardedFolder;
+    return *folder;
+}
+
+// Where the levels of `hostPath` that may hold no link begin: past its drive's root
+// folder (Z: has none), or past the guarded folder, whichever comes first; npos when
+// neither holds the path.
+std::size_t linkFreeRoot(const std::string& hostPath) {
+    std::size_t root = std::string::npos;
+    if (const GuardedFolder& guarded = guardedFolder();
+        guarded.set && hostPath.starts_with(guarded.path) &&
+        (hostPath.size() == guarded.path.size() || hostPath[guarded.path.size()] == '/')) {
+        root = guarded.path.size();
+    }
     if (hostPath.find("/drive_") == std::string::npos) {
-        return false;  // in no drive folder: Z:, the environment need not be read
+        return root;  // in no drive folder: the environment need not be read
     }
     const std::string drives = prefixFolder() + "/drive_";
-    const std::size_t root = drives.size() + 1;
-    if (hostPath.size() < root || hostPath.compare(0, drives.size(), drives) != 0 ||
-        (hostPath.size() > root && hostPath[root] != '/')) {
+    const std::size_t driveRoot = drives.size() + 1;
+    if (hostPath.size() < driveRoot || hostPath.compare(0, drives.size(), drives) != 0 ||
+        (hostPath.size() > driveRoot && hostPath[driveRoot] != '/')) {
+        return root;
+    }
+    return std::min(root, driveRoot);
+}
+
+}  // namespace
+
+void refuseLinksBelow(const std::string& hostFolder) {
+    GuardedFolder& guarded = guardedFolder();
+    guarded.set = true;
+    guarded.path = hostFolder;
+    while (!guarded.path.empty() && guarded.path.back() == '/') {
+        guarded.path.pop_back();
+    }
+}
+
+bool passesThroughLink(const std::string& hostPath, bool includingLast) {
+    const std::size_t root = linkFreeRoot(hostPath);
+    if (root == std::string::npos) {
         return false;
     }
     // Most paths have no link anywhere: the kernel says so at once, and only a path it

@@ -54,8 +54,14 @@ std::string drivePathText(const DrivePath& path);
 
 // True when a level of `hostPath` below the root folder of its drive is a symbolic link
 // (the last level only when `includingLast`); errno is then ELOOP. Z:, the host's own
-// tree, is laid out by the host and is never refused.
+// tree, is laid out by the host and is never refused, but below the folder that
+// refuseLinksBelow names.
 bool passesThroughLink(const std::string& hostPath, bool includingLast);
+
+// From now on, no link below the host folder `hostFolder` (given with its own links
+// resolved) is gone through either, as below a drive's root. For a tool that unpacks
+// into a folder on Z:, before it starts writing there.
+void refuseLinksBelow(const std::string& hostFolder);
 
 // Win32 attribute bits of a host entry: folder or file, read-only when the owner may
 // not write.

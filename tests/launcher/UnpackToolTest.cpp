@@ -39,6 +39,10 @@ TEST(UnpackToolTest, ArgumentsAreHostPathsTakenFaithfullyOrRefused) {
                                                               stored("disk1/ok.txt", "ok")})));
     const std::string fifo = prefix.root() + "/fifo";  // outside the box: never read
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_TRUE(writeHostFile(box + "/elsewhere/target.txt", "elsewhere"));
+    std::filesystem::create_directory(box + "/real");
+    std::filesystem::create_directory_symlink("real", box + "/above");
+    const std::string link = "a symbolic link stands in its way";
 
     struct Case {
         const char* what;
@@ -48,6 +52,8 @@ TEST(UnpackToolTest, ArgumentsAreHostPathsTakenFaithfullyOrRefused) {
         int status;
         std::string says;   // on standard error, or else on standard output
         std::string lands;  // the folder in the box the items land in; empty: none
+        // Links planted in the box's "out" first: where, and what they lead to.
+        std::vector<std::pair<std::string, std::string>> links = {};
     };
     const Case cases[] = {
         {"an empty folder", zip, "", kWestern, 2, "the path is empty", ""},
@@ -74,10 +80,44 @@ TEST(UnpackToolTest, ArgumentsAreHostPathsTakenFaithfullyOrRefused) {
          "out"},
         {"an item that fails", box + "/nul.zip", box + "/out", kWestern, 1,
          "item 0 (stored as \"a\\x00b\"): AR_NAME_HAS_NUL", "out"},
+        // Nothing is written through a link in the folder; one on the way to it is the
+        // user's own.
+        {"a link at a folder level",
+         zip,
+         box + "/out",
+         kWestern,
+         1,
+         "item 0 \"disk1/one.txt\": AR_CANNOT_OPEN (" + link,
+         "out",
+         {{"disk1", "../elsewhere"}}},
+        {"a link at the file",
+         zip,
+         box + "/out",
+         kWestern,
+         1,
+         "item 0 \"disk1/one.txt\": AR_CANNOT_OPEN (" + link,
+         "out",
+         {{"disk1/one.txt", "../../elsewhere/target.txt"}}},
+        {"a dangling link at the file",
+         zip,
+         box + "/out",
+         kWestern,
+         1,
+         "item 0 \"disk1/one.txt\": AR_CANNOT_OPEN (" + link,
+         "out",
+         {{"disk1/one.txt", "../../elsewhere/new.txt"}}},
+        {"a link above the folder", zip, box + "/above/out", kWestern, 0,
+         "2 of 2 items unpacked, 0 failed", "real/out"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::filesystem::remove_all(box + "/out");
+        std::filesystem::remove_all(box + "/real/out");
+        for (const auto& [where, to] : c.links) {
+            std::filesystem::create_directories(
+                std::filesystem::path(box + "/out/" + where).parent_path());
+            std::filesystem::create_symlink(to, box + "/out/" + where);
+        }
         const PrefixSnapshot before = snapshotPrefix(box);
         const ProgramRun run = runProgram({FERROWICK_UNPACK_PATH, c.archive, c.folder}, {c.locale});
         EXPECT_EQ(run.status, c.status) << run.err;
@@ -91,6 +131,8 @@ TEST(UnpackToolTest, ArgumentsAreHostPathsTakenFaithfullyOrRefused) {
         const std::string landed = box + "/" + c.lands + "/disk1/";
         if (c.status == 0) {
             EXPECT_EQ(readHostFile(landed + "one.txt"), "one");
+        } else if (!c.links.empty()) {
+            EXPECT_EQ(readHostFile(box + "/elsewhere/target.txt"), "elsewhere");
         } else {
             EXPECT_EQ(readHostFile(landed + "ok.txt"), "ok");
             EXPECT_NE(run.out.find("1 of 2 items unpacked, 1 failed"), std::string::npos);
