@@ -14,16 +14,31 @@ namespace {
 constexpr uint64_t kTicksPerSecond = 10'000'000;
 constexpr uint64_t kEpochTicks = 116'444'736'000'000'000;
 
-// A FILETIME of a UTC calendar time, computed independently of the reader.
-uint64_t utcTicks(int year, int month, int day, int hour, int minute, int second) {
-    std::tm t{};
+// The FILETIME of a local calendar time: on Linux in the zone the test sets, eight hours
+// ahead of UTC; on Windows in the system's, as its own calls convert it.
+uint64_t localTicks(int year, int month, int day, int hour, int minute, int second) {
+#ifdef _WIN32
+    SystemTime st;
+    st.year = static_cast<uint16_t>(year);
+    st.month = static_cast<uint16_t>(month);
+    st.day = static_cast<uint16_t>(day);
+    st.hour = static_cast<uint16_t>(hour);
+    st.minute = static_cast<uint16_t>(minute);
+    st.second = static_cast<uint16_t>(second);
+    FileTime local;
+    FileTime utc;
+    EXPECT_TRUE(os().systemTimeToFileTime(st, local) && os().localFileTimeToFileTime(local, utc));
+    return utc.ticks();
+#else
+    std::tm t{};  // computed independently of the reader, as UTC
     t.tm_year = year - 1900;
     t.tm_mon = month - 1;
     t.tm_mday = day;
-    t.tm_hour = hour;
+    t.tm_hour = hour - 8;
     t.tm_min = minute;
     t.tm_sec = second;
     return kEpochTicks + static_cast<uint64_t>(timegm(&t)) * kTicksPerSecond;
+#endif
 }
 
 using ItemTimesTest = ArchiveFixture;
@@ -62,12 +77,13 @@ TEST_F(ItemTimesTest, AttributesByHostSystem) {
 }
 
 TEST_F(ItemTimesTest, DosTimeIsLocalTimeAndUtBlocksOverride) {
-#ifdef _WIN32
-    GTEST_SKIP() << "the time zone is the system's on Windows: TZ does not move local file times";
-#endif
+    // Windows takes its time zone from the system, not from TZ.
     ScopedEnv eightAhead("TZ", "XST-8");  // eight hours ahead of UTC, no daylight saving
     const uint32_t noon = zipwrite::dosDateTime(2008, 6, 1, 12, 0, 0);
-    const uint64_t dos = utcTicks(2008, 6, 1, 4, 0, 0);
+    const uint64_t dos = localTicks(2008, 6, 1, 12, 0, 0);
+    // DOS times count seconds in twos: 58 seconds are stored as 29.
+    const uint32_t oddField = zipwrite::dosDateTime(2008, 6, 1, 12, 34, 58);
+    const uint64_t odd = localTicks(2008, 6, 1, 12, 34, 58);
     const uint64_t t0 = kEpochTicks;
     const uint64_t tMinus1 = kEpochTicks - kTicksPerSecond;
     const uint64_t t100 = kEpochTicks + 100 * kTicksPerSecond;
@@ -83,9 +99,12 @@ TEST_F(ItemTimesTest, DosTimeIsLocalTimeAndUtBlocksOverride) {
         const char* what;
         std::string extra;
         uint64_t write, access, creation;
+        uint32_t dosDateTime = 0;  // 0: noon
     };
     const Case cases[] = {
         {"no extra field", "", dos, dos, dos},
+        {"DOS time with seconds", "", odd, odd, odd, oddField},
+        {"DOS time with seconds, flags 1", zipwrite::utBlock(1, {100}), t100, odd, odd, oddField},
         {"flags 7", zipwrite::utBlock(7, {0, -1, 100}), t0, tMinus1, t100},
         {"flags 1", zipwrite::utBlock(1, {-1}), tMinus1, dos, dos},
         {"flags 4", zipwrite::utBlock(4, {100}), dos, dos, t100},
@@ -97,8 +116,10 @@ TEST_F(ItemTimesTest, DosTimeIsLocalTimeAndUtBlocksOverride) {
     };
     std::vector<zipwrite::Entry> entries;
     for (const Case& c : cases) {
-        entries.push_back(
-            {.name = c.what, .data = "x", .dosDateTime = noon, .localExtra = c.extra});
+        entries.push_back({.name = c.what,
+                           .data = "x",
+                           .dosDateTime = c.dosDateTime != 0 ? c.dosDateTime : noon,
+                           .localExtra = c.extra});
     }
     ArchiveHandle h = openZip(entries);
     ASSERT_NE(h, nullptr);
