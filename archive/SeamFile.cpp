@@ -108,39 +108,46 @@ std::int64_t SeamFile::readFile(unsigned char* out, std::size_t count, std::uint
     if (at >= end_) {
         return static_cast<std::int64_t>(done);
     }
+    // Windows start at multiples of their size, so that reads going backwards (the
+    // search for the end records) cost no more than reads going forwards.
+    const std::uint64_t start = at - at % kBufferSize;
+    if (want < kBufferSize) {
+        recent_ = 1 - recent_;  // the one used less recently is refilled
+        Window& window = windows_[recent_];
+        window.length = 0;
+        const std::int64_t n = readPlatform(window.bytes.get(), kBufferSize, start);
+        if (n < 0) {
+            return -1;
+        }
+        window.start = start;
+        window.length = static_cast<std::size_t>(n);
+        const auto offset = static_cast<std::size_t>(at - start);
+        if (offset < window.length) {
+            const std::size_t more = std::min(want, window.length - offset);
+            std::memcpy(out + done, window.bytes.get() + offset, more);
+            return static_cast<std::int64_t>(done + more);
+        }
+        // The window ends before `at`: at the end of the file, which a read there tells.
+    }
+    const std::int64_t n = readPlatform(out + done, want, at);
+    return n < 0 ? -1 : static_cast<std::int64_t>(done) + n;
+}
+
+std::int64_t SeamFile::readPlatform(unsigned char* out, std::size_t count, std::uint64_t at) {
     if (!physicalSeek(at)) {
         failed_ = true;
         return -1;
     }
-    if (want >= kBufferSize) {
-        const std::int64_t n = os().readFile(handle_, out + done, want);
-        if (n < 0) {
-            failed_ = true;
-            return -1;
-        }
-        if (n == 0) {
-            end_ = at;
-        }
-        physical_ += static_cast<std::uint64_t>(n);
-        return static_cast<std::int64_t>(done) + n;
-    }
-    recent_ = 1 - recent_;  // the one used less recently is refilled
-    Window& window = windows_[recent_];
-    const std::int64_t n = os().readFile(handle_, window.bytes.get(), kBufferSize);
+    const std::int64_t n = os().readFile(handle_, out, count);
     if (n < 0) {
         failed_ = true;
-        window.length = 0;
         return -1;
     }
     if (n == 0) {
         end_ = at;
     }
     physical_ += static_cast<std::uint64_t>(n);
-    window.start = at;
-    window.length = static_cast<std::size_t>(n);
-    const std::size_t more = std::min(want, window.length);
-    std::memcpy(out + done, window.bytes.get(), more);
-    return static_cast<std::int64_t>(done + more);
+    return n;
 }
 
 std::int64_t SeamFile::seek(std::int64_t offset, SeekOrigin origin) {

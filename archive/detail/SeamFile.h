@@ -1,9 +1,11 @@
-// minizip's file access over the platform seam, with two small read-ahead windows.
+// minizip's file access over the platform seam, with the reader's one cache of the
+// archive: two read windows.
 //
 // minizip reads the central directory and local headers a few bytes at a time and
-// seeks before every read; a window turns those into one platform read per block. Two
-// windows, refilled least recently used first, keep the directory's entries and the
-// current item's header apart, which the walk over the items visits in turn.
+// seeks before every read, and an item's data in pieces of 16 KB; a window turns those
+// into one platform read per window. Two windows, refilled least recently used first,
+// keep the directory's entries and the current item's header and data apart, which the
+// walk over the items visits in turn.
 // The description's own reads of the central entry, the local header and its extra field
 // go through the same object, so the logical position and the windows stay coherent.
 //
@@ -24,7 +26,8 @@ namespace fw::archive {
 
 class SeamFile {
   public:
-    static constexpr std::size_t kBufferSize = 4096;
+    // Chosen by measurement (bench/launcher-bench.py, see bench/README.md).
+    static constexpr std::size_t kBufferSize = 64 * 1024;
 
     SeamFile() = default;
     SeamFile(const SeamFile&) = delete;
@@ -65,6 +68,8 @@ class SeamFile {
   private:
     bool physicalSeek(std::uint64_t to);
     std::int64_t readFile(unsigned char* out, std::size_t count, std::uint64_t at);
+    // One platform read of up to `count` bytes at the file offset `at`; -1 on failure.
+    std::int64_t readPlatform(unsigned char* out, std::size_t count, std::uint64_t at);
     // The file offset of minizip's position `at`.
     std::uint64_t fileOffset(std::uint64_t at) const;
 

@@ -14,10 +14,9 @@
 #include <cstring>
 
 #include "platform/posix/Backend.h"
-#include "platform/posix/BackgroundCopy.h"
 #include "platform/posix/CodePage.h"
+#include "platform/posix/IoWorker.h"
 #include "platform/posix/Paths.h"
-#include "platform/posix/WriteBehind.h"
 
 extern char** environ;
 
@@ -335,8 +334,7 @@ int runCommand(const char* commandLine) {
     if (commandLine == nullptr) {
         return 1;  // system(NULL): an interpreter is there
     }
-    writeBehind::settleAll();  // the program finds the files as they were written
-    backgroundCopy::finish();
+    io::waitAll();  // the program finds the files as they were written
     const CommandLine command = splitCommandLine(interpretedLine(commandLine));
     if (command.program.empty()) {
         return 0;

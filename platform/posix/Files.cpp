@@ -9,19 +9,17 @@
 #include <string>
 
 #include "platform/posix/Backend.h"
-#include "platform/posix/BackgroundCopy.h"
 #include "platform/posix/FolderNames.h"
+#include "platform/posix/IoWorker.h"
 #include "platform/posix/MappedFiles.h"
 #include "platform/posix/Paths.h"
-#include "platform/posix/ReadAhead.h"
 #include "platform/posix/Time.h"
-#include "platform/posix/WriteBehind.h"
 
 namespace fw::posix {
 
 namespace {
 
-// Files at least this large are freed on the write-behind worker when removed.
+// Files at least this large are freed on the I/O worker when removed.
 constexpr off_t kFreedBehind = 4 * 1024 * 1024;
 
 int toFd(FileHandle file) {
@@ -160,7 +158,7 @@ bool createDirectory(const char* path) {
 }
 
 FileHandle openFile(const char* path) {
-    writeBehind::settleAll();  // what open handles wrote is there for the reader
+    io::waitAll();  // what open handles wrote is there for the reader
     HostPath target;
     if (!resolvePath(path, target) || !target.exists) {
         return kInvalidFile;
@@ -176,7 +174,6 @@ FileHandle openFile(const char* path) {
         errno = S_ISDIR(info.st_mode) ? EISDIR : EACCES;
         return kInvalidFile;
     }
-    readAhead::open(fd, backgroundCopy::copying(info));
     return fd;
 }
 
@@ -189,9 +186,6 @@ FileHandle createFile(const char* path, uint32_t attributes, bool alsoRead) {
         if (!resolvePath(path, target, true) || refusesReplacement(target, existing) ||
             passesThroughLink(target.path, target.exists)) {
             return kInvalidFile;
-        }
-        if (target.exists) {
-            backgroundCopy::finishFor(target.info);  // the copy's file is to be replaced
         }
         if (target.exists && (S_ISFIFO(existing.st_mode) || S_ISSOCK(existing.st_mode))) {
             errno = EACCES;  // opening it for writing would wait for a reader, or write to one
@@ -227,18 +221,13 @@ FileHandle createFile(const char* path, uint32_t attributes, bool alsoRead) {
             close(fd);
             return kInvalidFile;
         }
-        writeBehind::open(fd);
+        io::opened(fd);
         return fd;
     }
 }
 
 std::int64_t readFile(FileHandle file, void* buffer, std::size_t count) {
-    std::int64_t read = 0;
-    if (readAhead::read(toFd(file), buffer, count, read)) {
-        return read;
-    }
-    writeBehind::settle(toFd(file));  // a failed write stays for the next write or close
-    backgroundCopy::finishForHandle(toFd(file));
+    io::wait(toFd(file));  // a failed write stays for the next write or the close
     return readSome(toFd(file), buffer, count);
 }
 
@@ -248,37 +237,16 @@ bool writeFile(FileHandle file, const void* data, std::size_t count) {
         errno = EBADF;
         return false;
     }
+    // Bytes that are still in a mapped file (a loaded resource) go file to file.
     const auto span = mappedFileSpan(data, count);
-    if (!span) {
-        return writeBehind::write(fd, data, count);
-    }
-    // Bytes that are still in a mapped file (a loaded resource) go file to file, a large
-    // run of them in the background; what the kernel does not copy is written as usual.
-    if (!writeBehind::settle(fd)) {
-        return false;
-    }
-    switch (backgroundCopy::start(fd, *span, count)) {
-        case backgroundCopy::Start::started:
-            return true;
-        case backgroundCopy::Start::failed:
-            return false;
-        case backgroundCopy::Start::notStarted:
-            break;
-    }
-    const std::size_t copied = copyFileSpan(*span, fd, count);
-    return writeBehind::writeFully(fd, static_cast<const unsigned char*>(data) + copied,
-                                   count - copied);
+    return span ? io::copy(fd, data, *span, count) : io::write(fd, data, count);
 }
 
 std::int64_t seekFile(FileHandle file, std::int64_t offset, SeekOrigin origin) {
     const int whence = origin == SeekOrigin::begin     ? SEEK_SET
                        : origin == SeekOrigin::current ? SEEK_CUR
                                                        : SEEK_END;
-    std::int64_t position = 0;
-    if (readAhead::seek(toFd(file), offset, whence, position)) {
-        return position;
-    }
-    writeBehind::settle(toFd(file));
+    io::wait(toFd(file));
     return lseek(toFd(file), offset, whence);
 }
 
@@ -296,8 +264,7 @@ bool setFileTimes(FileHandle file, const FileTime* /*creation: no POSIX counterp
         }
     }
     // The times go on after the last data, or the data's landing would overwrite them.
-    backgroundCopy::finishForHandle(toFd(file));
-    return writeBehind::settle(toFd(file)) && futimens(toFd(file), times) == 0;
+    return io::wait(toFd(file)) && futimens(toFd(file), times) == 0;
 }
 
 bool closeFile(FileHandle file) {
@@ -306,9 +273,7 @@ bool closeFile(FileHandle file) {
         errno = EBADF;
         return false;
     }
-    readAhead::forget(fd);
-    backgroundCopy::forgetHandle(fd);
-    const bool written = writeBehind::finish(fd);
+    const bool written = io::closing(fd);
     const int error = errno;
     // On Linux the descriptor is released even when close() is interrupted.
     const bool closed = close(fd) == 0 || errno == EINTR;
@@ -333,7 +298,6 @@ bool removeFile(const char* path) {
         errno = EACCES;
         return false;
     }
-    backgroundCopy::finishFor(info);
     // A large file's storage is freed at its last close, not by unlink(): holding it
     // open lets the worker do that while the caller goes on. The name is gone at once.
     const int held = S_ISREG(info.st_mode) && info.st_size >= kFreedBehind
@@ -348,14 +312,14 @@ bool removeFile(const char* path) {
         return false;
     }
     if (held >= 0) {
-        writeBehind::closeLater(held);
+        io::closeLater(held);
     }
     noteRemoved(target.path);
     return true;
 }
 
 bool copyFile(const char* source, const char* destination) {
-    writeBehind::settleAll();
+    io::waitAll();
     HostPath from;
     HostPath to;
     if (!resolvePath(source, from) || !from.exists || from.trailingSeparator ||
@@ -368,7 +332,6 @@ bool copyFile(const char* source, const char* destination) {
         errno = S_ISDIR(from.info.st_mode) ? EISDIR : EACCES;
         return false;
     }
-    backgroundCopy::finishFor(from.info);
     Fd in{open(from.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
     struct stat sourceInfo {};
     if (in.fd < 0 || fstat(in.fd, &sourceInfo) != 0) {
@@ -418,7 +381,7 @@ bool copyFile(const char* source, const char* destination) {
         if (got == 0) {
             break;
         }
-        if (!writeBehind::writeFully(out.fd, buffer.get(), static_cast<std::size_t>(got))) {
+        if (!io::writeFully(out.fd, buffer.get(), static_cast<std::size_t>(got))) {
             return fail();
         }
     }

@@ -13,11 +13,11 @@
 
 #include "platform/posix/Backend.h"
 #include "platform/posix/CodePage.h"
+#include "platform/posix/IoWorker.h"
 #include "platform/posix/MappedFiles.h"
 #include "platform/posix/Paths.h"
 #include "platform/posix/PrefixSetUp.h"
 #include "platform/posix/ResourceTable.h"
-#include "platform/posix/WriteBehind.h"
 #include "res/resource.h"
 
 namespace fw::posix {
@@ -68,7 +68,7 @@ const OwnResources& ownResources() {
 
 // Notices have nowhere else to go: a failed write is let be.
 void toStandardError(std::string_view text) {
-    writeBehind::writeFully(STDERR_FILENO, text.data(), text.size());
+    io::writeFully(STDERR_FILENO, text.data(), text.size());
 }
 
 // A modal box waits for the user only when there is one at a terminal; otherwise it

@@ -584,17 +584,18 @@ TEST_F(CatalogueTest, ItemsPastFourGiBUnpack) {
 }
 
 TEST_F(CatalogueTest, FailedReadsOfTheHeaderAndTheExtraField) {
-    // An extra field larger than the read-ahead buffer is read from the file directly;
-    // the first item's data is large enough that the second's header is read afresh.
+    // The second item's header lies at the end of a window that nothing read yet, so
+    // that its extra field, running into the next window, takes a read of its own. The
+    // directory lies far beyond, behind a third item.
     std::string extra = "ZZ";
     extra += static_cast<char>(0x64);
     extra += static_cast<char>(0x19);  // 6500 data bytes
     extra += std::string(6500, 'e');
-    const std::string path = putArchive(
-        "extra.zip",
-        buildArchive(
-            {{.name = "a", .content = std::string(3 * archive::SeamFile::kBufferSize, 'a')},
-             {.name = "b", .content = "2", .localExtra = extra}}));
+    const std::size_t first = 2 * archive::SeamFile::kBufferSize - 40 - zip::kLocalHeaderSize - 1;
+    const std::string path =
+        putArchive("extra.zip", buildArchive({{.name = "a", .content = std::string(first, 'a')},
+                                              {.name = "b", .content = "2", .localExtra = extra},
+                                              {.name = "c", .content = std::string(200000, 'c')}}));
     auto readsToDescribe = [&](int failAt, ArchiveResult& result) {
         ArchiveHandle h = open(path);
         ArchiveItem item;

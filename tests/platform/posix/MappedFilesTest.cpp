@@ -1,7 +1,7 @@
 // Bytes of a mapped file written file to file: the same bytes land as a plain write
 // would give, and what the kernel refuses to copy that way is written as usual. A large
-// write is copied in the background: its file reads whole at once, and a disk without
-// room for it refuses the write itself.
+// write is shared out with the I/O worker: its file reads whole at once, a disk without
+// room for it refuses the write itself, and a piece that fails fails the write.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "platform/posix/BackgroundCopy.h"
+#include "platform/posix/IoWorker.h"
 #include "platform/posix/MappedFiles.h"
 #include "tests/support/Noise.h"
 #include "tests/support/ScopedEnv.h"
@@ -96,10 +96,10 @@ TEST_F(MappedFilesTest, WhatTheKernelWillNotCopyIsWrittenAsUsual) {
     EXPECT_TRUE(test::readHostFile(path) == "old:" + source.substr(4096, 5000));
 }
 
-TEST(BackgroundCopyTest, ALargeWriteReadsWholeAtOnceAndAFullDiskRefusesIt) {
+TEST(SharedCopyTest, ALargeWriteReadsWholeAtOnceAndFailuresReachTheWriter) {
     test::ScopedLocale locale{"en_US.UTF-8"};
     test::TempPrefix prefix;
-    const std::size_t size = posix::backgroundCopy::kLeast * 3 + 4321;
+    const std::size_t size = posix::io::kCopyShared * 3 + 4321;
     const std::string source = test::noise(size + 4096, 5);
     ASSERT_TRUE(test::writeHostFile(prefix.host("C:\\big.bin"), source));
     const int fd = open(prefix.host("C:\\big.bin").c_str(), O_RDONLY | O_CLOEXEC);
@@ -116,7 +116,7 @@ TEST(BackgroundCopyTest, ALargeWriteReadsWholeAtOnceAndAFullDiskRefusesIt) {
         return out != kInvalidFile && os().writeFile(out, base, size) && os().closeFile(out);
     };
     // Reads the file back through the backend: first its end, as an archive is read,
-    // and the bytes the copy places last, then from its start.
+    // then from its start.
     std::string got(size, '\0');  // made beforehand: it is to be read into at once
     const auto readBack = [&](const char* path) {
         const FileHandle in = os().openFile(path);
@@ -124,8 +124,7 @@ TEST(BackgroundCopyTest, ALargeWriteReadsWholeAtOnceAndAFullDiskRefusesIt) {
             return os().seekFile(in, static_cast<std::int64_t>(from), SeekOrigin::begin) >= 0 &&
                    os().readFile(in, got.data() + from, count) == static_cast<std::int64_t>(count);
         };
-        const std::size_t last = size - posix::backgroundCopy::kTail - 16384;
-        bool read = in != kInvalidFile && readAt(size - 70000, 70000) && readAt(last, 16384);
+        bool read = in != kInvalidFile && readAt(size - 70000, 70000);
         for (std::size_t from = 0; read && from < size; from += 16384) {
             read = readAt(from, std::min<std::size_t>(16384, size - from));
         }
@@ -178,6 +177,19 @@ TEST(BackgroundCopyTest, ALargeWriteReadsWholeAtOnceAndAFullDiskRefusesIt) {
              os().closeFile(out);
              EXPECT_EQ(test::readHostFile(small + "/staged.bin"), "");
              umount2(small.c_str(), MNT_DETACH);
+         }},
+        // Last: the source stays cut short.
+        {"failed by a piece whose source has ended",
+         [&] {
+             ASSERT_EQ(truncate(prefix.host("C:\\big.bin").c_str(), 4096 + size / 2), 0);
+             const FileHandle out = os().createFile("C:\\cut.bin", 0, false);
+             ASSERT_NE(out, kInvalidFile);
+             errno = 0;
+             EXPECT_FALSE(os().writeFile(out, base, size));
+             EXPECT_EQ(errno, EIO);
+             EXPECT_FALSE(os().writeFile(out, "more", 4)) << "a handle that failed goes on failing";
+             EXPECT_FALSE(os().closeFile(out));
+             EXPECT_EQ(errno, EIO);
          }},
     };
     for (const Case& c : cases) {

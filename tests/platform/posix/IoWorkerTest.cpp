@@ -1,5 +1,5 @@
-// Writing through the backend's gathered blocks and worker thread: every byte lands in
-// order, times set after the data stay, failures are reported, nothing is lost at exit.
+// Writing through the backend's I/O worker: every byte lands in order, times set after
+// the data stay, a failure in the background reaches the caller, nothing is lost at exit.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "platform/posix/WriteBehind.h"
+#include "platform/posix/IoWorker.h"
 #include "tests/support/Noise.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempPrefix.h"
@@ -23,8 +23,8 @@
 namespace fw {
 namespace {
 
-using posix::writeBehind::kBlocks;
-using posix::writeBehind::kBlockSize;
+using posix::io::kBlocks;
+using posix::io::kBlockSize;
 
 // Writes `data` in pieces of `piece` bytes, as the archive reader does; false as soon as
 // one is refused.
@@ -37,7 +37,7 @@ bool writeInPieces(FileHandle file, std::string_view data, std::size_t piece = 1
     return true;
 }
 
-class WriteBehindTest : public testing::Test {
+class IoWorkerTest : public testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(os().createDirectory("C:\\Out")); }
 
@@ -53,7 +53,7 @@ struct Pieces {
     std::size_t total;
 };
 
-TEST_F(WriteBehindTest, EveryPieceLandsInOrder) {
+TEST_F(IoWorkerTest, EveryPieceLandsInOrder) {
     const std::vector<Pieces> cases = {
         {"one byte", {1}, 1},
         {"reader pieces, less than a block", {16384}, kBlockSize - 1},
@@ -80,7 +80,7 @@ TEST_F(WriteBehindTest, EveryPieceLandsInOrder) {
     }
 }
 
-TEST_F(WriteBehindTest, MoreFilesAtOnceThanBlocks) {
+TEST_F(IoWorkerTest, MoreFilesAtOnceThanBlocks) {
     // Each handle holds a part-filled block; one more handle needs one written out. From
     // one thread in turn, and from a thread per file, copying into blocks all at once.
     constexpr std::size_t kFiles = kBlocks + 3;
@@ -122,7 +122,7 @@ TEST_F(WriteBehindTest, MoreFilesAtOnceThanBlocks) {
     }
 }
 
-TEST_F(WriteBehindTest, TimesSetAfterTheDataStay) {
+TEST_F(IoWorkerTest, TimesSetAfterTheDataStay) {
     const std::string data = test::noise(6 * kBlockSize + 3, 7);
     const FileHandle file = os().createFile("C:\\Out\\t.bin", 0, false);
     ASSERT_NE(file, kInvalidFile);
@@ -136,7 +136,7 @@ TEST_F(WriteBehindTest, TimesSetAfterTheDataStay) {
     EXPECT_EQ(static_cast<std::size_t>(info.st_size), data.size());
 }
 
-TEST_F(WriteBehindTest, ReadsAndSeeksOnTheSameHandleSeeWhatWasWritten) {
+TEST_F(IoWorkerTest, ReadsAndSeeksOnTheSameHandleSeeWhatWasWritten) {
     const std::string data = test::noise(2 * kBlockSize + 99, 9);
     const FileHandle file = os().createFile("C:\\Out\\rw.bin", 0, true);
     ASSERT_NE(file, kInvalidFile);
@@ -162,14 +162,18 @@ TEST_F(WriteBehindTest, ReadsAndSeeksOnTheSameHandleSeeWhatWasWritten) {
     EXPECT_TRUE(os().closeFile(file));
 }
 
-TEST_F(WriteBehindTest, AFailedWriteIsReportedAndStopsTheHandle) {
-    // /dev/full refuses every write with ENOSPC, whoever writes it.
+TEST_F(IoWorkerTest, AFailedWriteIsReportedAndStopsTheHandle) {
+    // /dev/full refuses every write with ENOSPC, whoever writes it: the worker, for
+    // whole blocks, or the caller, for the last part of one.
     struct Case {
         const char* name;
         std::size_t size;  // written in reader pieces
+        bool setTimes;     // before the close
     };
-    for (const Case& c : {Case{"a tail only: the close tells", 100},
-                          Case{"whole blocks: a later write or the close tells", 5 * kBlockSize}}) {
+    for (const Case& c :
+         {Case{"a tail only: the close tells", 100, false},
+          Case{"whole blocks: a later write or the close tells", 5 * kBlockSize, false},
+          Case{"whole blocks: setting the times tells", 5 * kBlockSize, true}}) {
         SCOPED_TRACE(c.name);
         const FileHandle file = os().createFile("Z:\\dev\\full", 0, false);
         ASSERT_NE(file, kInvalidFile);
@@ -183,9 +187,16 @@ TEST_F(WriteBehindTest, AFailedWriteIsReportedAndStopsTheHandle) {
             }
             refused = refused || !ok;
         }
+        if (c.setTimes) {
+            const FileTime time = FileTime::fromTicks(128000000000000000ull);
+            errno = 0;
+            EXPECT_FALSE(os().setFileTimes(file, nullptr, &time, &time));
+            EXPECT_EQ(errno, ENOSPC);
+        }
         errno = 0;
         EXPECT_FALSE(os().closeFile(file));
         EXPECT_EQ(errno, ENOSPC);
+        EXPECT_EQ(os().lastError(), kErrorDiskFull);
     }
     // The handle's number is free of the failure once closed.
     const FileHandle next = os().createFile("C:\\Out\\after.bin", 0, false);
@@ -194,7 +205,7 @@ TEST_F(WriteBehindTest, AFailedWriteIsReportedAndStopsTheHandle) {
     EXPECT_EQ(contents("C:\\Out\\after.bin"), "ok");
 }
 
-TEST_F(WriteBehindTest, WhatWasWrittenLandsWhenTheProcessExitsWithoutClosing) {
+TEST_F(IoWorkerTest, WhatWasWrittenLandsWhenTheProcessExitsWithoutClosing) {
     // A part block that never reached the worker, and blocks that did.
     for (const std::size_t size : {std::size_t{100}, 3 * kBlockSize + 5}) {
         SCOPED_TRACE(size);
@@ -231,7 +242,7 @@ int descriptorsOf(const std::string& hostPath) {
     return count;
 }
 
-TEST_F(WriteBehindTest, ALargeRemovedFileIsGoneAtOnceAndReleasedSoon) {
+TEST_F(IoWorkerTest, ALargeRemovedFileIsGoneAtOnceAndReleasedSoon) {
     const std::string host = prefix.host("C:\\Out\\archive.bin");
     ASSERT_TRUE(test::writeHostFile(host, test::noise(5 << 20, 7)));  // large: freed by the worker
     ASSERT_TRUE(os().removeFile("C:\\Out\\archive.bin"));
