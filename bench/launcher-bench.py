@@ -40,6 +40,11 @@ skips, one by one, every inode freed in the last five minutes, so on such a disk
 run pays for the outputs that the runs before it deleted, by up to seconds and never
 the same twice; a disk as users have it (with a journal) has no such scan.
 
+--baseline BUILD also runs the launcher and ferrowick-unpack of another build (another
+checkout's build folder, say the one before a change), packed with that build's packer,
+interleaved with the rest, and prints each of ours against its baseline: an A/B in one
+run.
+
 --steady-memory (needs root) holds a virtual machine's free page reporting off for the
 benchmark and has the host back every free page first (see bench/steadymemory.py):
 with reporting on, each run's new page cache is faulted in by the host again, and
@@ -59,7 +64,7 @@ the floors and their sum dashed.
 
 Usage: launcher-bench.py [--build build] [--scales 0.05,0.25,0.5,1.0] [--runs 5]
                          [--work DIR] [--fresh-fs] [--steady-memory] [--verbose]
-                         [--plot bench/launcher-bench.png]
+                         [--baseline BUILD] [--plot bench/launcher-bench.png]
 """
 import argparse
 import os
@@ -85,6 +90,7 @@ TARGET_UNPACK = 0.90  # ferrowick-unpack's wall against bsdtar's
 TARGET_RSS_KB = 8 * 1024
 LAUNCHER = "ferrowick"
 UNPACK = "ferrowick-unpack"
+BASELINE = " (baseline)"
 INFLATE_FLOOR = "inflate floor"
 WRITE_FLOOR = "write floor"
 FLOORS = (INFLATE_FLOOR, WRITE_FLOOR)
@@ -191,14 +197,21 @@ def count_files(folder):
     return sum(len(names) for _, _, names in os.walk(folder))
 
 
-def tools(programs, archive):
-    # name, command for an output folder, extra environment, marks timed on stderr
-    launcher, unpack, floor = programs
+def ours(name, launcher, unpack, archive):
     return [
-        (LAUNCHER, lambda out: [launcher],
+        (LAUNCHER + name, lambda out: [launcher],
          lambda out: {"FERROWICK_PREFIX": out, "LC_ALL": "zh_CN.UTF-8"},
          (UNPACKED_MARK, LAUNCH_MARK)),
-        (UNPACK, lambda out: [unpack, archive, out], lambda out: {"LC_ALL": "zh_CN.UTF-8"}, ()),
+        (UNPACK + name, lambda out: [unpack, archive, out], lambda out: {"LC_ALL": "zh_CN.UTF-8"},
+         ()),
+    ]
+
+
+def tools(programs, archive, baseline):
+    # name, command for an output folder, extra environment, marks timed on stderr
+    launcher, unpack, floor = programs
+    return ours("", launcher, unpack, archive) + (
+        ours(BASELINE, *baseline, archive) if baseline else []) + [
         ("bsdtar", lambda out: ["bsdtar", "-xf", archive, "-C", out], lambda out: {}, ()),
         ("miniunzip", lambda out: ["miniunzip", "-o", archive, "-d", out], lambda out: {}, ()),
         ("unzip", lambda out: ["unzip", "-q", "-o", archive, "-d", out], lambda out: {}, ()),
@@ -214,14 +227,24 @@ def bench_scale(args, scale, programs, work, outputs):
     if not os.path.exists(archive):
         subprocess.run([sys.executable, MAKE_PAYLOAD, archive, "--scale", str(scale)],
                        check=True, stdout=subprocess.DEVNULL)
-    launcher = os.path.join(work, "launcher-%g" % scale)
-    subprocess.run([programs["pack"], "--payload", archive, "--output", launcher, "--stub",
-                    programs["stub"]], check=True)
+    def pack(build, name):
+        launcher = os.path.join(work, name)
+        subprocess.run([build["pack"], "--payload", archive, "--output", launcher, "--stub",
+                        build["stub"]], check=True)
+        return launcher
+
+    launcher = pack(programs, "launcher-%g" % scale)
+    baseline = None
+    if programs["baseline"]:
+        base = programs["baseline"]
+        baseline = (pack(base, "launcher-baseline-%g" % scale), base["unpack"])
     # The new launcher's pages, written back half a minute later, would land on the
     # runs: the disk's write-back takes CPU time from the guest.
     os.sync()
     excluded = {os.path.realpath(launcher), os.path.realpath(archive)}
-    table = tools((launcher, programs["unpack"], programs["floor"]), archive)
+    if baseline:
+        excluded.add(os.path.realpath(baseline[0]))
+    table = tools((launcher, programs["unpack"], programs["floor"]), archive, baseline)
     result = {name: {"walls": [], "unpacked": [], "launch": [], "cpus": [], "peak": 0,
                      "maxrss": 0, "files": 0}
               for name, *_ in table}
@@ -233,11 +256,12 @@ def bench_scale(args, scale, programs, work, outputs):
             out = os.path.join(outputs, "out-%s" % name.replace(" ", "-"))
             shutil.rmtree(out, ignore_errors=True)
             os.makedirs(out)
-            if name == LAUNCHER:
+            launcher_run = name.startswith(LAUNCHER + " ") or name == LAUNCHER
+            if launcher_run:
                 os.makedirs(os.path.join(out, "drive_c"))
             got = run_once(command(out), env(out), work, excluded, marks, sample=run == 0,
                            printed=name in FLOORS)
-            if name != LAUNCHER and got["status"] != 0:
+            if not launcher_run and got["status"] != 0:
                 sys.exit("%s failed with status %d" % (name, got["status"]))
             if name in FLOORS:  # its own figures: the timed phase only
                 got["wall"], got["cpu"] = floor_figures(name, got["printed"])
@@ -253,7 +277,7 @@ def bench_scale(args, scale, programs, work, outputs):
                 r["peak"], r["maxrss"] = got["peak"], got["maxrss"]
                 continue
             r["cpus"].append(got["cpu"])
-            if name != LAUNCHER:
+            if not launcher_run:
                 r["walls"].append(got["wall"])
                 r["unpacked"].append(got["wall"])
                 continue
@@ -326,6 +350,9 @@ def main():
     parser.add_argument("--steady-memory", action="store_true",
                         help="hold a VM's free page reporting off meanwhile (needs root)")
     parser.add_argument("--verbose", action="store_true", help="print every run's figures")
+    parser.add_argument("--baseline", default=None,
+                        help="another build folder whose launcher and ferrowick-unpack run "
+                             "beside ours (an A/B)")
     parser.add_argument("--plot", default=os.path.join(REPO, "bench", "launcher-bench.png"))
     args = parser.parse_args()
 
@@ -335,7 +362,12 @@ def main():
     programs = {"stub": find_program(args.build, "ferrowick"),
                 "pack": find_program(args.build, "ferrowick-pack"),
                 "unpack": find_program(args.build, "ferrowick-unpack"),
-                "floor": find_program(args.build, "ferrowick-floor")}
+                "floor": find_program(args.build, "ferrowick-floor"),
+                "baseline": None}
+    if args.baseline:
+        programs["baseline"] = {name: find_program(args.baseline, program) for name, program in
+                                (("stub", "ferrowick"), ("pack", "ferrowick-pack"),
+                                 ("unpack", "ferrowick-unpack"))}
     work = os.path.abspath(args.work or tempfile.mkdtemp(prefix="ferrowick-launcher-bench-"))
     os.makedirs(work, exist_ok=True)
     fresh = freshfs.outputs_folder(args, work)
@@ -406,15 +438,15 @@ def report(scale, size, runs, result):
     ours = result[LAUNCHER]
     print("\nscale %g: archive %.1f MB, %d files, %d runs each (medians)"
           % (scale, size / 1e6, result["bsdtar"]["files"], runs))
-    print("  %-16s %8s %8s %8s %10s %8s %17s %11s" %
+    print("  %-27s %8s %8s %8s %10s %8s %17s %11s" %
           ("tool", "median", "min", "max", "vs bsdtar", "cpu", "rss-less-payload", "VmHWM"))
     for name, r in result.items():
         m = median(result, name)
-        print("  %-16s %7.3fs %7.3fs %7.3fs %9.2fx %7.2fs %14d KB %8d KB" %
+        print("  %-27s %7.3fs %7.3fs %7.3fs %9.2fx %7.2fs %14d KB %8d KB" %
               (name, m, min(r["unpacked"]), max(r["unpacked"]), m / bsdtar,
                median(result, name, "cpus"), r["peak"], r["maxrss"]))
     for name, r in result.items():
-        if name not in (LAUNCHER, INFLATE_FLOOR) and r["files"] != result["bsdtar"]["files"]:
+        if name not in (LAUNCHER, LAUNCHER + BASELINE, INFLATE_FLOOR) and r["files"] != result["bsdtar"]["files"]:
             print("  warning: %s left %d files, bsdtar %d" % (name, r["files"],
                                                               result["bsdtar"]["files"]))
     unpacked = median(result, LAUNCHER)
@@ -426,6 +458,16 @@ def report(scale, size, runs, result):
     print("  ferrowick unpacked: %.2fx vs inflate floor, %.2fx vs write floor, "
           "%.2fx vs inflate+write" % (unpacked / inflate, unpacked / write,
                                       unpacked / (inflate + write)))
+    for name in (LAUNCHER, UNPACK):
+        if name + BASELINE in result:
+            print("  %s against its baseline: wall %.3f against %.3fs (%+.1f%%), cpu %.2f "
+                  "against %.2fs (%+.1f%%), rss-less-payload %d against %d KB" % (
+                      name, median(result, name), median(result, name + BASELINE),
+                      100 * (median(result, name) / median(result, name + BASELINE) - 1),
+                      median(result, name, "cpus"), median(result, name + BASELINE, "cpus"),
+                      100 * (median(result, name, "cpus") /
+                             median(result, name + BASELINE, "cpus") - 1),
+                      result[name]["peak"], result[name + BASELINE]["peak"]))
     print("  targets%s:" % ("" if scale in TARGET_SCALES else " (none at this scale)"))
     rows = targets(result)
     for label, figure, limit, ok in rows:
