@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -102,6 +103,24 @@ std::string lineAfter(const std::string& text, const std::string& what) {
     return line;
 }
 
+// "/O=Firm/CN=Signer" as "O=Firm, CN=Signer", the way Windows writes names: a slash
+// starts a part when a key and "=" follow it.
+std::string nameOf(const std::string& slashed) {
+    std::string out;
+    for (std::size_t i = 0; i < slashed.size(); ++i) {
+        std::size_t key = i + 1;
+        while (key < slashed.size() && std::isalnum(static_cast<unsigned char>(slashed[key]))) {
+            ++key;
+        }
+        if (slashed[i] == '/' && key > i + 1 && key < slashed.size() && slashed[key] == '=') {
+            out += out.empty() ? "" : ", ";
+        } else {
+            out += slashed[i];
+        }
+    }
+    return out;
+}
+
 const char* const kNoTool = "osslsigncode is not installed (install Debian's osslsigncode package)";
 
 // A folder of its own for files that go with one verification, removed afterwards.
@@ -160,13 +179,10 @@ std::string signImage(const SigningRequest& request, const std::string& in,
         return kNoTool;
     }
     if (run.status != 0) {
-        std::string why = run.output;
-        while (!why.empty() && (why.back() == '\n' || why.back() == ' ')) {
-            why.pop_back();
-        }
-        const std::size_t last = why.rfind('\n');
-        return "osslsigncode could not sign it (" +
-               (last == std::string::npos ? why : why.substr(last + 1)) + ")";
+        // Its first "Failed to ..." line says what; the last says only "Failed".
+        std::string why = lineAfter(run.output, "Failed to");
+        why = why.empty() ? "status " + std::to_string(run.status) : "failed to " + why;
+        return "osslsigncode could not sign it: " + why;
     }
     return {};
 }
@@ -178,7 +194,7 @@ Signature verifySignature(const std::string& path) {
     if (trusted.status == kNotFound) {
         return {SignatureKind::unknown, std::string("unknown (") + kNoTool + ")"};
     }
-    std::string subject = lineAfter(trusted.output, "Subject:");
+    std::string subject = nameOf(lineAfter(trusted.output, "Subject:"));
     if (subject.empty()) {
         subject = "not shown";
     }

@@ -223,13 +223,18 @@ uint64_t largestImageSize(const Image& image) {
 
 void Checksum::add(const void* data, std::size_t size) {
     const auto* p = static_cast<const unsigned char*>(data);
-    while (pendingSize_ != 0 && size > 0) {
-        pending_[pendingSize_++] = *p++;
-        --size;
-        if (pendingSize_ == 4) {
-            sum_ += getLe(pending_, 4);
-            pendingSize_ = 0;
+    // A word the previous piece began.
+    if (pendingSize_ != 0) {
+        const std::size_t n = std::min(size, sizeof pending_ - pendingSize_);
+        std::memcpy(pending_ + pendingSize_, p, n);
+        pendingSize_ += n;
+        p += n;
+        size -= n;
+        if (pendingSize_ < sizeof pending_) {
+            return;
         }
+        sum_ += getLe(pending_, 4);
+        pendingSize_ = 0;
     }
     // A 32-bit word is two 16-bit words, and 65536 is 1 modulo 65535: summing 32-bit
     // words modulo 65535 gives the same, at half the additions.
@@ -241,11 +246,8 @@ void Checksum::add(const void* data, std::size_t size) {
         sum += word;
     }
     sum_ += sum;
-    p += 4 * words;
-    size -= 4 * words;
-    while (size-- > 0) {
-        pending_[pendingSize_++] = *p++;
-    }
+    pendingSize_ = size % 4;
+    std::memcpy(pending_, p + 4 * words, pendingSize_);
 }
 
 uint32_t Checksum::value(uint64_t fileSize) const {
