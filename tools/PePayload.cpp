@@ -415,6 +415,20 @@ std::string largestPayload(const ReadAt& stub, uint64_t stubSize, uint64_t prefi
     return {};
 }
 
+std::string imageSizeFor(const ReadAt& stub, uint64_t stubSize, uint64_t resourceSize,
+                         uint64_t& sizeOfImage) {
+    Plan plan;
+    if (std::string problem = prepare(stub, stubSize, plan); !problem.empty()) {
+        return problem;
+    }
+    Layout layout;
+    if (!layOut(plan, resourceSize, layout)) {
+        return "its resource section would pass 4 GiB";
+    }
+    sizeOfImage = layout.sizeOfImage;
+    return {};
+}
+
 std::string writeWithPayload(const ReadAt& stub, uint64_t stubSize, const NewPayload& payload,
                              const Output& out, Written& written) {
     Plan plan;

@@ -58,6 +58,11 @@ std::string writeWithPayload(const ReadAt& stub, uint64_t stubSize, const NewPay
 std::string largestPayload(const ReadAt& stub, uint64_t stubSize, uint64_t prefixSize,
                            uint64_t& largest, uint64_t& imageLimit);
 
+// The SizeOfImage of a launcher made of this stub with a payload resource (prefix and
+// archive) of `resourceSize` bytes. Why none can be made, or empty.
+std::string imageSizeFor(const ReadAt& stub, uint64_t stubSize, uint64_t resourceSize,
+                         uint64_t& sizeOfImage);
+
 // A finished image opened for update.
 struct ImageFile {
     ReadAt read;
