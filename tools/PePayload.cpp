@@ -63,12 +63,11 @@ std::string prepare(const ReadAt& read, uint64_t size, Plan& plan) {
     }
     for (std::size_t i = 0; i < image.sections.size(); ++i) {
         const Section& s = image.sections[i];
-        const bool laidOut =
-            s.rawSize == 0 ||
-            (i < plan.rsrc   ? uint64_t{s.rawPointer} + s.rawSize <= rsrc.rawPointer
-             : i > plan.rsrc ? s.rawPointer >= uint64_t{rsrc.rawPointer} + rsrc.rawSize
-                             : true);
-        if (!laidOut) {
+        const uint64_t start = s.rawPointer;
+        const uint64_t end = start + s.rawSize;
+        const bool before = i < plan.rsrc && end <= rsrc.rawPointer;
+        const bool after = i > plan.rsrc && start >= uint64_t{rsrc.rawPointer} + rsrc.rawSize;
+        if (s.rawSize != 0 && i != plan.rsrc && !before && !after) {
             return "its sections do not lie in the file in the order of their addresses";
         }
         // Code may refer to any section that stays mapped, and moving it would break that.

@@ -256,7 +256,7 @@ std::string openWindowsLauncher(const std::string& path, Fd& fd, uint64_t size,
                                 ": Windows takes it for a changed program (sign it again)");
     }
     if (fw::posix::readResourceTable(fd.get()).state != fw::posix::TableState::absent) {
-        read.problems.push_back(
+        read.problems.emplace_back(
             "it also carries a payload table appended for a Linux launcher, which Windows "
             "never reads (pack it again with this packer)");
     }
