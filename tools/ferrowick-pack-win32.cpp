@@ -283,8 +283,9 @@ std::string openLauncher(const std::string& path, fw::pack::LauncherRead& read) 
     if (!module) {
         return "it is not a Windows executable (" + lastError() + ")";
     }
-    const HRSRC found = FindResourceExA(module.get(), FERROWICK_PAYLOAD_TYPE,
-                                        MAKEINTRESOURCEA(IDR_PAYLOAD), fw::pe::kPayloadLanguage);
+    // Looked up as the launcher looks it up.
+    const HRSRC found =
+        FindResourceA(module.get(), MAKEINTRESOURCEA(IDR_PAYLOAD), FERROWICK_PAYLOAD_TYPE);
     const HGLOBAL loaded = found ? LoadResource(module.get(), found) : nullptr;
     const auto* data = static_cast<const char*>(loaded ? LockResource(loaded) : nullptr);
     const DWORD resourceSize = found ? SizeofResource(module.get(), found) : 0;

@@ -404,6 +404,11 @@ std::string writeElf(const Options& options, int stub, uint64_t stubSize, const 
 // Writes a Windows launcher: the stub with its payload resource replaced.
 std::string writePe(const Options& options, int stub, uint64_t stubSize, const std::string& prefix,
                     const fw::pack::Payload& payload, int out, fw::pack::Made& made) {
+    // A payload table that an older packer appended, which Windows never read, goes.
+    const fw::posix::TableRead appended = fw::posix::readResourceTable(stub);
+    if (appended.state == fw::posix::TableState::valid) {
+        stubSize = std::min(stubSize, appended.table.imageSize);
+    }
     // The launcher's code and data come before its resources, and so does its marker.
     fw::pe::PayloadPlace place;
     const bool carries = fw::pe::findPayload(readerOf(stub), stubSize, place).empty();

@@ -125,6 +125,9 @@ TEST_F(PePackerTest, ReplacesThePayloadOfEachStub) {
                           dir("after.exe"), ".fwnote", "discardable"})
                   .status,
               0);
+    // What the Linux packer used to make of a Windows stub: a table Windows never reads.
+    ASSERT_TRUE(writeHostFile(dir("appended.exe"),
+                              withResources(readHostFile(built), {{"TIMELISTINGS", "#132", "x"}})));
     ASSERT_EQ(
         runProgram({"/usr/bin/osslsigncode", "sign", "-h", "sha256", "-certs", dir("cert.pem"),
                     "-key", dir("key.pem"), "-in", dir("built.exe"), "-out", dir("signed.exe")})
@@ -140,6 +143,7 @@ TEST_F(PePackerTest, ReplacesThePayloadOfEachStub) {
         {"the launcher as built", dir("built.exe"), false, false},
         {"a section added after the last", dir("after.exe"), false, true},
         {"signed", dir("signed.exe"), true, false},
+        {"with a payload table appended", dir("appended.exe"), false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -174,12 +178,27 @@ TEST_F(PePackerTest, ReplacesThePayloadOfEachStub) {
                 .status,
             0);
         EXPECT_EQ(readHostFile(dir("again.exe")), out);
+        if (std::string(c.what) != "signed") {
+            ASSERT_EQ(pack({"--payload", archive, "--stub", dir("built.exe"), "--output",
+                            dir("direct.exe")})
+                          .status,
+                      0);
+            EXPECT_EQ(out == readHostFile(dir("direct.exe")), c.stub != dir("after.exe"));
+        }
         if (c.judgedByPefile) {
             const ProgramRun judged = runProgram(
                 {kDebianPython, FERROWICK_PE_TOOL, "judge", c.stub, dir("out.exe"), archive});
             EXPECT_EQ(judged.status, 0) << judged.out << judged.err;
         }
     }
+
+    // The check reads such a launcher's resource, and names the table as a problem.
+    const ProgramRun appended = pack({"--check", "--launcher", dir("appended.exe")});
+    EXPECT_EQ(appended.status, 1);
+    EXPECT_NE(appended.out.find("problem: it also carries a payload table appended for a Linux "
+                                "launcher, which Windows never reads"),
+              std::string::npos)
+        << appended.out;
 
     // Signed on the way, and osslsigncode agrees with the check.
     const ProgramRun signedRun =
