@@ -237,9 +237,11 @@ CheckReport checkPayload(const ReadAt& readAt, uint64_t size, uint32_t codePage)
         return report;
     }
     const int32_t count = item.index;
+    report.items = count;
     uint64_t total = 0;
     std::string topFolder;
     bool hasSetup = false;
+    bool setupAtTop = false;                  // launched when no name has a folder
     std::map<std::string, std::string> seen;  // key of a name as Windows finds it -> name
     bool utf8 = false;                        // the current item's name is flagged as UTF-8
     auto problem = [&](int32_t index, const std::string& name, const std::string& text) {
@@ -319,6 +321,7 @@ CheckReport checkPayload(const ReadAt& readAt, uint64_t size, uint32_t codePage)
                 break;
             }
         }
+        setupAtTop = setupAtTop || (!folder && parts.size() == 1 && parts[0] == "SETUP.EXE");
         if (!topFolder.empty() && parts.size() == 2 && !folder) {
             const std::vector<std::string> top = components(topFolder);
             hasSetup =
@@ -335,6 +338,7 @@ CheckReport checkPayload(const ReadAt& readAt, uint64_t size, uint32_t codePage)
         }
     }
     CloseArchive(archive);
+    hasSetup = topFolder.empty() ? setupAtTop : hasSetup;
 
     report.plan.push_back("items: " + std::to_string(count) + ", " + std::to_string(total) +
                           " bytes unpacked");
@@ -347,6 +351,15 @@ CheckReport checkPayload(const ReadAt& readAt, uint64_t size, uint32_t codePage)
         std::string("patience notice: ") +
         (count > kPatienceIndex ? "shown before item 600" : "not shown (600 items or fewer)"));
     const std::optional<std::string> command = LaunchCommandFor(topFolder);
+    if (command && !hasSetup) {
+        report.problems.push_back(
+            (topFolder.empty()
+                 ? std::string("no item name has a folder, and no SETUP.exe lies "
+                               "at the top")
+                 : "the top folder \"" + shown(topFolder, codePage) + "\" has no SETUP.exe") +
+            ": the launcher would run a command that is not found (add it, or pack anyway "
+            "with --force)");
+    }
     if (command) {
         report.plan.push_back("launch command: " + shown(*command, codePage));
     } else {

@@ -14,6 +14,7 @@ namespace fw::pack {
 struct CheckReport {
     std::vector<std::string> plan;      // what the launcher will do, a line each
     std::vector<std::string> problems;  // what stops it, a line each with the item
+    int32_t items = 0;
     bool clean() const { return problems.empty(); }
 };
 

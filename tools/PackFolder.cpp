@@ -154,12 +154,35 @@ int errorOutput(voidpf, voidpf stream) {
     return static_cast<OutputFile*>(stream)->failed ? -1 : 0;
 }
 
+constexpr uLong kUtf8Flag = 0x800;
+
+// An item's name in the code page and in UTF-8; stored in the code page while every
+// component of it can be.
+struct ItemName {
+    std::string text;
+    std::string utf8;
+    bool inCodePage = true;
+    ItemName child(const ItemName& last) const {
+        return {text + "/" + last.text, utf8 + "/" + last.utf8, inCodePage && last.inCodePage};
+    }
+    ItemName folderEntry() const { return {text + "/", utf8 + "/", inCodePage}; }
+};
+
+std::string utf8Of(const fs::path& name) {
+#ifdef _WIN32
+    const std::u8string text = name.u8string();
+    return std::string(text.begin(), text.end());
+#else
+    return name.native();
+#endif
+}
+
 class Packer {
   public:
     Packer(uint32_t codePage, zipFile zip) : codePage_(codePage), zip_(zip) {}
 
     // Adds `path` as `name` (and, for a folder, everything below it).
-    std::string add(const fs::path& path, const std::string& name) {
+    std::string add(const fs::path& path, const ItemName& name) {
         HostEntry entry;
         if (!lookAt(path, entry)) {
             return "cannot read " + path.string();
@@ -167,7 +190,7 @@ class Packer {
         if (!entry.folder && !entry.regular) {
             return path.string() + " is neither a folder nor a regular file (a link, a device)";
         }
-        if (std::string problem = addItem(path, entry, entry.folder ? name + "/" : name);
+        if (std::string problem = addItem(path, entry, entry.folder ? name.folderEntry() : name);
             !problem.empty()) {
             return problem;
         }
@@ -186,25 +209,26 @@ class Packer {
         std::sort(children.begin(), children.end(),
                   [](const fs::path& a, const fs::path& b) { return a.native() < b.native(); });
         for (const fs::path& child : children) {
-            std::string childName;
+            ItemName childName;
             if (std::string problem = nameOf(child, childName); !problem.empty()) {
                 return problem;
             }
-            if (std::string problem = add(child, name + "/" + childName); !problem.empty()) {
+            if (std::string problem = add(child, name.child(childName)); !problem.empty()) {
                 return problem;
             }
         }
         return {};
     }
 
-    // The last component of `path` in the code page, or why it has none.
-    std::string nameOf(const fs::path& path, std::string& name) const {
+    // The last component of `path`, in the code page when it can express it.
+    std::string nameOf(const fs::path& path, ItemName& name) const {
         const fs::path last = path.filename();
-        if (!nameInCodePage(last, codePage_, name)) {
-            return "the name of " + path.string() + " cannot be expressed in code page " +
-                   std::to_string(codePage_) + " (rename it, or pack for another --code-page)";
+        name.utf8 = utf8Of(last);
+        name.inCodePage = nameInCodePage(last, codePage_, name.text);
+        if (!name.inCodePage) {
+            name.text = name.utf8;
         }
-        if (windowsRefuses(name)) {
+        if (windowsRefuses(name.text)) {
             return "the name of " + path.string() +
                    " cannot be a Windows file name (it holds one of \\ / : * ? \" < > | or "
                    "ends in a dot or blank; rename it)";
@@ -213,7 +237,11 @@ class Packer {
     }
 
   private:
-    std::string addItem(const fs::path& path, const HostEntry& entry, const std::string& name) {
+    std::string addItem(const fs::path& path, const HostEntry& entry, const ItemName& item) {
+        // A name the code page cannot express goes in as UTF-8, flagged so: the check
+        // names it as a problem, and a launcher packed by force cannot unpack it.
+        const std::string& name = item.inCodePage ? item.text : item.utf8;
+        const uLong flags = item.inCodePage ? 0 : kUtf8Flag;
         zip_fileinfo info{};
         info.dosDate = dosTimeOf(entry.modified);
         info.external_fa = entry.attributes | (entry.folder ? 0x10 : 0x20);
@@ -235,7 +263,7 @@ class Packer {
             zip_, name.c_str(), &info, local.data(), static_cast<uInt>(local.size()),
             central.data(), static_cast<uInt>(central.size()), nullptr,
             entry.folder ? 0 : Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, 8,
-            Z_DEFAULT_STRATEGY, nullptr, 0, madeBy, 0, size >= 0xFFFFFFFFull ? 1 : 0);
+            Z_DEFAULT_STRATEGY, nullptr, 0, madeBy, flags, size >= 0xFFFFFFFFull ? 1 : 0);
         std::vector<char> buffer(entry.folder ? 0 : kChunk);
         while (rc == ZIP_OK && !entry.folder && in) {
             in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
@@ -292,7 +320,7 @@ std::string packFolder(const std::string& folder, uint32_t codePage, const Write
         return "cannot start the archive";
     }
     Packer packer(codePage, archive);
-    std::string topName;
+    ItemName topName;
     std::string problem = packer.nameOf(top, topName);
     if (problem.empty()) {
         problem = packer.add(top, topName);

@@ -14,7 +14,8 @@ namespace fw::pack {
 using WriteAt = std::function<bool(const void* data, std::size_t size, uint64_t offset)>;
 
 // Writes the ZIP archive of the host folder `folder` through `writeAt` and gives its
-// `size`: names in `codePage`, files deflated, the read-only (and on Windows the hidden)
+// `size`: names in `codePage` (one it cannot express in UTF-8, flagged so, for the check
+// to name), files deflated, the read-only (and on Windows the hidden)
 // attribute, the last-write time as a DOS time and with the last-access time in a "UT"
 // block. Gives why it cannot, or empty.
 std::string packFolder(const std::string& folder, uint32_t codePage, const WriteAt& writeAt,

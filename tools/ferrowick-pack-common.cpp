@@ -33,8 +33,11 @@ void putLe(std::string& out, uint32_t value, int width) {
 const char* const kUsage =
     "usage: ferrowick-pack (--payload ARCHIVE.zip | --folder DIR) --output LAUNCHER\n"
     "                      [--stub STUB] [--prefix FILE] [--code-page N] [--force]\n"
+    "                      [(--sign-cert FILE --sign-key FILE | --sign-pkcs12 FILE)\n"
+    "                       [--sign-password-file FILE | --sign-password-env NAME]\n"
+    "                       [--sign-timestamp URL]]\n"
     "       ferrowick-pack --check (--payload ARCHIVE.zip | --folder DIR | --launcher FILE)\n"
-    "                      [--code-page N]\n";
+    "                      [--stub STUB] [--code-page N]\n";
 
 namespace {
 
@@ -53,14 +56,26 @@ const char* const kHelp =
     "  --code-page N          the ANSI code page of the machines the launcher will run\n"
     "                         on (1252, 936, 932, 949, 950, 874, 1250 to 1258); by\n"
     "                         default the one the launcher takes here from the locale\n"
+    "  --stub STUB            the launcher to pack into: a Windows launcher (PE), whose\n"
+    "                         payload resource is replaced, or a Linux launcher (ELF);\n"
+    "                         with --check, the one whose size limit applies\n"
     "  --check                print what the launcher will do with the payload and every\n"
     "                         problem it would meet, one line each; write nothing\n"
-    "  --launcher FILE        with --check: the payload that launcher FILE carries\n"
+    "  --launcher FILE        with --check: the payload that launcher FILE carries, read\n"
+    "                         where its system loads it, and the state of its signature\n"
     "  --force                pack a payload even when the check finds problems\n"
+    "  --sign-cert FILE --sign-key FILE, or --sign-pkcs12 FILE\n"
+    "                         sign the Windows launcher with SHA-256 (osslsigncode) and\n"
+    "                         verify the result\n"
+    "  --sign-password-file FILE, --sign-password-env NAME\n"
+    "                         the password of the key or PKCS#12 file, from a file or an\n"
+    "                         environment variable (never from the command line)\n"
+    "  --sign-timestamp URL   have the signature time-stamped by this RFC 3161 server\n"
     "  --help, --version\n"
     "\n"
     "Before packing, the payload is read through with the launcher's own reader and\n"
-    "rules, and refused when an item could not be unpacked or nothing launched.\n"
+    "rules, and refused when an item could not be unpacked or nothing launched. A\n"
+    "signature the stub carried is dropped (it would no longer match).\n"
     "Exit status: 0 made (with --check: no problem), 1 refused (problems found),\n"
     "2 bad options.\n";
 
@@ -93,6 +108,23 @@ bool parseOptions(int argc, char** argv, const std::string& defaultStub, Options
             target = &options.prefix;
         } else if (arg == "--code-page") {
             target = &codePage;
+        } else if (arg == "--sign-cert") {
+            target = &options.signing.certificate;
+        } else if (arg == "--sign-key") {
+            target = &options.signing.key;
+        } else if (arg == "--sign-pkcs12") {
+            target = &options.signing.pkcs12;
+        } else if (arg == "--sign-password-file") {
+            target = &options.signing.passwordFile;
+        } else if (arg == "--sign-password-env") {
+            target = &options.signing.passwordEnvironment;
+        } else if (arg == "--sign-timestamp") {
+            target = &options.signing.timestampUrl;
+        }
+        if (arg == "--sign-password" || arg == "--password") {
+            return bad(
+                "a password is never taken from the command line: give "
+                "--sign-password-file or --sign-password-env");
         }
         if (target == nullptr) {
             return bad("unknown option " + std::string(arg));
@@ -116,11 +148,31 @@ bool parseOptions(int argc, char** argv, const std::string& defaultStub, Options
         return bad(options.check ? "give one of --payload, --folder and --launcher"
                                  : "give one of --payload and --folder");
     }
+    const SigningRequest& sign = options.signing;
+    const bool password = !sign.passwordFile.empty() || !sign.passwordEnvironment.empty();
     if (options.check) {
-        if (!options.output.empty() || !options.stub.empty() || !options.prefix.empty()) {
-            return bad("--check writes nothing: leave out --output, --stub and --prefix");
+        if (!options.output.empty() || !options.prefix.empty() || sign.wanted() ||
+            !sign.key.empty() || password || !sign.timestampUrl.empty()) {
+            return bad("--check writes nothing: leave out --output, --prefix and signing");
+        }
+        if (!options.stub.empty() && !options.launcher.empty()) {
+            return bad("--check --launcher reads the launcher itself: leave out --stub");
         }
         return true;
+    }
+    if (!sign.pkcs12.empty() && (!sign.certificate.empty() || !sign.key.empty())) {
+        return bad("give --sign-pkcs12, or --sign-cert with --sign-key, not both");
+    }
+    if (sign.certificate.empty() != sign.key.empty() && sign.pkcs12.empty()) {
+        return bad("--sign-cert and --sign-key go together");
+    }
+    if (!sign.passwordFile.empty() && !sign.passwordEnvironment.empty()) {
+        return bad("give the password one way: --sign-password-file or --sign-password-env");
+    }
+    if ((password || !sign.timestampUrl.empty()) && !sign.wanted()) {
+        return bad(
+            "a password or time-stamp server is for signing: give --sign-cert and "
+            "--sign-key, or --sign-pkcs12");
     }
     if (!options.launcher.empty()) {
         return bad("--launcher names a launcher to check: give --check with it");
@@ -290,6 +342,7 @@ int runPacker(int argc, char** argv, const Backend& backend) {
     }
 
     Payload payload;
+    LauncherRead launcher;
     if (!options.folder.empty()) {
         Scratch scratch = memoryScratch();
         if (backend.scratch) {
@@ -304,11 +357,12 @@ int runPacker(int argc, char** argv, const Backend& backend) {
         }
         payload.readAt = scratch.readAt;
     } else if (!options.launcher.empty()) {
-        if (std::string problem = backend.openLauncher(options.launcher, payload);
+        if (std::string problem = backend.openLauncher(options.launcher, launcher);
             !problem.empty()) {
             return refuse("cannot read the payload of " + options.launcher + ": " + problem,
                           "name a launcher this packer made");
         }
+        payload = launcher.payload;
     } else {
         if (std::string problem = backend.openArchive(options.payload, payload); !problem.empty()) {
             return refuse("cannot read the payload " + options.payload + ": " + problem,
@@ -320,8 +374,50 @@ int runPacker(int argc, char** argv, const Backend& backend) {
         }
     }
 
-    const CheckReport report = checkPayload(payload.readAt, payload.size, codePage);
+    CheckReport report = checkPayload(payload.readAt, payload.size, codePage);
+    // What the launcher's system allows: a Windows image has a size limit.
+    std::vector<std::string> plan;
+    if (!options.stub.empty() && backend.stubLimit) {
+        StubLimit limit;
+        // Packing tells what is wrong with a stub when it writes.
+        if (std::string problem = backend.stubLimit(options.stub, limit);
+            !problem.empty() && options.check) {
+            return refuse("the stub " + options.stub + " is not a launcher: " + problem,
+                          "give --stub a launcher of this build");
+        }
+        if (options.check) {
+            plan.push_back("stub: " + limit.format +
+                           (limit.largestPayload != 0
+                                ? ", payload of at most " + std::to_string(limit.largestPayload) +
+                                      " bytes (image of at most " +
+                                      std::to_string(limit.imageLimit) + ")"
+                                : std::string()));
+        }
+        if (limit.largestPayload != 0 && payload.size > limit.largestPayload) {
+            const std::string problem =
+                "the payload of " + std::to_string(payload.size) +
+                " bytes would make the launcher's image larger than the " +
+                std::to_string(limit.imageLimit) +
+                " bytes Windows loads; with this stub it may have at most " +
+                std::to_string(limit.largestPayload) + " bytes (split the set)";
+            if (!options.check) {
+                return refuse(problem);
+            }
+            report.problems.push_back(problem);
+        }
+    }
+    if (!options.launcher.empty()) {
+        plan.push_back("launcher: " + launcher.format);
+        plan.push_back("payload: " + launcher.source);
+        plan.push_back("signature: " + launcher.signature.text);
+        plan.insert(plan.end(), launcher.plan.begin(), launcher.plan.end());
+        report.problems.insert(report.problems.begin(), launcher.problems.begin(),
+                               launcher.problems.end());
+    }
     if (options.check) {
+        for (const std::string& line : plan) {
+            std::printf("%s\n", line.c_str());
+        }
         for (const std::string& line : report.plan) {
             std::printf("%s\n", line.c_str());
         }
@@ -342,11 +438,22 @@ int runPacker(int argc, char** argv, const Backend& backend) {
                                   : "the " + std::to_string(count) + " problems") +
                       " above, or pack it anyway with --force)");
     }
-    if (std::string problem = backend.writeLauncher(options, prefix, payload); !problem.empty()) {
-        const bool stub = problem.find("the stub") != std::string::npos;
-        return refuse(problem, stub ? "give --stub a launcher of this build"
-                                    : "name an --output in a folder you may write in");
+    Made made;
+    const std::string problem = backend.writeLauncher(options, prefix, payload, made);
+    for (const std::string& note : made.notes) {
+        std::fprintf(stderr, "ferrowick-pack: %s\n", note.c_str());
     }
+    if (!problem.empty()) {
+        const bool stub = problem.find("the stub") != std::string::npos;
+        const bool signing = problem.find("sign") != std::string::npos;
+        return refuse(problem, stub      ? "give --stub a launcher of this build"
+                               : signing ? nullptr
+                                         : "name an --output in a folder you may write in");
+    }
+    std::printf("wrote %s: %s carrying %d item%s in a payload of %llu bytes; signature: %s\n",
+                options.output.c_str(), made.format.c_str(), report.items,
+                report.items == 1 ? "" : "s", static_cast<unsigned long long>(payload.size),
+                made.signature.text.c_str());
     return 0;
 }
 

@@ -7,8 +7,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "res/resource.h"
+#include "tools/CodeSigning.h"
 
 namespace fw::pack {
 
@@ -26,6 +28,7 @@ struct Options {
     uint32_t codePage = 0;  // 0: the one the launcher would take here
     bool check = false;
     bool force = false;
+    SigningRequest signing;
 };
 
 // Reads `size` bytes at `offset` in full; false otherwise.
@@ -46,6 +49,30 @@ struct Scratch {
 // A scratch in memory.
 Scratch memoryScratch();
 
+// A launcher's payload, read where its platform loads it, and what else is known of it.
+struct LauncherRead {
+    Payload payload;
+    std::string format;  // "Windows (PE)", "Linux (ELF)"
+    std::string source;  // where the payload lies in it
+    Signature signature;
+    std::vector<std::string> plan;      // further lines of the check
+    std::vector<std::string> problems;  // what stops it beyond its payload
+};
+
+// What writing a launcher made.
+struct Made {
+    std::string format;  // "Windows launcher (PE)", ...
+    Signature signature;
+    std::vector<std::string> notes;  // told on standard error
+};
+
+// What a stub allows: for a Windows stub, the largest archive its launcher may carry.
+struct StubLimit {
+    std::string format;
+    uint64_t largestPayload = 0;  // 0: no limit
+    uint64_t imageLimit = 0;
+};
+
 // What each system does its own way.
 struct Backend {
     // A scratch for the archive made of a folder; why none, or empty. Unset: memory.
@@ -55,9 +82,11 @@ struct Backend {
     // Opens a ZIP archive file; gives why it cannot, or empty.
     std::function<std::string(const std::string& path, Payload&)> openArchive;
     // The archive that a launcher carries, after its prefix; why not, or empty.
-    std::function<std::string(const std::string& path, Payload&)> openLauncher;
+    std::function<std::string(const std::string& path, LauncherRead&)> openLauncher;
+    // What the stub allows; why it is no stub, or empty.
+    std::function<std::string(const std::string& stub, StubLimit&)> stubLimit;
     // Writes the launcher: the stub with `resource` (prefix and archive) as its payload.
-    std::function<std::string(const Options&, const std::string& prefix, const Payload&)>
+    std::function<std::string(const Options&, const std::string& prefix, const Payload&, Made&)>
         writeLauncher;
 };
 

@@ -6,15 +6,21 @@
 //
 // The launcher is a copy of the stub (by default ferrowick.exe beside this program) whose
 // resource "TIMELISTINGS"/#132 (language 0x0409) is the 54-byte prefix followed by the
-// archive, byte for byte; the resource the stub carried is replaced. The copy is made
-// beside the output and renamed over it only when complete, so nothing is written
-// unless the whole launcher could be made.
+// archive, byte for byte; the resource the stub carried is replaced, and a signature it
+// carried dropped. The copy is made beside the output and renamed over it only when
+// complete, so nothing is written unless the whole launcher could be made.
 #include <windows.h>
+// After windows.h.
+#include <softpub.h>
+#include <wintrust.h>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include "res/resource.h"
+#include "tools/PePayload.h"
 #include "tools/ferrowick-pack-common.h"
 
 namespace {
@@ -51,6 +57,56 @@ class Handle {
   private:
     HANDLE h_;
 };
+
+bool readAt(HANDLE file, void* buffer, std::size_t size, uint64_t offset) {
+    auto* out = static_cast<char*>(buffer);
+    while (size > 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1 << 24));
+        DWORD got = 0;
+        if (!ReadFile(file, out, want, &got, &at) || got == 0) {
+            return false;
+        }
+        out += got;
+        size -= got;
+        offset += got;
+    }
+    return true;
+}
+
+bool writeAt(HANDLE file, const void* data, std::size_t size, uint64_t offset) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD wrote = 0;
+    return WriteFile(file, data, static_cast<DWORD>(size), &wrote, &at) && wrote == size;
+}
+
+fw::pe::ReadAt readerOf(HANDLE file) {
+    return [file](void* buffer, std::size_t size, uint64_t offset) {
+        return readAt(file, buffer, size, offset);
+    };
+}
+
+// Opens a file to read (or to update) and gives its size; the reason it cannot, or empty.
+std::string openFile(const std::string& path, bool update, std::unique_ptr<Handle>& file,
+                     uint64_t& size) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return "it is a folder";
+    }
+    file = std::make_unique<Handle>(CreateFileA(
+        path.c_str(), GENERIC_READ | (update ? GENERIC_WRITE : 0), update ? 0 : FILE_SHARE_READ,
+        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER length{};
+    if (file->get() == INVALID_HANDLE_VALUE || !GetFileSizeEx(file->get(), &length)) {
+        return lastError();
+    }
+    size = static_cast<uint64_t>(length.QuadPart);
+    return {};
+}
 
 // The whole file, or the reason it cannot be read.
 std::string readWhole(const std::string& path, std::string& bytes) {
@@ -139,34 +195,175 @@ std::string openArchive(const std::string& path, fw::pack::Payload& payload) {
     return {};
 }
 
-// The archive after the prefix in a launcher's payload resource.
-std::string openLauncher(const std::string& path, fw::pack::Payload& payload) {
-    const HMODULE module = LoadLibraryExA(
-        path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    if (module == nullptr) {
-        return "it is not a Windows executable (" + lastError() + ")";
+bool hasCertificate(const fw::pe::Image& image) {
+    return image.directories.size() > fw::pe::kCertificateDirectory &&
+           image.directories[fw::pe::kCertificateDirectory].size != 0;
+}
+
+// Names as "CN=..., O=...", as the Linux packer shows them.
+const DWORD kNameForm = CERT_X500_NAME_STR;
+
+// The signer's name from the verification's state.
+std::string signerOf(HANDLE state) {
+    CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(state);
+    CRYPT_PROVIDER_SGNR* signer =
+        provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+    CRYPT_PROVIDER_CERT* certificate = signer ? WTHelperGetProvCertFromChain(signer, 0) : nullptr;
+    char name[512] = {};
+    if (certificate == nullptr || CertGetNameStringA(certificate->pCert, CERT_NAME_RDN_TYPE, 0,
+                                                     nullptr, name, sizeof name) <= 1) {
+        return "not shown";
     }
-    std::string problem = "it carries no payload";
-    if (const HRSRC found =
-            FindResourceA(module, MAKEINTRESOURCEA(IDR_PAYLOAD), FERROWICK_PAYLOAD_TYPE)) {
-        const HGLOBAL loaded = LoadResource(module, found);
-        const auto* data = static_cast<const char*>(loaded ? LockResource(loaded) : nullptr);
-        const DWORD size = SizeofResource(module, found);
-        if (data != nullptr && size >= fw::pack::kPrefixSize) {
-            payload = fw::pack::payloadOf(
-                std::string(data + fw::pack::kPrefixSize, size - fw::pack::kPrefixSize));
-            problem.clear();
-        } else {
-            problem = "its payload is shorter than its prefix";
+    return name;
+}
+
+// The state of the signature as this system's trust provider sees it.
+fw::pack::Signature signatureOf(const std::string& path) {
+    std::wstring wide(path.size() + 1, L'\0');
+    wide.resize(static_cast<std::size_t>(MultiByteToWideChar(
+                    CP_ACP, 0, path.c_str(), -1, wide.data(), static_cast<int>(wide.size()))) -
+                1);
+    WINTRUST_FILE_INFO file{};
+    file.cbStruct = sizeof file;
+    file.pcwszFilePath = wide.c_str();
+    WINTRUST_DATA data{};
+    data.cbStruct = sizeof data;
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &file;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    const LONG status = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    const std::string subject = data.hWVTStateData ? signerOf(data.hWVTStateData) : "not shown";
+    data.dwStateAction = WTD_STATEACTION_CLOSE;
+    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    switch (static_cast<HRESULT>(status)) {
+        case ERROR_SUCCESS:
+            return {fw::pack::SignatureKind::valid, "valid (subject " + subject + ")"};
+        case CERT_E_UNTRUSTEDROOT:
+        case CERT_E_CHAINING:
+        case CERT_E_UNTRUSTEDTESTROOT:
+            return {fw::pack::SignatureKind::valid,
+                    "valid (subject " + subject + ", not from an authority this machine trusts)"};
+        case TRUST_E_BAD_DIGEST:
+            return {fw::pack::SignatureKind::broken,
+                    "broken (its digest does not match the file: it was changed after signing)"};
+        default: {
+            char code[16];
+            std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(status));
+            return {fw::pack::SignatureKind::broken,
+                    std::string("broken (it does not verify: ") + code + ")"};
         }
     }
-    FreeLibrary(module);
-    return problem;
+}
+
+// The archive after the prefix in a launcher's payload resource, as Windows loads it.
+std::string openLauncher(const std::string& path, fw::pack::LauncherRead& read) {
+    std::unique_ptr<Handle> file;
+    uint64_t size = 0;
+    if (std::string problem = openFile(path, false, file, size); !problem.empty()) {
+        return problem;
+    }
+    fw::pe::Image image;
+    if (std::string problem = fw::pe::readImage(readerOf(file->get()), size, image);
+        !problem.empty()) {
+        return problem;
+    }
+    // Mapped as Windows maps resources; it stays mapped while the payload is read.
+    std::shared_ptr<HINSTANCE__> module(
+        LoadLibraryExA(path.c_str(), nullptr,
+                       LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE),
+        [](HMODULE m) {
+            if (m != nullptr) {
+                FreeLibrary(m);
+            }
+        });
+    if (!module) {
+        return "it is not a Windows executable (" + lastError() + ")";
+    }
+    // Looked up as the launcher looks it up.
+    const HRSRC found =
+        FindResourceA(module.get(), MAKEINTRESOURCEA(IDR_PAYLOAD), FERROWICK_PAYLOAD_TYPE);
+    const HGLOBAL loaded = found ? LoadResource(module.get(), found) : nullptr;
+    const auto* data = static_cast<const char*>(loaded ? LockResource(loaded) : nullptr);
+    const DWORD resourceSize = found ? SizeofResource(module.get(), found) : 0;
+    if (data == nullptr) {
+        return "it carries no payload";
+    }
+    if (resourceSize < fw::pack::kPrefixSize) {
+        return "its payload is shorter than its prefix";
+    }
+    read.format = "Windows (PE)";
+    read.source = "PE resource " FERROWICK_PAYLOAD_TYPE "/" FERROWICK_PAYLOAD_NAME;
+    read.signature = hasCertificate(image)
+                         ? signatureOf(path)
+                         : fw::pack::Signature{fw::pack::SignatureKind::none, "none"};
+    const uint64_t largest = fw::pe::largestImageSize(image);
+    read.plan.push_back("image: " + std::to_string(image.sizeOfImage) + " bytes, at most " +
+                        std::to_string(largest) + " (SizeOfImage)");
+    if (image.sizeOfImage > largest) {
+        read.problems.push_back("its image of " + std::to_string(image.sizeOfImage) +
+                                " bytes is larger than the " + std::to_string(largest) +
+                                " bytes Windows loads: it will not start (pack a smaller "
+                                "payload)");
+    }
+    if (read.signature.kind == fw::pack::SignatureKind::broken) {
+        read.problems.push_back("its signature is " + read.signature.text +
+                                ": Windows takes it for a changed program (sign it again)");
+    }
+    const char* archive = data + fw::pack::kPrefixSize;
+    read.payload.size = resourceSize - fw::pack::kPrefixSize;
+    read.payload.readAt = [module, archive, total = read.payload.size](
+                              void* buffer, std::size_t count, uint64_t offset) {
+        if (offset > total || count > total - offset) {
+            return false;
+        }
+        std::memcpy(buffer, archive + offset, count);
+        return true;
+    };
+    return {};
+}
+
+std::string stubLimit(const std::string& stub, fw::pack::StubLimit& limit) {
+    std::unique_ptr<Handle> file;
+    uint64_t size = 0;
+    if (std::string problem = openFile(stub, false, file, size); !problem.empty()) {
+        return problem;
+    }
+    limit.format = "Windows launcher (PE)";
+    return fw::pe::largestPayload(readerOf(file->get()), size, fw::pack::kPrefixSize,
+                                  limit.largestPayload, limit.imageLimit);
+}
+
+// Drops the certificate table that the resource update keeps, and sets the checksum.
+std::string finish(const std::string& path, bool& dropped) {
+    std::unique_ptr<Handle> file;
+    fw::pe::ImageFile image;
+    if (std::string problem = openFile(path, true, file, image.size); !problem.empty()) {
+        return problem;
+    }
+    const HANDLE h = file->get();
+    image.read = readerOf(h);
+    image.writeAt = [h](const void* data, std::size_t size, uint64_t offset) {
+        return writeAt(h, data, size, offset);
+    };
+    image.truncate = [h](uint64_t size) {
+        LARGE_INTEGER at{};
+        at.QuadPart = static_cast<LONGLONG>(size);
+        return SetFilePointerEx(h, at, nullptr, FILE_BEGIN) && SetEndOfFile(h);
+    };
+    return fw::pe::finishImage(image, dropped);
 }
 
 // Builds the launcher; on failure gives the reason and writes nothing.
 std::string writeLauncher(const fw::pack::Options& options, const std::string& prefix,
-                          const fw::pack::Payload& payload) {
+                          const fw::pack::Payload& payload, fw::pack::Made& made) {
+    if (options.signing.wanted()) {
+        return "signing runs osslsigncode, which this packer does not: sign with ferrowick-pack "
+               "on Linux";
+    }
     if (payload.size > 0xFFFFFFFFull - fw::pack::kPrefixSize) {
         return "the payload is too large for a resource";
     }
@@ -183,31 +380,51 @@ std::string writeLauncher(const fw::pack::Options& options, const std::string& p
     if (std::string problem = stubProblem(options.stub, stub); !problem.empty()) {
         return "the stub " + options.stub + " is not a launcher: " + problem;
     }
+    fw::pe::Image stubImage;
+    const bool signedStub =
+        fw::pe::readImage(fw::pack::payloadOf(stub).readAt, stub.size(), stubImage).empty() &&
+        hasCertificate(stubImage);
+    stub.clear();
 
     std::string temporary(MAX_PATH + 1, '\0');
     if (GetTempFileNameA(folderOf(options.output).c_str(), "fwp", 0, temporary.data()) == 0) {
         return "cannot create a file beside " + options.output + ": " + lastError();
     }
     temporary.resize(temporary.find('\0'));
-    bool made = CopyFileA(options.stub.c_str(), temporary.c_str(), FALSE);
-    if (made) {
+    bool updated = CopyFileA(options.stub.c_str(), temporary.c_str(), FALSE);
+    if (updated) {
         const HANDLE update = BeginUpdateResourceA(temporary.c_str(), FALSE);
-        made = update != nullptr &&
-               UpdateResourceA(update, FERROWICK_PAYLOAD_TYPE, MAKEINTRESOURCEA(IDR_PAYLOAD),
-                               kLanguage, resource.data(), static_cast<DWORD>(resource.size()));
-        const std::string why = made ? std::string() : lastError();
-        made = update != nullptr && EndUpdateResourceA(update, !made) && made;
+        updated = update != nullptr &&
+                  UpdateResourceA(update, FERROWICK_PAYLOAD_TYPE, MAKEINTRESOURCEA(IDR_PAYLOAD),
+                                  kLanguage, resource.data(), static_cast<DWORD>(resource.size()));
+        const std::string why = updated ? std::string() : lastError();
+        updated = update != nullptr && EndUpdateResourceA(update, !updated) && updated;
         if (!why.empty()) {
             SetLastError(0);
             DeleteFileA(temporary.c_str());
             return "cannot write the payload resource into " + options.output + ": " + why;
         }
     }
-    if (!made || !MoveFileExA(temporary.c_str(), options.output.c_str(),
-                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    bool dropped = false;
+    if (updated) {
+        if (std::string problem = finish(temporary, dropped); !problem.empty()) {
+            DeleteFileA(temporary.c_str());
+            return "cannot finish " + options.output + ": " + problem;
+        }
+    }
+    if (!updated || !MoveFileExA(temporary.c_str(), options.output.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const std::string why = lastError();
         DeleteFileA(temporary.c_str());
         return "cannot write " + options.output + ": " + why;
+    }
+    made.format = "a Windows launcher (PE)";
+    made.signature = {fw::pack::SignatureKind::none, "none"};
+    if (signedStub || dropped) {
+        made.notes.push_back("the stub " + options.stub +
+                             " was signed; its signature is dropped, as it could not match the "
+                             "new payload: sign " +
+                             options.output + " again");
     }
     return {};
 }
@@ -221,5 +438,6 @@ int main(int argc, char** argv) {
     backend.openArchive = openArchive;
     backend.openLauncher = openLauncher;
     backend.writeLauncher = writeLauncher;
+    backend.stubLimit = stubLimit;
     return fw::pack::runPacker(argc, argv, backend);
 }

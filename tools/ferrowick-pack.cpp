@@ -5,10 +5,11 @@
 //   ferrowick-pack --check (--payload ARCHIVE.zip | --folder DIR | --launcher FILE)
 //
 // The launcher is the stub (by default the launcher "ferrowick" beside this program)
-// with one resource appended, type "TIMELISTINGS" and name "#132": a 54-byte prefix (by
-// default a BMP file and information header) followed by the archive, byte for byte. A
-// payload that the stub already carries is replaced. Nothing is written unless the
-// whole launcher could be made.
+// with its resource "TIMELISTINGS"/"#132" set to a 54-byte prefix (by default a BMP file
+// and information header) followed by the archive, byte for byte: for a Linux launcher
+// appended to it in a resource table, for a Windows launcher (PE) in its resource
+// section, where Windows loads it. A payload that the stub already carries is replaced.
+// Nothing is written unless the whole launcher could be made (and, when asked, signed).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,6 +29,8 @@
 #include "platform/Platform.h"
 #include "platform/posix/ResourceTable.h"
 #include "res/resource.h"
+#include "tools/CodeSigning.h"
+#include "tools/PePayload.h"
 #include "tools/ferrowick-pack-common.h"
 
 namespace {
@@ -132,6 +135,20 @@ std::string openRegular(const std::string& path, Fd& fd, uint64_t& size) {
     return {};
 }
 
+fw::pe::ReadAt readerOf(int fd) {
+    return [fd](void* buffer, std::size_t size, uint64_t offset) {
+        return readAt(fd, buffer, size, offset);
+    };
+}
+
+bool isElf(int fd) {
+    char magic[4];
+    return readAt(fd, magic, 4, 0) && std::memcmp(magic,
+                                                  "\x7F"
+                                                  "ELF",
+                                                  4) == 0;
+}
+
 // True when the marker that every launcher holds lies in the first `size` bytes.
 bool holdsLauncherMarker(int fd, uint64_t size) {
     const std::string marker =
@@ -194,28 +211,106 @@ std::string openArchive(const std::string& path, fw::pack::Payload& payload) {
     return {};
 }
 
-std::string openLauncher(const std::string& path, fw::pack::Payload& payload) {
+const char* const kNeither = "it is neither a Windows launcher (PE) nor a Linux launcher (ELF)";
+
+// The signature of a Windows image: none without a certificate table.
+fw::pack::Signature signatureOf(const std::string& path, int fd, uint64_t size) {
+    fw::pe::Image image;
+    if (!fw::pe::readImage(readerOf(fd), size, image).empty() ||
+        image.directories.size() <= fw::pe::kCertificateDirectory ||
+        image.directories[fw::pe::kCertificateDirectory].size == 0) {
+        return {fw::pack::SignatureKind::none, "none"};
+    }
+    return fw::pack::verifySignature(path);
+}
+
+std::string openWindowsLauncher(const std::string& path, Fd& fd, uint64_t size,
+                                fw::pack::LauncherRead& read) {
+    fw::pe::PayloadPlace place;
+    if (std::string problem = fw::pe::findPayload(readerOf(fd.get()), size, place);
+        !problem.empty()) {
+        return problem;
+    }
+    if (place.size < kPrefixSize) {
+        return "its payload is shorter than its prefix";
+    }
+    fw::pe::Image image;
+    fw::pe::readImage(readerOf(fd.get()), size, image);
+    read.format = "Windows (PE)";
+    read.source = std::string("PE resource ") + FERROWICK_PAYLOAD_TYPE "/" FERROWICK_PAYLOAD_NAME;
+    if (place.language != fw::pe::kPayloadLanguage) {
+        read.source += " (language " + std::to_string(place.language) + ")";
+    }
+    read.signature = signatureOf(path, fd.get(), size);
+    const uint64_t largest = fw::pe::largestImageSize(image);
+    read.plan.push_back("image: " + std::to_string(image.sizeOfImage) + " bytes, at most " +
+                        std::to_string(largest) + " (SizeOfImage)");
+    if (image.sizeOfImage > largest) {
+        read.problems.push_back("its image of " + std::to_string(image.sizeOfImage) +
+                                " bytes is larger than the " + std::to_string(largest) +
+                                " bytes Windows loads: it will not start (pack a smaller "
+                                "payload)");
+    }
+    if (read.signature.kind == fw::pack::SignatureKind::broken) {
+        read.problems.push_back("its signature is " + read.signature.text +
+                                ": Windows takes it for a changed program (sign it again)");
+    }
+    if (fw::posix::readResourceTable(fd.get()).state != fw::posix::TableState::absent) {
+        read.problems.emplace_back(
+            "it also carries a payload table appended for a Linux launcher, which Windows "
+            "never reads (pack it again with this packer)");
+    }
+    read.payload = payloadIn(fd, place.fileOffset + kPrefixSize, place.size - kPrefixSize);
+    return {};
+}
+
+std::string openLauncher(const std::string& path, fw::pack::LauncherRead& read) {
     Fd fd;
     uint64_t size = 0;
     if (std::string problem = openRegular(path, fd, size); !problem.empty()) {
         return problem;
     }
-    const fw::posix::TableRead read = fw::posix::readResourceTable(fd.get());
-    if (read.state == fw::posix::TableState::damaged) {
-        return "its resource table is damaged (" + read.problem + ")";
+    if (fw::pe::isPe(readerOf(fd.get()), size)) {
+        return openWindowsLauncher(path, fd, size, read);
     }
-    for (const ResourceEntry& entry : read.table.entries) {
-        if (read.state == fw::posix::TableState::valid &&
+    if (!isElf(fd.get())) {
+        return kNeither;
+    }
+    const fw::posix::TableRead table = fw::posix::readResourceTable(fd.get());
+    if (table.state == fw::posix::TableState::damaged) {
+        return "its resource table is damaged (" + table.problem + ")";
+    }
+    for (const ResourceEntry& entry : table.table.entries) {
+        if (table.state == fw::posix::TableState::valid &&
             entry.type == *fw::posix::parseResourceKey(FERROWICK_PAYLOAD_TYPE) &&
             entry.name == *fw::posix::parseResourceKey(FERROWICK_PAYLOAD_NAME)) {
             if (entry.size < kPrefixSize) {
                 return "its payload is shorter than its prefix";
             }
-            payload = payloadIn(fd, entry.offset + kPrefixSize, entry.size - kPrefixSize);
+            read.format = "Linux (ELF)";
+            read.source = std::string("resource table ") + FERROWICK_PAYLOAD_TYPE
+                          "/" FERROWICK_PAYLOAD_NAME " appended to the ELF";
+            read.signature = {fw::pack::SignatureKind::none, "none"};
+            read.payload = payloadIn(fd, entry.offset + kPrefixSize, entry.size - kPrefixSize);
             return {};
         }
     }
     return "it carries no payload";
+}
+
+std::string stubLimit(const std::string& stub, fw::pack::StubLimit& limit) {
+    Fd fd;
+    uint64_t size = 0;
+    if (std::string problem = openRegular(stub, fd, size); !problem.empty()) {
+        return problem;
+    }
+    if (!fw::pe::isPe(readerOf(fd.get()), size)) {
+        limit.format = isElf(fd.get()) ? "Linux launcher (ELF)" : "neither PE nor ELF";
+        return isElf(fd.get()) ? std::string() : kNeither;
+    }
+    limit.format = "Windows launcher (PE)";
+    return fw::pe::largestPayload(readerOf(fd.get()), size, kPrefixSize, limit.largestPayload,
+                                  limit.imageLimit);
 }
 
 // The archive made of a folder goes to a file without a name beside the output (for a
@@ -274,15 +369,10 @@ bool copyPayload(const fw::pack::Payload& payload, int to) {
     return true;
 }
 
-// Builds the launcher; on failure gives the reason and writes nothing.
-std::string writeLauncher(const Options& options, const std::string& prefix,
-                          const fw::pack::Payload& payload) {
-    Fd stub;
-    uint64_t stubSize = 0;
-    if (const std::string problem = openRegular(options.stub, stub, stubSize); !problem.empty()) {
-        return "cannot read the stub " + options.stub + ": " + problem;
-    }
-    const fw::posix::TableRead existing = fw::posix::readResourceTable(stub.get());
+// Writes a Linux launcher: the stub's image, the payload 64 KiB-aligned, the table.
+std::string writeElf(const Options& options, int stub, uint64_t stubSize, const std::string& prefix,
+                     const fw::pack::Payload& payload, int out) {
+    const fw::posix::TableRead existing = fw::posix::readResourceTable(stub);
     if (existing.state == fw::posix::TableState::damaged) {
         return "the stub " + options.stub + " carries a damaged resource table (" +
                existing.problem + ")";
@@ -290,10 +380,9 @@ std::string writeLauncher(const Options& options, const std::string& prefix,
     // A stub that already carries resources gives only its image; they are replaced.
     const uint64_t imageSize =
         existing.state == fw::posix::TableState::valid ? existing.table.imageSize : stubSize;
-    if (!holdsLauncherMarker(stub.get(), imageSize)) {
+    if (!holdsLauncherMarker(stub, imageSize)) {
         return "the stub " + options.stub + " is not a launcher";
     }
-
     ResourceTable table;
     table.imageSize = imageSize;
     ResourceEntry entry;
@@ -304,6 +393,79 @@ std::string writeLauncher(const Options& options, const std::string& prefix,
     table.tableOffset = entry.offset + entry.size;
     table.entries.push_back(entry);
     const std::string tableBytes = fw::posix::encodeResourceTable(table);
+    const std::string padding(entry.offset - imageSize, '\0');
+    const bool written = copyRange(stub, 0, imageSize, out) &&
+                         writeAll(out, padding.data(), padding.size()) &&
+                         writeAll(out, prefix.data(), prefix.size()) && copyPayload(payload, out) &&
+                         writeAll(out, tableBytes.data(), tableBytes.size());
+    return written ? std::string() : "cannot write " + options.output + ": " + errnoText();
+}
+
+// Writes a Windows launcher: the stub with its payload resource replaced.
+std::string writePe(const Options& options, int stub, uint64_t stubSize, const std::string& prefix,
+                    const fw::pack::Payload& payload, int out, fw::pack::Made& made) {
+    // A payload table that an older packer appended, which Windows never read, goes.
+    const fw::posix::TableRead appended = fw::posix::readResourceTable(stub);
+    if (appended.state == fw::posix::TableState::valid) {
+        stubSize = std::min(stubSize, appended.table.imageSize);
+    }
+    // The launcher's code and data come before its resources, and so does its marker.
+    fw::pe::PayloadPlace place;
+    const bool carries = fw::pe::findPayload(readerOf(stub), stubSize, place).empty();
+    if (!holdsLauncherMarker(stub, carries ? place.fileOffset : stubSize)) {
+        return "the stub " + options.stub + " is not a launcher: it holds no launcher marker";
+    }
+    fw::pe::NewPayload resource;
+    resource.prefix = prefix;
+    resource.read = payload.readAt;
+    resource.size = payload.size;
+    fw::pe::Output output;
+    output.append = [out](const void* data, std::size_t size) {
+        return writeAll(out, static_cast<const char*>(data), size);
+    };
+    output.writeAt = [out](const void* data, std::size_t size, uint64_t offset) {
+        return pwrite(out, data, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
+    };
+    fw::pe::Written written;
+    const std::string problem =
+        fw::pe::writeWithPayload(readerOf(stub), stubSize, resource, output, written);
+    if (problem == "cannot write") {
+        return "cannot write " + options.output + ": " + errnoText();
+    }
+    if (!problem.empty()) {
+        return problem.find("payload") == 0 || problem.find("the payload") == 0
+                   ? problem
+                   : "the stub " + options.stub + " cannot carry a payload: " + problem;
+    }
+    if (written.certificateDropped) {
+        made.notes.push_back("the stub " + options.stub +
+                             " was signed; its signature is dropped, as it could "
+                             "not match the new payload" +
+                             (options.signing.wanted()
+                                  ? std::string(" (the launcher is signed anew)")
+                                  : ": sign " + options.output +
+                                        " again (--sign-cert and --sign-key, or "
+                                        "--sign-pkcs12)"));
+    }
+    return {};
+}
+
+// Builds the launcher; on failure gives the reason and writes nothing.
+std::string writeLauncher(const Options& options, const std::string& prefix,
+                          const fw::pack::Payload& payload, fw::pack::Made& made) {
+    Fd stub;
+    uint64_t stubSize = 0;
+    if (const std::string problem = openRegular(options.stub, stub, stubSize); !problem.empty()) {
+        return "cannot read the stub " + options.stub + ": " + problem;
+    }
+    const bool pe = fw::pe::isPe(readerOf(stub.get()), stubSize);
+    if (!pe && !isElf(stub.get())) {
+        return "the stub " + options.stub + " is not a launcher: " + kNeither;
+    }
+    if (!pe && options.signing.wanted()) {
+        return "only a Windows launcher is signed, and " + options.stub +
+               " is a Linux launcher (ELF)";
+    }
 
     // Written beside the output and renamed over it only when complete.
     std::string temporary = options.output + ".XXXXXX";
@@ -311,23 +473,52 @@ std::string writeLauncher(const Options& options, const std::string& prefix,
     if (out.get() < 0) {
         return "cannot create a file beside " + options.output + ": " + errnoText();
     }
-    const std::string padding(entry.offset - imageSize, '\0');
+    std::string problem =
+        pe ? writePe(options, stub.get(), stubSize, prefix, payload, out.get(), made)
+           : writeElf(options, stub.get(), stubSize, prefix, payload, out.get());
     const mode_t mask = umask(0);
     umask(mask);
-    const bool written = copyRange(stub.get(), 0, imageSize, out.get()) &&
-                         writeAll(out.get(), padding.data(), padding.size()) &&
-                         writeAll(out.get(), prefix.data(), prefix.size()) &&
-                         copyPayload(payload, out.get()) &&
-                         writeAll(out.get(), tableBytes.data(), tableBytes.size()) &&
-                         fchmod(out.get(), 0777 & ~mask) == 0;
-    const std::string why = errnoText();
-    const bool closed = close(out.release()) == 0;
-    if (!written || !closed || rename(temporary.c_str(), options.output.c_str()) != 0) {
-        const std::string reason = written && closed ? errnoText() : why;
-        unlink(temporary.c_str());
-        return "cannot write " + options.output + ": " + reason;
+    if (problem.empty() && fchmod(out.get(), 0777 & ~mask) != 0) {
+        problem = "cannot write " + options.output + ": " + errnoText();
     }
-    return {};
+    if (close(out.release()) != 0 && problem.empty()) {
+        problem = "cannot write " + options.output + ": " + errnoText();
+    }
+    made.format = pe ? "a Windows launcher (PE)" : "a Linux launcher (ELF)";
+    made.signature = {fw::pack::SignatureKind::none, "none"};
+    std::string ready = temporary;
+    std::string signingFolder;
+    if (problem.empty() && options.signing.wanted()) {
+        // The signer writes a file of its own, which must not exist yet.
+        signingFolder = options.output + ".signing-XXXXXX";
+        if (mkdtemp(signingFolder.data()) == nullptr) {
+            problem = "cannot create a folder beside " + options.output + ": " + errnoText();
+            signingFolder.clear();
+        } else {
+            ready = signingFolder + "/signed";
+            problem = fw::pack::signImage(options.signing, temporary, ready);
+        }
+        if (problem.empty()) {
+            made.signature = fw::pack::verifySignature(ready);
+            if (made.signature.kind != fw::pack::SignatureKind::valid) {
+                problem =
+                    "the signed launcher does not verify: its signature is " + made.signature.text;
+            } else if (chmod(ready.c_str(), 0777 & ~mask) != 0) {
+                problem = "cannot write " + options.output + ": " + errnoText();
+            }
+        }
+    }
+    if (problem.empty() && rename(ready.c_str(), options.output.c_str()) != 0) {
+        problem = "cannot write " + options.output + ": " + errnoText();
+    }
+    if (!problem.empty() || ready != temporary) {
+        unlink(temporary.c_str());
+    }
+    if (!signingFolder.empty()) {
+        unlink((signingFolder + "/signed").c_str());
+        rmdir(signingFolder.c_str());
+    }
+    return problem;
 }
 
 }  // namespace
@@ -339,6 +530,7 @@ int main(int argc, char** argv) {
     backend.openArchive = openArchive;
     backend.openLauncher = openLauncher;
     backend.writeLauncher = writeLauncher;
+    backend.stubLimit = stubLimit;
     backend.scratch = scratchFile;
     return fw::pack::runPacker(argc, argv, backend);
 }

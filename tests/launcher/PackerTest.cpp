@@ -49,17 +49,17 @@ class PackerTest : public ::testing::Test {
   protected:
     void SetUp() override {
         stub = dir("stub");
-        // Any file that holds the marker is a launcher to the packer.
+        // Any ELF file that holds the marker is a Linux launcher to the packer.
         ASSERT_TRUE(writeHostFile(
             stub,
-            "#!/bin/sh\nexit 0\n" FERROWICK_LAUNCHER_MARKER_HEAD FERROWICK_LAUNCHER_MARKER_TAIL
-            "\n"));
+            "\x7F"
+            "ELF\n" FERROWICK_LAUNCHER_MARKER_HEAD FERROWICK_LAUNCHER_MARKER_TAIL "\n"));
         archive = dir("payload.zip");
         ASSERT_TRUE(zipwrite::writeArchive(
             archive, {entry("disk1/DATA.TAG", "tag"), entry("disk1/SETUP.EXE", "setup")}));
         other = dir("other.zip");
-        ASSERT_TRUE(
-            zipwrite::writeArchive(other, {entry("disk2/ONE.TXT", std::string(5000, 'x'))}));
+        ASSERT_TRUE(zipwrite::writeArchive(
+            other, {entry("disk2/ONE.TXT", std::string(5000, 'x')), entry("disk2/SETUP.EXE", "")}));
     }
 
     std::string dir(const std::string& name) const { return prefix.root() + "/" + name; }
@@ -99,11 +99,17 @@ TEST_F(PackerTest, RefusesBadInputAndWritesNothing) {
     ASSERT_TRUE(writeHostFile(dir("cut.zip"), readHostFile(archive).substr(0, 40)));
     ASSERT_TRUE(writeHostFile(dir("short.bin"), std::string(53, 'p')));
     ASSERT_TRUE(writeHostFile(dir("long.bin"), std::string(55, 'p')));
-    ASSERT_TRUE(writeHostFile(dir("plain"), "#!/bin/sh\necho I am no launcher\n"));
+    ASSERT_TRUE(writeHostFile(dir("plain"),
+                              "\x7F"
+                              "ELF, but no launcher\n"));
+    ASSERT_TRUE(writeHostFile(
+        dir("script"),
+        "#!/bin/sh\n" FERROWICK_LAUNCHER_MARKER_HEAD FERROWICK_LAUNCHER_MARKER_TAIL "\n"));
     // A marker that lies only in a carried payload does not make a launcher.
     ASSERT_TRUE(writeHostFile(
         dir("carrier"),
-        withResources("#!/bin/sh\n",
+        withResources("\x7F"
+                      "ELF\n",
                       {{"TIMELISTINGS", "#132",
                         FERROWICK_LAUNCHER_MARKER_HEAD FERROWICK_LAUNCHER_MARKER_TAIL}})));
     ASSERT_TRUE(writeHostFile(dir("out"), "the previous launcher"));
@@ -131,6 +137,16 @@ TEST_F(PackerTest, RefusesBadInputAndWritesNothing) {
         {"prefix of 53 bytes", {"--payload", archive, "--prefix", dir("short.bin")}, "exactly 54"},
         {"prefix of 55 bytes", {"--payload", archive, "--prefix", dir("long.bin")}, "exactly 54"},
         {"stub not a launcher", {"--payload", archive, "--stub", dir("plain")}, "not a launcher"},
+        {"stub neither PE nor ELF",
+         {"--payload", archive, "--stub", dir("script")},
+         "neither a Windows launcher (PE) nor a Linux launcher (ELF)"},
+        {"signing a Linux launcher",
+         {"--payload", archive, "--sign-cert", archive, "--sign-key", archive},
+         "only a Windows launcher is signed"},
+        {"password on the command line",
+         {"--payload", archive, "--sign-pkcs12", archive, "--sign-password", "x"},
+         "never taken from the command line"},
+        {"key without certificate", {"--payload", archive, "--sign-key", archive}, "go together"},
         {"marker only in a payload",
          {"--payload", archive, "--stub", dir("carrier")},
          "not a launcher"},
@@ -140,7 +156,7 @@ TEST_F(PackerTest, RefusesBadInputAndWritesNothing) {
         {"folder missing", {"--folder", dir("none")}, "is not a folder"},
         {"folder name outside the code page",
          {"--folder", dir("Set"), "--code-page", "1252"},
-         "cannot be expressed in code page 1252 (rename it, or pack for another --code-page)"},
+         "problem: item 1 \"Set/\xE4\xB8\xAD/\": its name cannot be expressed in code page 1252"},
         {"link in the folder", {"--folder", dir("Linked")}, "neither a folder nor a regular file"},
         {"code page unknown", {"--payload", archive, "--code-page", "65001"}, "65001 is not one"},
         {"two payloads", {"--payload", archive, "--folder", dir("Set")}, "give one of"},
@@ -180,11 +196,20 @@ TEST_F(PackerTest, AppendsThePrefixAndTheArchiveToTheStub) {
     ASSERT_EQ(stat(dir("out").c_str(), &info), 0);
     EXPECT_TRUE(info.st_mode & S_IXUSR);
 
-    // The launcher's payload is checked as the archive it was packed from.
+    EXPECT_EQ(run.out,
+              "wrote " + dir("out") + ": a Linux launcher (ELF) carrying 2 items in a payload of " +
+                  std::to_string(readHostFile(archive).size()) + " bytes; signature: none\n");
+
+    // The launcher's payload is checked as the archive it was packed from, read from
+    // the table the Linux launcher reads.
     const ProgramRun fromArchive = pack({"--check", "--payload", archive});
     const ProgramRun fromLauncher = pack({"--check", "--launcher", dir("out")});
     EXPECT_EQ(fromLauncher.status, 0) << fromLauncher.err;
-    EXPECT_EQ(fromLauncher.out, fromArchive.out);
+    EXPECT_EQ(fromLauncher.out,
+              "launcher: Linux (ELF)\n"
+              "payload: resource table TIMELISTINGS/#132 appended to the ELF\n"
+              "signature: none\n" +
+                  fromArchive.out);
     EXPECT_NE(fromLauncher.out.find("items: 2, 8 bytes unpacked\n"), std::string::npos);
 }
 
@@ -218,6 +243,34 @@ TEST_F(PackerTest, TakesTheLauncherBesideItselfByDefault) {
         runProgram({dir("bin/ferrowick-pack"), "--payload", archive, "--output", dir("out")});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(readHostFile(dir("out")).substr(0, readHostFile(stub).size()), readHostFile(stub));
+}
+
+// Every name of a folder that the code page cannot express is a problem of its own item;
+// the check goes on past each, and packing takes them only by force.
+TEST_F(PackerTest, ChecksEveryFolderNameTheCodePageCannotExpress) {
+    ASSERT_TRUE(writeHostFile(dir("Set/SETUP.EXE"), "setup"));
+    ASSERT_TRUE(writeHostFile(dir("Set/caf\xC3\xA9.txt"), "cafe"));  // no e acute in 1253
+    ASSERT_TRUE(writeHostFile(dir("Set/na\xC3\xAFve/x.txt"), "x"));
+    ASSERT_TRUE(writeHostFile(dir("Set/plain.txt"), "plain"));
+    const ProgramRun run = pack({"--check", "--folder", dir("Set"), "--code-page", "1253"});
+    EXPECT_EQ(run.status, 1) << run.err;
+    const std::string problems =
+        "problems: 3\n"
+        "problem: item 2 \"Set/caf\xC3\xA9.txt\": its name cannot be expressed in code page "
+        "1253\n"
+        "problem: item 3 \"Set/na\xC3\xAFve/\": its name cannot be expressed in code page 1253\n"
+        "problem: item 4 \"Set/na\xC3\xAFve/x.txt\": its name cannot be expressed in code page "
+        "1253\n";
+    EXPECT_NE(run.out.find("items: 6, "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(problems), std::string::npos) << run.out;
+    EXPECT_EQ(pack({"--folder", dir("Set"), "--code-page", "1253", "--stub", stub, "--output",
+                    dir("out")})
+                  .status,
+              1);
+    EXPECT_EQ(pack({"--folder", dir("Set"), "--code-page", "1253", "--stub", stub, "--output",
+                    dir("out"), "--force"})
+                  .status,
+              0);
 }
 
 // --check: the plan of a clean payload, and each problem the launcher would meet as one
@@ -259,11 +312,18 @@ TEST_F(PackerTest, ChecksAPayloadAsTheLauncherWillReadIt) {
          "launch command: C:/Temp/_Download/_UnZip/disk1/SETUP.exe\nproblems: none\n"},
         {"no SETUP.exe",
          {tag},
-         "",
+         "the top folder \"disk1\" has no SETUP.exe: the launcher would run a command that is "
+         "not found (add it, or pack anyway with --force)",
          "1252",
          "items: 1, 3 bytes unpacked\ncode page: 1252\ntop folder: \"disk1\", SETUP.exe NOT in it\n"
          "patience notice: not shown (600 items or fewer)\n"
-         "launch command: C:/Temp/_Download/_UnZip/disk1/SETUP.exe\nproblems: none\n"},
+         "launch command: C:/Temp/_Download/_UnZip/disk1/SETUP.exe\nproblems: 1\n"
+         "problem: the top folder \"disk1\" has no SETUP.exe: the launcher would run a command "
+         "that is not found (add it, or pack anyway with --force)\n"},
+        {"no folder and no SETUP.exe at the top",
+         {raw("readme.txt", "r")},
+         "no item name has a folder, and no SETUP.exe lies at the top: the launcher would run a "
+         "command that is not found (add it, or pack anyway with --force)"},
         {"climbing name",
          {setup, raw("disk1/../x.txt", "x")},
          "item 1 \"disk1/../x.txt\": it is unpacked as \"x.txt\": its \"..\" steps are dropped, "

@@ -29,8 +29,9 @@ PY
     cp "$pack" "$work/pack.exe"
     # Host paths reach wine through drive Z:.
     z() { printf "Z:%s" "${1//\//\\}"; }
+    # No SETUP.exe in it: packed by force.
     wine "$(z "$work/pack.exe")" --payload "$(z "$work/payload.zip")" --stub "$(z "$work/stub.exe")" \
-        --output 'C:\Dist\ferrowick.exe'
+        --output 'C:\Dist\ferrowick.exe' --force
 else
     cp "$exe" "$WINEPREFIX/drive_c/Dist/ferrowick.exe"
 fi

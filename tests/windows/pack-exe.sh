@@ -46,6 +46,29 @@ run "$pack" --payload "$f/a.zip" --output "$f/two.exe" --stub "$f/one.exe" --pre
 run "$dump" "$f/two.exe" "$f/again.bin"
 cmp "$f/one.bin" "$f/again.bin" || fail "packing over an output did not replace it"
 
+# A signed stub: its certificate table is dropped (the resource update keeps it, and it
+# could only be broken), the checksum set, and the packer says to sign again.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$f/key.pem" -out "$f/cert.pem" -days 2 \
+    -subj "/CN=Ferrowick Test Signer" -addext extendedKeyUsage=codeSigning 2>/dev/null
+osslsigncode sign -h sha256 -certs "$f/cert.pem" -key "$f/key.pem" -in "$f/stub.exe" \
+    -out "$f/signed-stub.exe" >/dev/null
+run "$pack" --payload "$f/a.zip" --output "$f/from-signed.exe" --stub "$f/signed-stub.exe" \
+    >"$f/out.txt" 2>"$f/err.txt" || fail "packing over a signed stub: $(cat "$f/err.txt")"
+grep -q "its signature is dropped.*sign .* again" "$f/err.txt" || fail "no word of the dropped signature"
+grep -q "signature: none" "$f/out.txt" || fail "success line: $(cat "$f/out.txt")"
+/usr/bin/python3 - "$f/from-signed.exe" <<'PY' || fail "the signed stub's launcher"
+import sys, pefile
+pe = pefile.PE(sys.argv[1])
+table = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
+assert (table.VirtualAddress, table.Size) == (0, 0), "its certificate table is kept"
+assert pe.verify_checksum(), "its checksum is wrong"
+PY
+run "$pack" --check --launcher "$f/from-signed.exe" | grep -q '^signature: none' ||
+    fail "--check of the launcher packed over a signed stub"
+run "$pack" --check --launcher "$f/signed-stub.exe" | grep -q '^signature: valid (subject ' ||
+    fail "--check of the signed stub"
+rm -f "$f"/*.pem "$f/signed-stub.exe" "$f/from-signed.exe" "$f/out.txt" "$f/err.txt"
+
 # A folder packed in a code page: the payload holds the top folder first, then its
 # contents in order, names as that code page's bytes, the read-only bit and the times.
 folderCase() {

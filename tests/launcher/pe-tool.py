@@ -1,0 +1,102 @@
+#!/usr/bin/python3
+"""Windows images for the packer's tests, read and written with Debian's python3-pefile,
+so that the packer's own reader is not the only judge of what it writes.
+
+  pe-tool.py add-section IN OUT NAME discardable|writable
+      IN with a section of 512 bytes added after its last one.
+  pe-tool.py judge STUB OUT PAYLOAD
+      OUT is STUB with PAYLOAD as its TIMELISTINGS/#132 resource: every other resource
+      and every section after the resources byte-equal, the checksum right, SizeOfImage
+      the end of the last section, no certificate table. Prints what differs.
+"""
+import sys
+
+import pefile
+
+DISCARDABLE = 0x42000040  # initialized data, readable, discardable
+WRITABLE = 0xC0000040  # initialized data, readable, writable
+
+
+def align(value, to):
+    return (value + to - 1) // to * to
+
+
+def add_section(source, target, name, kind):
+    pe = pefile.PE(source)
+    data = bytearray(pe.__data__)
+    oh = pe.OPTIONAL_HEADER
+    last = pe.sections[-1]
+    header = last.get_file_offset() + 40
+    if header + 40 > oh.SizeOfHeaders:
+        sys.exit("no room for another section header")
+    va = align(last.VirtualAddress + last.Misc_VirtualSize, oh.SectionAlignment)
+    raw = align(len(data), oh.FileAlignment)
+    body = bytes(range(256)) * 2
+    fields = name.encode().ljust(8, b"\0")
+    fields += (len(body)).to_bytes(4, "little") + va.to_bytes(4, "little")
+    fields += len(body).to_bytes(4, "little") + raw.to_bytes(4, "little")
+    fields += bytes(12)
+    fields += (DISCARDABLE if kind == "discardable" else WRITABLE).to_bytes(4, "little")
+    data[header:header + 40] = fields
+    data += bytes(raw - len(data)) + body
+    pe = pefile.PE(data=bytes(data))
+    pe.FILE_HEADER.NumberOfSections += 1
+    pe.OPTIONAL_HEADER.SizeOfImage = align(va + len(body), oh.SectionAlignment)
+    pe.OPTIONAL_HEADER.CheckSum = pe.generate_checksum()
+    pe.write(target)
+
+
+def resources(pe):
+    found = {}
+    for t in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for n in t.directory.entries:
+            for lang in n.directory.entries:
+                key = (str(t.name) if t.name else t.id, str(n.name) if n.name else n.id, lang.id)
+                entry = lang.data.struct
+                found[key] = pe.get_data(entry.OffsetToData, entry.Size)
+    return found
+
+
+def judge(stub_path, out_path, payload_path):
+    stub, out = pefile.PE(stub_path), pefile.PE(out_path)
+    problems = []
+    if not out.verify_checksum():
+        problems.append("checksum %08X, computed %08X" % (out.OPTIONAL_HEADER.CheckSum,
+                                                          out.generate_checksum()))
+    security = out.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
+    if security.VirtualAddress or security.Size:
+        problems.append("a certificate table is left")
+    payload = ("TIMELISTINGS", 132, 0x0409)
+    before, after = resources(stub), resources(out)
+    wanted = open(payload_path, "rb").read()
+    if after.get(payload, b"")[54:] != wanted:
+        problems.append("the payload resource is not the archive after its prefix")
+    del before[payload], after[payload]
+    if before != after:
+        problems.append("other resources differ: %s" % sorted(
+            str(k) for k in set(before) ^ set(after) | {k for k in before if before.get(k) != after.get(k)}))
+    oh = out.OPTIONAL_HEADER
+    last = out.sections[-1]
+    if oh.SizeOfImage != align(last.VirtualAddress + last.Misc_VirtualSize, oh.SectionAlignment):
+        problems.append("SizeOfImage is not the end of the last section")
+    names = [s.Name for s in stub.sections]
+    rsrc = names.index(b".rsrc\0\0\0")
+    if [s.Name for s in out.sections] != names:
+        problems.append("the sections differ")
+    for old, new in zip(stub.sections[rsrc + 1:], out.sections[rsrc + 1:]):
+        if old.get_data() != new.get_data():
+            problems.append("section %r changed as it moved" % old.Name)
+        if new.VirtualAddress % oh.SectionAlignment or new.PointerToRawData % oh.FileAlignment:
+            problems.append("section %r is not aligned" % old.Name)
+    for problem in problems:
+        print(problem)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    if sys.argv[1] == "add-section":
+        add_section(*sys.argv[2:6])
+    elif sys.argv[1] == "judge":
+        sys.exit(judge(*sys.argv[2:5]))
+    else:
+        sys.exit(__doc__)

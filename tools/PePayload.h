@@ -1,0 +1,78 @@
+// The payload resource of a Windows launcher: found where the loader finds it, and
+// replaced the way the resource update calls replace it, streamed from a stub to an
+// output with every other resource kept byte for byte. The resource section is laid out
+// anew, the sections after it moved, SizeOfImage and the checksum set, and a
+// certificate table dropped (it could only be broken).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "tools/PeImage.h"
+
+namespace fw::pe {
+
+using WriteAt = std::function<bool(const void* data, std::size_t size, uint64_t offset)>;
+
+inline constexpr const char* kPayloadType = "TIMELISTINGS";
+inline constexpr const char* kPayloadName = "#132";
+inline constexpr uint16_t kPayloadLanguage = 0x0409;
+
+// Where the payload resource's bytes lie in the file.
+struct PayloadPlace {
+    uint64_t fileOffset = 0;
+    uint32_t size = 0;
+    uint16_t language = 0;
+};
+
+// Finds TIMELISTINGS/#132 as the loader does (language 0x0409, else the first). Why it
+// cannot, or empty.
+std::string findPayload(const ReadAt& read, uint64_t fileSize, PayloadPlace& place);
+
+// The new resource: `prefix`, then `size` bytes read through `read`.
+struct NewPayload {
+    std::string prefix;
+    ReadAt read;
+    uint64_t size = 0;
+};
+
+struct Output {
+    std::function<bool(const void* data, std::size_t size)> append;
+    WriteAt writeAt;  // for the checksum, once everything is appended
+};
+
+struct Written {
+    uint64_t fileSize = 0;
+    uint64_t sizeOfImage = 0;
+    bool certificateDropped = false;
+};
+
+// Writes the stub with `payload` as its payload resource. Why it cannot, or empty; a
+// failed write is "cannot write" followed by nothing more.
+std::string writeWithPayload(const ReadAt& stub, uint64_t stubSize, const NewPayload& payload,
+                             const Output& out, Written& written);
+
+// The largest archive a launcher made of this stub may carry after a prefix of
+// `prefixSize` bytes, and the image limit it follows from. Why none can be made, or empty.
+std::string largestPayload(const ReadAt& stub, uint64_t stubSize, uint64_t prefixSize,
+                           uint64_t& largest, uint64_t& imageLimit);
+
+// The SizeOfImage of a launcher made of this stub with a payload resource (prefix and
+// archive) of `resourceSize` bytes. Why none can be made, or empty.
+std::string imageSizeFor(const ReadAt& stub, uint64_t stubSize, uint64_t resourceSize,
+                         uint64_t& sizeOfImage);
+
+// A finished image opened for update.
+struct ImageFile {
+    ReadAt read;
+    WriteAt writeAt;
+    std::function<bool(uint64_t size)> truncate;
+    uint64_t size = 0;
+};
+
+// For an image the resource update calls wrote: drops its certificate table and sets
+// its checksum. Why it cannot, or empty.
+std::string finishImage(ImageFile& file, bool& certificateDropped);
+
+}  // namespace fw::pe
