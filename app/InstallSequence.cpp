@@ -96,28 +96,7 @@ std::string Reason(ArchiveResult result, uint32_t error) {
                 break;
         }
     }
-    switch (result) {
-        case AR_CANNOT_OPEN:
-            return "the file could not be created";
-        case AR_WRITE_FAILED:
-            return "the file could not be written";
-        case AR_PATH_TOO_LONG:
-            return "its path is too long";
-        case AR_NAME_TOO_LONG:
-            return "its name in the archive is too long";
-        case AR_NAME_HAS_NUL:
-            return "its name in the archive is damaged (it holds a NUL byte)";
-        case AR_NAME_NOT_IN_CODE_PAGE:
-            return "its name cannot be written in this computer's language settings";
-        case AR_ITEM_TOO_LARGE:
-            return "it is too large (4 GB or more)";
-        case AR_BAD_PASSWORD:
-            return "it is encrypted";
-        case AR_INFLATE_FAILED:
-            return "its data in the archive is damaged";
-        default:
-            return "its entry in the archive is damaged";
-    }
+    return ArchiveResultWording(result).forInstaller;
 }
 
 std::string FailureNotice(const UnpackOutcome& outcome) {

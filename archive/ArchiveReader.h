@@ -52,7 +52,19 @@ enum ArchiveResult : uint32_t {
     AR_INFLATE_FAILED = 0x5000000,
 };
 
-// The enumerator's name ("AR_BAD_CATALOGUE"), or null for a value that is none.
+// A result put into words: its enumerator's name ("AR_BAD_CATALOGUE"); what the
+// launcher's failure notice says of an item that ended with it, to whoever installs; and
+// what the packer's check says of it, to whoever packs. The packer's words for
+// AR_NAME_NOT_IN_CODE_PAGE end with "code page", for the number to follow. For a value
+// that no result has, the name is null.
+struct ArchiveResultWords {
+    const char* name;
+    const char* forInstaller;
+    const char* forPackager;
+};
+ArchiveResultWords ArchiveResultWording(ArchiveResult result);
+
+// The enumerator's name, or null for a value that is none.
 const char* ArchiveResultName(ArchiveResult result);
 
 // How a test prints a result: its name, or the number when it has none.

@@ -200,26 +200,11 @@ std::string cleanedBecause(std::string_view stored) {
 }
 
 std::string failureText(ArchiveResult result, uint32_t codePage) {
-    switch (result) {
-        case AR_NAME_NOT_IN_CODE_PAGE:
-            return "its name cannot be expressed in code page " + std::to_string(codePage);
-        case AR_NAME_TOO_LONG:
-            return "its name is 260 bytes or longer";
-        case AR_PATH_TOO_LONG:
-            return "its path is over 259 characters";
-        case AR_NAME_HAS_NUL:
-            return "its name holds a NUL byte";
-        case AR_ITEM_TOO_LARGE:
-            return "it is 4 GiB or larger";
-        case AR_BAD_PASSWORD:
-            return "it is encrypted";
-        case AR_INFLATE_FAILED:
-            return "it is damaged: its data does not inflate to its size and CRC-32";
-        case AR_CANNOT_OPEN:
-            return "its file cannot be made (its name ends in a separator)";
-        default:
-            return "it is damaged: its entry in the archive cannot be read";
+    std::string text = ArchiveResultWording(result).forPackager;
+    if (result == AR_NAME_NOT_IN_CODE_PAGE) {
+        text += " " + std::to_string(codePage);
     }
+    return text;
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "tests/app/TestPayload.h"
 #include "tests/support/Noise.h"
 #include "tests/support/PrefixSnapshot.h"
+#include "tests/support/RawZip.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/TempPrefix.h"
 
@@ -200,6 +201,13 @@ TEST_F(InstallSequenceTest, AnUnpackThatFailedIsReportedAndStopsBeforeTheCopyAnd
          {"1 of the 2 items in the installation archive could not be unpacked:\n",
           "\nitem 2 of the archive: its name in the archive is damaged (it holds a NUL "
           "byte)\n"}},
+        {"an item of 4 GiB or more",
+         std::string(54, 'B') +
+             fw::test::buildArchive(
+                 {{.name = "disk1/a.txt", .content = "a"},
+                  {.name = "disk1/huge", .content = "h", .zip64CentralSize = uint64_t{5} << 30}}),
+         [] {},
+         {"\nitem 2 of the archive: it is too large (4 GiB or more)\n"}},
         {"more than five",
          PayloadOf(prefix, EntriesNamed(many)),
          [&] { fw::test::writeHostFile(prefix.host(unzip + "disk1"), "file"); },

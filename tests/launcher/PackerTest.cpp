@@ -364,6 +364,13 @@ TEST_F(PackerTest, ChecksAPayloadAsTheLauncherWillReadIt) {
         {"wrong CRC-32",
          {setup, raw("disk1/bad", "bad", [](RawEntry& e) { e.crc = 1; })},
          "item 1 \"disk1/bad\": it is damaged: its data does not inflate to its size and CRC-32"},
+        {"local header disagreeing",
+         {setup, raw("disk1/bad", "bad", [](RawEntry& e) { e.localCrc = 1; })},
+         "item 1 \"disk1/bad\": it is damaged: its local header disagrees with its entry in "
+         "the archive"},
+        {"4 GiB or more",
+         {setup, raw("disk1/huge", "h", [](RawEntry& e) { e.zip64CentralSize = 5ull << 30; })},
+         "item 1 \"disk1/huge\": it is too large (4 GiB or more)"},
         {"top folder unsafe on a command line",
          {raw("a%b/SETUP.EXE", "s")},
          "the top folder \"a%b\" cannot be put on a command line safely: the launcher launches "
