@@ -9,15 +9,18 @@
 // another encoding converts at its own boundary, nowhere else.
 //
 // The I/O path. Each cache belongs to one layer and assumes only what that layer knows:
-// - the archive reader (archive/detail/SeamFile.h) keeps two 4 KB windows over the archive for
-//   minizip's small reads of the directory and headers; it assumes the archive, opened
-//   for reading and shared with readers only, does not change while it is open;
-// - the POSIX backend's read-ahead (platform/posix/ReadAhead.h) serves forward reads of
-//   a file opened with openFile from one 256 KB window, on the same assumption;
-// - the POSIX backend's write-behind (platform/posix/WriteBehind.h) gathers writes of a
-//   file made with createFile into 512 KB blocks written by a worker; every other call
-//   on that handle, and a call that opens, copies or runs a file by its name, first
-//   waits for what is pending, so callers above the seam see the writes as done.
+// - the archive reader (archive/detail/SeamFile.h) is the one read cache: two 64 KB
+//   windows over the archive, for minizip's small reads of the directory and headers and
+//   its 16 KB pieces of data; it assumes the archive, opened for reading and shared with
+//   readers only, does not change while it is open;
+// - the POSIX backend's I/O worker (platform/posix/IoWorker.h) does all of that
+//   backend's background I/O: writes of a file made with createFile gathered into 64 KB
+//   blocks and written by the worker, a large write of mapped bytes copied by the worker
+//   and the caller together, and the closes that free large removed files. Every other
+//   call on a handle waits for that handle's work, a call that opens, copies or runs a
+//   file by its name waits for all of it, and a failure in the background is returned
+//   by the handle's next write, setting of times or close, so callers above the seam see
+//   the writes as done, or as failed.
 // The Win32 backend caches nothing; the system's own cache does that work there.
 #pragma once
 

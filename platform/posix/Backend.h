@@ -12,8 +12,10 @@ namespace fw::posix {
 // findNext, findClose; Paths.cpp currentDirectory; CodePage.cpp ansiCodePage,
 // ansiFromUtf8; Time.cpp systemTimeToFileTime, localFileTimeToFileTime; Process.cpp
 // moduleFileName to dialogBox, writeStandardOutput, sleep, claimSingleInstance;
-// Command.cpp runCommand; Platform.cpp the table. Only this backend has FolderNames,
-// ResourceTable, MappedFiles, ReadAhead and WriteBehind, which those stand on.
+// Command.cpp runCommand; Platform.cpp the table. Only this backend has what those stand
+// on: FolderNames (case-insensitive lookup), PrefixSetUp (the prefix made on first use),
+// ResourceTable (the launcher image's resources), MappedFiles (where mapped bytes lie on
+// disk) and IoWorker (every piece of background I/O, with its thread contract).
 FW_PLATFORM_CALLS(FW_PLATFORM_DECLARE)
 
 }  // namespace fw::posix

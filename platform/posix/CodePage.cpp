@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -112,7 +113,13 @@ char standInBack(char32_t value, uint32_t codePage) {
 }
 
 // Opened descriptors, kept for the life of the process: conversions happen on every
-// path that is not plain ASCII.
+// path that is not plain ASCII. A descriptor holds a conversion's state, so one
+// conversion at a time uses the cache (several threads may convert).
+std::mutex& convertersLock() {
+    static auto* const lock = new std::mutex;  // never destroyed: paths are converted at exit
+    return *lock;
+}
+
 struct Converter {
     uint32_t codePage = 0;
     bool toUtf8 = false;
@@ -222,23 +229,16 @@ uint32_t codePageForLocale(std::string_view locale) {
 }
 
 uint32_t ansiCodePage() {
-    // The first non-empty of the variables decides, as for LC_CTYPE. Re-read on every
-    // call (cheap) so that a changed environment takes effect.
-    static std::string cachedLocale;
-    static uint32_t cachedCodePage = 0;
-    std::string_view locale;
+    // The first non-empty of the variables decides, as for LC_CTYPE. Read on every call
+    // (cheap, and nothing shared between threads), so that a changed environment takes
+    // effect.
     for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
         const char* value = std::getenv(name);
         if (value != nullptr && *value != '\0') {
-            locale = value;
-            break;
+            return codePageForLocale(value);
         }
     }
-    if (cachedCodePage == 0 || locale != cachedLocale) {
-        cachedLocale = std::string(locale);
-        cachedCodePage = codePageForLocale(locale);
-    }
-    return cachedCodePage;
+    return codePageForLocale({});
 }
 
 std::string ansiToUtf8(std::string_view ansi, uint32_t codePage) {
@@ -246,6 +246,7 @@ std::string ansiToUtf8(std::string_view ansi, uint32_t codePage) {
         return std::string(ansi);
     }
     std::string out;
+    const std::lock_guard guard(convertersLock());
     convert(converter(codePage, true), ansi, out, [&](std::size_t offset, std::string& piece) {
         appendUtf8(piece, standInFor(static_cast<unsigned char>(ansi[offset]), codePage));
         return std::size_t{1};
@@ -267,6 +268,7 @@ bool utf8ToAnsi(std::string_view utf8, uint32_t codePage, std::string& ansi) {
         }
         i += length;
     }
+    const std::lock_guard guard(convertersLock());
     return convert(converter(codePage, false), utf8, ansi,
                    [&](std::size_t offset, std::string& piece) {
                        char32_t value = 0;

@@ -54,14 +54,15 @@ bool lookUp(const std::string& hostPath, struct stat& info) {
 
 // The prefix folder with its symbolic links resolved, asked of the kernel once for
 // each prefix (resolving costs a readlink per component).
-// A prefix that cannot be resolved yet (not made yet) is asked again next time.
-const std::string& realPrefixFolder(const std::string& prefix) {
+// A prefix that cannot be resolved yet (not made yet) is asked again next time. Each
+// thread keeps its own answer, never destroyed: paths are still resolved at exit.
+std::string realPrefixFolder(const std::string& prefix) {
     struct Known {
         std::string prefix;
         std::string real;
         bool resolved = false;
     };
-    static auto* const known = new Known;
+    thread_local auto* const known = new Known;
     if (!known->resolved || known->prefix != prefix) {
         known->prefix = prefix;
         known->real.clear();
@@ -162,7 +163,8 @@ uint32_t attributesOf(const struct stat& info) {
 
 namespace {
 
-// The folder that refuseLinksBelow named, without its trailing separator.
+// The folder that refuseLinksBelow named, without its trailing separator: set once,
+// before the threads that read it go to work.
 struct GuardedFolder {
     bool set = false;
     std::string path;
