@@ -8,12 +8,12 @@
 namespace fw::posix {
 
 // Where each call is, in files the Win32 backend mirrors: Files.cpp the files and folders
-// (getFileAttributes to copyFile, setFileAttributes, lastError); Find.cpp findFirst,
-// findNext, findClose; Paths.cpp currentDirectory; CodePage.cpp ansiCodePage,
+// (getFileAttributes to copyFile, appendText, setFileAttributes, lastError); Find.cpp
+// findFirst, findNext, findClose; Paths.cpp currentDirectory; CodePage.cpp ansiCodePage,
 // ansiFromUtf8; Time.cpp systemTimeToFileTime, localFileTimeToFileTime; Process.cpp
-// moduleFileName to dialogBox, writeStandardOutput, sleep, claimSingleInstance;
-// Command.cpp runCommand; Platform.cpp the table. Only this backend has FolderNames,
-// ResourceTable, MappedFiles, ReadAhead and WriteBehind, which those stand on.
+// moduleFileName to dialogBox, writeStandardOutput, showUsage, sleep, claimSingleInstance;
+// Command.cpp runCommand, runHiddenCommand; Platform.cpp the table. Only this backend has
+// FolderNames, ResourceTable, MappedFiles, ReadAhead and WriteBehind, which those stand on.
 FW_PLATFORM_CALLS(FW_PLATFORM_DECLARE)
 
 }  // namespace fw::posix

@@ -442,4 +442,9 @@ int runCommand(const char* commandLine) {
     return status;
 }
 
+// No program run here has a window of its own to hide.
+int runHiddenCommand(const char* commandLine) {
+    return runCommand(commandLine);
+}
+
 }  // namespace fw::posix
