@@ -28,12 +28,20 @@ Switch SwitchOf(std::string_view argument) {
     return Switch::unknown;
 }
 
+// Built by appending: GCC 12 at -O3 sees a false overlap in "'" + std::string&&.
 std::string Quoted(std::string_view text) {
-    return "'" + std::string(text) + "'";
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted += '\'';
+    quoted += text;
+    quoted += '\'';
+    return quoted;
 }
 
 std::string Position(std::size_t index) {
-    return "argument " + std::to_string(index + 1);
+    std::string position = "argument ";
+    position += std::to_string(index + 1);
+    return position;
 }
 
 }  // namespace
@@ -142,9 +150,13 @@ std::string CommandLineText(const std::vector<fw::CommandArgument>& arguments) {
         }
         const std::string& text = arguments[i].text;
         if (!arguments[i].expressible) {
-            line += "<" + Position(i) + ": not in this computer's code page>";
+            line += '<';
+            line += Position(i);
+            line += ": not in this computer's code page>";
         } else if (text.empty() || text.find_first_of(" \t") != std::string::npos) {
-            line += "\"" + text + "\"";
+            line += '"';
+            line += text;
+            line += '"';
         } else {
             line += text;
         }
