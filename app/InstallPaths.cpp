@@ -99,7 +99,8 @@ std::optional<std::string> LaunchCommandFor(std::string_view topFolder,
 }
 
 std::string_view WhyArgumentCannotBePassed(std::string_view argument) {
-    // Neither is ever the trail byte of a double-byte character.
+    // Bytes are searched as they are: no control character and no '%' is ever the trail
+    // byte of a double-byte character.
     for (char c : argument) {
         if (static_cast<unsigned char>(c) < 0x20) {
             return "it holds a control character, such as a line break or a tab";
@@ -162,8 +163,8 @@ bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
-// ASCII letters upper-cased; other bytes, trail bytes among them, are never equal to the
-// fixed folders' names either way.
+// ASCII letters upper-cased, byte by byte. A trail byte may change with them, but a
+// component that holds a lead byte never equals one of the fixed folders' names anyway.
 std::string UpperCased(std::string_view text) {
     std::string upper(text);
     for (char& c : upper) {
