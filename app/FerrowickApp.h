@@ -5,7 +5,10 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
+#include "app/CommandLine.h"
+#include "app/LaunchLog.h"
 #include "app/WinApp.h"
 #include "res/resource.h"  // ID_APP_ABOUT
 
@@ -19,10 +22,15 @@ class CFerrowickApp : public CWinApp {
     // launch of the installer. False when it stops early: silently when the payload
     // cannot be loaded or the staging archive cannot be written (exit status 1); with a
     // notice when another launcher is running (3), when items could not be unpacked (2),
-    // or when the set-up program cannot be named safely on a command line (4).
+    // when the set-up program cannot be started safely with its folder or its arguments
+    // (4), or when the command line cannot be used (5). The command line's /? shows the
+    // usage and does nothing else; under /S a complete run ends with SETUP.exe's status.
     bool InitInstance() override;
 
     bool OnCommand(uint32_t id) override;
+
+    // Logs the notice; under /S shows nothing and goes on as if it had been acknowledged.
+    int DoMessageBox(const std::string& text, uint32_t type, uint32_t helpContext) override;
 
     // Copies every file below `sourceFolder` into `destinationFolder`, folders included,
     // replacing existing files and skipping "Thumbs.db". In copied file names every
@@ -33,6 +41,14 @@ class CFerrowickApp : public CWinApp {
     void OnAppAbout();
 
   private:
+    // Starts the log that the command line asks for, if any: afresh only for the run
+    // that holds the single-instance lock, since another may be writing the same file.
+    void StartLog(bool fresh);
+    // Logs how the run ended and makes `status` its exit status.
+    void End(int status, std::string_view how);
+
     // Another launcher was running: the set-up program it unpacked is its own.
     bool anotherRunning_ = false;
+    LaunchOptions options_;
+    LaunchLog log_;
 };

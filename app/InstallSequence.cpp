@@ -6,10 +6,12 @@
 
 #include "app/FerrowickApp.h"
 #include "app/File.h"
+#include "app/FileErrors.h"
 #include "app/Folders.h"
 #include "app/InstallPaths.h"
 #include "app/PayloadStaging.h"
 #include "archive/ArchiveReader.h"
+#include "platform/Mbcs.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -23,6 +25,7 @@ constexpr std::size_t kFailuresNamed = 5;
 constexpr int kExitUnpackFailed = 2;
 constexpr int kExitAlreadyRunning = 3;
 constexpr int kExitLaunchRefused = 4;
+constexpr int kExitCommandLineUnusable = 5;
 
 const char* const kOpeningNotice =
     "No problem, you can officially start to install the software 'Orvelin'.\n"
@@ -56,6 +59,15 @@ const char* const kAlreadyRunningNotice =
     "Please finish that set-up first, or wait until it has ended, and then start this "
     "program again if you still need it.";
 
+std::string CommandLineNotice(const std::string& problem, const std::string& usage) {
+    return "The command line cannot be used, so nothing has been done: " + problem + ".\n\n" +
+           usage;
+}
+
+std::string ArgumentsRefusedNotice(const std::string& refusal) {
+    return "The set-up program cannot be started, so nothing has been done: " + refusal + ".";
+}
+
 const char* const kLaunchRefusedNotice =
     "The installation files have been prepared, but the set-up program was not started: "
     "the name of its folder in the installation archive cannot be used safely on a "
@@ -75,25 +87,9 @@ struct UnpackOutcome {
 // where that says more than the reader's result.
 std::string Reason(ArchiveResult result, uint32_t error) {
     if (result == AR_CANNOT_OPEN || result == AR_WRITE_FAILED) {
-        switch (error) {
-            case fw::kErrorDiskFull:
-            case fw::kErrorHandleDiskFull:
-                return "the disk is full";
-            case fw::kErrorSharingViolation:
-            case fw::kErrorLockViolation:
-                return "the file is in use by another program";
-            case fw::kErrorAccessDenied:
-                return "access to the file was denied";
-            case fw::kErrorWriteProtect:
-                return "the disk is write-protected";
-            case fw::kErrorPathNotFound:
-                return "its folder could not be made (a file may stand in its place)";
-            case fw::kErrorFilenameTooLong:
-                return "its path is too long";
-            case fw::kErrorCantResolveFilename:
-                return "a link or junction stands in its way";
-            default:
-                break;
+        const std::string_view text = FileErrorText(error);
+        if (!text.empty()) {
+            return std::string(text);
         }
     }
     return ArchiveResultWording(result).forInstaller;
@@ -154,8 +150,8 @@ std::string ItemName(const ArchiveItem& item) {
 }
 
 // Unpacks every item of the staging archive; finds the top folder of the first item
-// name that has one, and counts what could not be unpacked.
-UnpackOutcome UnpackStagingArchive() {
+// name that has one, and counts what could not be unpacked. Every failed item is logged.
+UnpackOutcome UnpackStagingArchive(const LaunchLog& log) {
     UnpackOutcome outcome;
     ArchiveHandle archive = OpenArchive(kStagingArchive);
     AfxMessageBox(kPreparationNotice, MB_OK, 0);
@@ -164,6 +160,8 @@ UnpackOutcome UnpackStagingArchive() {
     outcome.archiveRead = archive != nullptr && GetArchiveItem(archive, -1, item) == AR_OK;
     const int32_t count = outcome.archiveRead ? item.index : 0;
     outcome.itemCount = count;
+    log.Line("items", outcome.archiveRead ? std::to_string(count)
+                                          : "none: the installation archive could not be read");
     for (int32_t i = 0; i < count; ++i) {
         if (i == kPatienceIndex) {
             AfxMessageBox(kPatienceNotice, MB_OK, 0);
@@ -180,39 +178,118 @@ UnpackOutcome UnpackStagingArchive() {
             target = kUnpackPrefix + name;
             result = ExtractReplacing(archive, i, target, error);
         }
-        if (result != AR_OK && ++outcome.failedCount <= static_cast<int32_t>(kFailuresNamed)) {
-            outcome.firstFailures.push_back(target + ": " + Reason(result, error));
+        if (result != AR_OK) {
+            const std::string failure = target + ": " + Reason(result, error);
+            log.Line("failed item", failure);
+            if (++outcome.failedCount <= static_cast<int32_t>(kFailuresNamed)) {
+                outcome.firstFailures.push_back(failure);
+            }
         }
     }
     CloseArchive(archive);
     return outcome;
 }
 
+// The executable's file name, for the usage.
+std::string ProgramName() {
+    std::string path;
+    if (!fw::os().moduleFileName(path)) {
+        return "ferrowick";
+    }
+    const std::size_t separator = fw::mbcs::rfindSeparator(path);
+    return separator == fw::mbcs::npos ? path : path.substr(separator + 1);
+}
+
 }  // namespace
 
+int CFerrowickApp::DoMessageBox(const std::string& text, uint32_t type, uint32_t helpContext) {
+    log_.Line("notice", text);
+    if (options_.silent) {
+        return IDOK;
+    }
+    return CWinApp::DoMessageBox(text, type, helpContext);
+}
+
+void CFerrowickApp::StartLog(bool fresh) {
+    std::string path;
+    if (options_.logFile) {
+        path = *options_.logFile;
+    } else if (options_.silent) {
+        // Beside the staging folder, whose levels would be made anyway.
+        CreateFolderIfMissing(kStagingLevel1);
+        CreateFolderIfMissing(kStagingLevel2);
+        path = kDefaultLog;
+    } else {
+        return;
+    }
+    log_.Open(path, fresh);
+    log_.Line("start", "Ferrowick " FERROWICK_VERSION);
+    log_.Line("command line", CommandLineText(m_commandArguments));
+    log_.Line("code page", std::to_string(fw::os().ansiCodePage()));
+    log_.Line("notices", options_.silent ? "not shown (/S)" : "shown");
+}
+
+void CFerrowickApp::End(int status, std::string_view how) {
+    log_.Line("end", "exit status " + std::to_string(status) + ", " + std::string(how));
+    AfxPostQuitMessage(status);
+}
+
 bool CFerrowickApp::InitInstance() {
+    options_ = ReadCommandLine(m_commandArguments);
+    if (options_.help) {
+        fw::os().showUsage(UsageText(ProgramName()).c_str(), m_pszAppName.c_str());
+        End(0, "the usage was shown");
+        return true;
+    }
+    // A command line that cannot be followed, or arguments that cannot be passed, are
+    // refused before anything is touched (but the log under /S).
+    if (!options_.problem.empty()) {
+        StartLog(false);
+        AfxMessageBox(CommandLineNotice(options_.problem, UsageText(ProgramName())), MB_OK, 0);
+        End(kExitCommandLineUnusable, "the launcher's: the command line cannot be used");
+        return false;
+    }
+    if (!options_.refusal.empty()) {
+        StartLog(false);
+        AfxMessageBox(ArgumentsRefusedNotice(options_.refusal), MB_OK, 0);
+        End(kExitLaunchRefused, "the launcher's: SETUP.exe cannot be started safely");
+        return false;
+    }
     // A second launcher would rewrite the staging archive under the first one.
     if (!fw::os().claimSingleInstance()) {
         anotherRunning_ = true;
+        StartLog(false);
         AfxMessageBox(kAlreadyRunningNotice, MB_OK, 0);
-        AfxPostQuitMessage(kExitAlreadyRunning);
+        End(kExitAlreadyRunning, "the launcher's: another launcher is running");
         return false;
     }
+    StartLog(true);
     AfxMessageBox(kOpeningNotice, MB_OK, 0);
     CreateFolderIfMissing(kStagingLevel1);
     CreateFolderIfMissing(kStagingLevel2);
     CreateFolderIfMissing(kStagingFolder);
 
-    if (StagePayload(kStagingArchive) != StagingResult::staged) {
-        return false;
+    std::size_t archiveSize = 0;
+    switch (StagePayload(kStagingArchive, &archiveSize)) {
+        case StagingResult::staged:
+            log_.Line("staging archive",
+                      std::string(kStagingArchive) + ", " + std::to_string(archiveSize) + " bytes");
+            break;
+        case StagingResult::payloadNotLoadable:
+            End(1, "the launcher's: the installer set could not be loaded from the program");
+            return false;
+        default:
+            log_.Line("staging archive", std::string(kStagingArchive) + " could not be written");
+            End(1, "the launcher's: the staging archive could not be written");
+            return false;
     }
 
-    const UnpackOutcome unpacked = UnpackStagingArchive();
+    const UnpackOutcome unpacked = UnpackStagingArchive(log_);
     fw::os().removeFile(kStagingArchive);
     // A tree that is not the whole installer set is neither completed nor launched.
     if (!unpacked.archiveRead || unpacked.failedCount > 0) {
         AfxMessageBox(FailureNotice(unpacked), MB_OK, 0);
-        AfxPostQuitMessage(kExitUnpackFailed);
+        End(kExitUnpackFailed, "the launcher's: items could not be unpacked");
         return false;
     }
     AfxMessageBox(kCompletionNotice, MB_OK, 0);
@@ -223,13 +300,25 @@ bool CFerrowickApp::InitInstance() {
     CopyResourceFolder("", "", resourceFolder, kProductFolder);
 
     // A top folder that cannot be named safely on a command line launches nothing.
-    const std::optional<std::string> command = LaunchCommandFor(unpacked.topFolder);
+    const std::optional<std::string> command =
+        LaunchCommandFor(unpacked.topFolder, options_.setupArguments);
     if (!command) {
         AfxMessageBox(kLaunchRefusedNotice, MB_OK, 0);
-        AfxPostQuitMessage(kExitLaunchRefused);
+        End(kExitLaunchRefused, "the launcher's: SETUP.exe cannot be started safely");
         return false;
     }
-    fw::os().runCommand(command->c_str());
+    log_.Line("launch command", *command);
+    // Nobody watches a silent run: the command interpreter gets no window there.
+    const int status = options_.silent ? fw::os().runHiddenCommand(command->c_str())
+                                       : fw::os().runCommand(command->c_str());
+    log_.Line("SETUP.exe exit status", status == -1
+                                           ? "-1 (or the command interpreter could not be started)"
+                                           : std::to_string(status));
     fw::os().sleep(kLaunchWaitMilliseconds);
+    if (options_.silent) {
+        End(status, "SETUP.exe's own");
+    } else {
+        End(0, "the launcher's: SETUP.exe was started");
+    }
     return true;
 }

@@ -3,7 +3,7 @@
 #include "app/File.h"
 #include "platform/Platform.h"
 
-StagingResult StagePayload(const char* archivePath) {
+StagingResult StagePayload(const char* archivePath, std::size_t* archiveSize) {
     char name[] = FERROWICK_PAYLOAD_NAME;
     char type[] = FERROWICK_PAYLOAD_TYPE;
     static_assert(sizeof(name) == 5 && sizeof(type) == 13);
@@ -12,6 +12,9 @@ StagingResult StagePayload(const char* archivePath) {
     // A resource shorter than the prefix holds no archive at all.
     if (!payload.loaded || payload.data == nullptr || payload.size < kPayloadPrefixSize) {
         return StagingResult::payloadNotLoadable;
+    }
+    if (archiveSize != nullptr) {
+        *archiveSize = payload.size - kPayloadPrefixSize;
     }
 
     CFile archive;

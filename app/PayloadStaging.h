@@ -16,5 +16,6 @@ enum class StagingResult {
 };
 
 // Creates (or empties) `archivePath` and writes the payload's archive into it in one
-// piece, straight from the loaded resource.
-StagingResult StagePayload(const char* archivePath);
+// piece, straight from the loaded resource. `archiveSize`, when given, receives the
+// archive's size once the payload is loaded.
+StagingResult StagePayload(const char* archivePath, std::size_t* archiveSize = nullptr);

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "app/FerrowickApp.h"
+#include "app/FileErrors.h"
 #include "app/Folders.h"
 #include "app/Text.h"
 #include "platform/Platform.h"
@@ -14,6 +15,13 @@ std::string CopyFailureNotice(const std::string& source, const std::string& dest
            "Note: if failed be copied files are not used later (such as .ncd ,opt), you may "
            "continue without any problem." +
            "First need to close an running product for it (such as .ncd ,opt).";
+}
+
+// Why the last copy failed, for the log.
+std::string CopyFailureReason() {
+    const uint32_t error = fw::os().lastError();
+    const std::string_view text = FileErrorText(error);
+    return text.empty() ? "system error " + std::to_string(error) : std::string(text);
 }
 
 }  // namespace
@@ -38,6 +46,8 @@ void CFerrowickApp::CopyResourceFolder(std::string replaceFrom, std::string repl
                 // A linked folder may lead back into the tree and round for ever: it is not
                 // followed, and is reported as what could not be copied.
                 if ((entry.attributes & fw::kAttrReparsePoint) != 0) {
+                    log_.Line("not copied", childSource + " to " + childDestination +
+                                                ": a link or junction, which is not followed");
                     AfxMessageBox(CopyFailureNotice(childSource, childDestination), MB_OK, 0);
                 } else {
                     fw::os().createDirectory(childDestination.c_str());
@@ -50,6 +60,10 @@ void CFerrowickApp::CopyResourceFolder(std::string replaceFrom, std::string repl
             const std::string destination =
                 destinationFolder + "\\" + ReplaceAll(entry.name, replaceFrom, replaceTo);
             if (!fw::os().copyFile(source.c_str(), destination.c_str())) {
+                if (log_.IsOpen()) {
+                    log_.Line("not copied",
+                              source + " to " + destination + ": " + CopyFailureReason());
+                }
                 AfxMessageBox(CopyFailureNotice(source, destination), MB_OK, 0);
             }
         }

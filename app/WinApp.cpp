@@ -1,5 +1,7 @@
 #include "app/WinApp.h"
 
+#include <utility>
+
 #include "platform/Mbcs.h"
 #include "platform/Platform.h"
 
@@ -63,10 +65,18 @@ CWinApp* AfxGetApp() {
     return theApp;
 }
 
-int AfxMessageBox(const std::string& text, uint32_t, uint32_t) {
-    const CWinApp* app = AfxGetApp();
-    fw::os().messageBox(text.c_str(), app != nullptr ? app->m_pszAppName.c_str() : "");
+int CWinApp::DoMessageBox(const std::string& text, uint32_t, uint32_t) {
+    fw::os().messageBox(text.c_str(), m_pszAppName.c_str());
     return IDOK;
+}
+
+int AfxMessageBox(const std::string& text, uint32_t type, uint32_t helpContext) {
+    CWinApp* app = AfxGetApp();
+    if (app == nullptr) {
+        fw::os().messageBox(text.c_str(), "");
+        return IDOK;
+    }
+    return app->DoMessageBox(text, type, helpContext);
 }
 
 void AfxPostQuitMessage(int exitCode) {
@@ -74,11 +84,12 @@ void AfxPostQuitMessage(int exitCode) {
     exitCodePosted = true;
 }
 
-int AfxWinMain() {
+int AfxWinMain(std::vector<fw::CommandArgument> arguments) {
     CWinApp* app = AfxGetApp();
     if (app == nullptr) {
         return 1;
     }
+    app->m_commandArguments = std::move(arguments);
     exitCodePosted = false;
     const bool started = app->InitInstance();
     if (exitCodePosted) {

@@ -86,6 +86,14 @@ struct Resource {
     std::size_t size = 0;
 };
 
+// One argument of the process's command line, in the ANSI code page. `expressible` is
+// false when the argument holds a character that the code page cannot express: its text
+// is then not what was given, and must not be used as if it were.
+struct CommandArgument {
+    std::string text;
+    bool expressible = true;
+};
+
 // Win32 error codes that lastError gives and the core tells apart.
 inline constexpr uint32_t kErrorPathNotFound = 3;
 inline constexpr uint32_t kErrorAccessDenied = 5;
@@ -141,6 +149,11 @@ enum class SeekOrigin { begin, current, end };
     X(FindHandle, findFirst, (const char* pattern, FindEntry& entry))                          \
     X(FindStep, findNext, (FindHandle find, FindEntry & entry))                                \
     X(void, findClose, (FindHandle find))                                                      \
+    /* Appends `text` to the file `path` (made when missing) and closes it again, as plain     \
+       text of the system: the bytes as they are, each '\n' as CR LF, on Windows; converted    \
+       to UTF-8 by a backend whose file system is in UTF-8. Readers and other writers may      \
+       have the file open meanwhile. A file with other hard links is refused, not written. */  \
+    X(bool, appendText, (const char* path, const char* text))                                  \
     /* GetCurrentDirectoryA: a full path with a drive; false when it cannot be had. */         \
     X(bool, currentDirectory, (std::string & path))                                            \
     /* SetFileAttributesA: the read-only, hidden, system and archive bits of a file. */        \
@@ -171,8 +184,15 @@ enum class SeekOrigin { begin, current, end };
     X(int, dialogBox, (uint32_t templateId))                                                   \
     /* system(): runs a command line through the command interpreter and waits for it. */      \
     X(int, runCommand, (const char* commandLine))                                              \
+    /* As runCommand, but neither the command interpreter nor a console program it starts      \
+       gets a window (CREATE_NO_WINDOW): for runs that nobody watches. -1 when the             \
+       interpreter cannot be started. */                                                       \
+    X(int, runHiddenCommand, (const char* commandLine))                                        \
     /* printf-style output on standard output. */                                              \
     X(void, writeStandardOutput, (const char* text))                                           \
+    /* A program's usage, as a program of the system shows it: a message box (MB_OK) where     \
+       programs have windows, standard output where they are started from a shell. */          \
+    X(void, showUsage, (const char* text, const char* caption))                                \
     /* Sleep. */                                                                               \
     X(void, sleep, (uint32_t milliseconds))                                                    \
     /* One launcher at a time on this machine: claims a lock that the system releases when     \

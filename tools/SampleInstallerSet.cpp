@@ -11,8 +11,12 @@ const std::string kShallow = "\x9C\x5C";
 
 const char* const kSetupScript =
     "#!/bin/sh\n"
-    "# The sample installer: records each run in SETUP.LOG beside itself.\n"
-    "echo \"$(date '+%Y-%m-%d %H:%M:%S') SETUP.EXE ran: $*\" >> \"$(dirname \"$0\")/SETUP.LOG\"\n";
+    "# The sample installer: records each run in SETUP.LOG beside itself, each argument\n"
+    "# on a line of its own, and ends with the status in FERROWICK_SETUP_STATUS (or 0).\n"
+    "log=\"$(dirname \"$0\")/SETUP.LOG\"\n"
+    "echo \"$(date '+%Y-%m-%d %H:%M:%S') SETUP.EXE ran with $# arguments\" >> \"$log\"\n"
+    "for a in \"$@\"; do printf 'argument: %s\\n' \"$a\" >> \"$log\"; done\n"
+    "exit \"${FERROWICK_SETUP_STATUS:-0}\"\n";
 
 std::string repeated(const std::string& line, int times) {
     std::string out;

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/Mbcs.h"
 #include "platform/posix/Backend.h"
 #include "platform/posix/CodePage.h"
 #include "platform/posix/IoWorker.h"
@@ -29,6 +30,25 @@ constexpr std::size_t kHeadSize = 256;
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t';
+}
+
+// Bytes of the character at `i`: two for a lead byte of the code page with its trail
+// byte, which is then no '\\', '^', '|' or other character of the command line.
+std::size_t characterAt(std::string_view text, std::size_t i, uint32_t codePage) {
+    return mbcs::isLeadByte(codePage, static_cast<unsigned char>(text[i])) && i + 1 < text.size() &&
+                   text[i + 1] != '\0'
+               ? 2
+               : 1;
+}
+
+// True when one of `characters` stands in `text` as a character of its own.
+bool holdsCharacter(std::string_view text, std::string_view characters, uint32_t codePage) {
+    for (std::size_t i = 0; i < text.size(); i += characterAt(text, i, codePage)) {
+        if (characters.find(text[i]) != std::string_view::npos) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool hasSeparatorOrDrive(std::string_view program) {
@@ -173,7 +193,10 @@ int spawnAndWait(const std::vector<std::string>& argv, const std::vector<std::st
 // a quote loses that quote and the last one. Then, outside quotes, '^' makes the next
 // character plain, and an unescaped &, |, < or > ends the command (what follows, a
 // second command or a redirection, is not run here).
+// The interpreter reads characters, not bytes: a trail byte equal to '^' or '|' is part
+// of its character. (A quote, a blank and a tab are never trail bytes.)
 std::string interpretedLine(std::string_view line) {
+    const uint32_t codePage = ansiCodePage();
     std::string text(line);
     const std::size_t first = text.find_first_not_of(" \t");
     if (first != std::string::npos && text[first] == '"') {
@@ -183,7 +206,7 @@ std::string interpretedLine(std::string_view line) {
             std::string_view(text).substr(first + 1, second - first - 1);
         const bool keep = second != std::string::npos && second == last &&
                           quoted.find_first_of(" \t") != std::string_view::npos &&
-                          quoted.find_first_of("&<>()@^|") == std::string_view::npos &&
+                          !holdsCharacter(quoted, "&<>()@^|", codePage) &&
                           !locateProgram(std::string(quoted)).empty();
         if (!keep) {
             text.erase(last, last == first ? 0 : 1);
@@ -192,20 +215,24 @@ std::string interpretedLine(std::string_view line) {
     }
     std::string command;
     bool quoted = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = characterAt(text, i, codePage);
         const char c = text[i];
-        if (c == '"') {
+        if (length == 1 && c == '"') {
             quoted = !quoted;
-        } else if (!quoted && c == '^') {
+        } else if (length == 1 && !quoted && c == '^') {
             if (++i == text.size()) {
                 break;
             }
-            command += text[i];
+            const std::size_t escaped = characterAt(text, i, codePage);
+            command.append(text, i, escaped);
+            i += escaped;
             continue;
-        } else if (!quoted && (c == '&' || c == '|' || c == '<' || c == '>')) {
+        } else if (length == 1 && !quoted && (c == '&' || c == '|' || c == '<' || c == '>')) {
             break;
         }
-        command += c;
+        command.append(text, i, length);
+        i += length;
     }
     return command;
 }
@@ -213,6 +240,7 @@ std::string interpretedLine(std::string_view line) {
 }  // namespace
 
 CommandLine splitCommandLine(std::string_view line) {
+    const uint32_t codePage = ansiCodePage();
     CommandLine result;
     std::size_t i = 0;
     while (i < line.size() && isBlank(line[i])) {
@@ -259,8 +287,9 @@ CommandLine splitCommandLine(std::string_view line) {
             } else {
                 argument.append(backslashes, '\\');
                 if (i < line.size() && (quoted || !isBlank(line[i]))) {
-                    argument += line[i];
-                    ++i;
+                    const std::size_t length = characterAt(line, i, codePage);
+                    argument.append(line.substr(i, length));
+                    i += length;
                 }
             }
         }
@@ -409,6 +438,11 @@ int runCommand(const char* commandLine) {
         return kFailureStatus;
     }
     return status;
+}
+
+// No program run here has a window of its own to hide.
+int runHiddenCommand(const char* commandLine) {
+    return runCommand(commandLine);
 }
 
 }  // namespace fw::posix

@@ -21,7 +21,8 @@ struct CommandLine {
 // The program ends at the first blank or tab outside double quotes; the arguments
 // follow the run-time library's rules (quotes group, 2n backslashes before a quote are
 // n backslashes and the quote groups, 2n+1 are n and a literal quote, "" inside quotes
-// is a literal quote).
+// is a literal quote). A double-byte character of the ANSI code page is taken whole: its
+// trail byte is never a backslash.
 CommandLine splitCommandLine(std::string_view line);
 
 // What a program file is, by its first bytes.

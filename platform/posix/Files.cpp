@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/posix/Backend.h"
+#include "platform/posix/CodePage.h"
 #include "platform/posix/FolderNames.h"
 #include "platform/posix/IoWorker.h"
 #include "platform/posix/MappedFiles.h"
@@ -409,6 +410,53 @@ bool copyFile(const char* source, const char* destination) {
         noteCreated(to.path);
     }
     return true;
+}
+
+bool appendText(const char* path, const char* text) {
+    if (text == nullptr) {
+        errno = EINVAL;
+        return false;
+    }
+    io::waitAll();
+    for (int attempt = 0;; ++attempt) {
+        HostPath target;
+        struct stat existing {};
+        if (!resolvePath(path, target, true) || refusesReplacement(target, existing) ||
+            passesThroughLink(target.path, target.exists)) {
+            return false;
+        }
+        // Only a regular file of one name is written into: a FIFO, socket or device is
+        // refused before it is opened, and a second hard link would change with it.
+        if (target.exists && (!S_ISREG(existing.st_mode) || existing.st_nlink > 1)) {
+            errno = EACCES;
+            return false;
+        }
+        const int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+        Fd file{open(target.path.c_str(), target.exists ? flags : flags | O_EXCL, 0666)};
+        if (file.fd < 0) {
+            // Made by someone else since it was found missing: looked at again.
+            if (errno == EEXIST && !target.exists && attempt == 0) {
+                noteRemoved(target.path);
+                continue;
+            }
+            return false;
+        }
+        if (!target.exists) {
+            noteCreated(target.path);
+        }
+        struct stat opened {};
+        if (fstat(file.fd, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_nlink > 1) {
+            errno = EACCES;
+            return false;
+        }
+        const std::string utf8 = ansiToUtf8(text, ansiCodePage());
+        if (!io::writeFully(file.fd, utf8.data(), utf8.size())) {
+            return false;
+        }
+        const int fd = file.fd;
+        file.fd = -1;
+        return close(fd) == 0 || errno == EINTR;
+    }
 }
 
 }  // namespace fw::posix

@@ -1,5 +1,6 @@
 // The process entries of the POSIX backend: the own path, the own resources and
-// strings, the notices and the About box on standard error, output and sleeping.
+// strings, the notices and the About box on standard error, output and the usage on
+// standard output, and sleeping.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -169,6 +170,11 @@ void writeStandardOutput(const char* text) {
     const std::string out = toTerminal(text);
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
+}
+
+// Started from a shell, a program prints its usage; there is no box to wait on.
+void showUsage(const char* text, const char* /*caption*/) {
+    writeStandardOutput(text);
 }
 
 void sleep(uint32_t milliseconds) {

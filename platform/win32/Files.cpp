@@ -180,6 +180,45 @@ bool copyFile(const char* source, const char* destination) {
     return writable(destination) && CopyFileA(source, destination, FALSE) != 0;
 }
 
+bool appendText(const char* path, const char* text) {
+    if (path == nullptr || text == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    if (!attributesWithoutLinks(path, attributes)) {
+        return false;
+    }
+    std::string lines;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c == '\n' && (c == text || c[-1] != '\r')) {
+            lines += '\r';
+        }
+        lines += *c;
+    }
+    const HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    // Only a file of one name on a disk is written into: not a device, and not a file
+    // whose other hard links would change with it.
+    BY_HANDLE_FILE_INFORMATION info{};
+    bool written = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+                   info.nNumberOfLinks == 1;
+    if (!written) {
+        SetLastError(ERROR_ACCESS_DENIED);
+    } else {
+        written = writeFile(fromHandle(file), lines.data(), lines.size());
+    }
+    const DWORD error = GetLastError();
+    const bool closed = CloseHandle(file) != 0;
+    if (!written) {
+        SetLastError(error);
+    }
+    return written && closed;
+}
+
 bool setFileAttributes(const char* path, uint32_t attributes) {
     DWORD current = INVALID_FILE_ATTRIBUTES;
     return attributesWithoutLinks(path, current) && SetFileAttributesA(path, attributes) != 0;

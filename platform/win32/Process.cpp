@@ -1,7 +1,13 @@
-// The process: its own image's resources, modal windows, output, the single-instance lock.
+// The process: its command line, its own image's resources, modal windows, output, the
+// single-instance lock.
 #include <windows.h>
+// After <windows.h>, which it needs.
+#include <shellapi.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "platform/win32/Backend.h"
 #include "res/resource.h"
@@ -35,6 +41,38 @@ INT_PTR CALLBACK plainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 }
 
 }  // namespace
+
+std::vector<CommandArgument> commandLineArguments() {
+    std::vector<CommandArgument> arguments;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) {
+        // As the run-time library split it, each character the code page lacks made a '?'.
+        for (int i = 1; i < __argc; ++i) {
+            arguments.push_back({__argv[i], true});
+        }
+        return arguments;
+    }
+    // A code page of UTF-8 expresses everything, and takes no question about it.
+    const bool utf8 = GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    for (int i = 1; i < count; ++i) {
+        BOOL lacking = FALSE;
+        const int size = WideCharToMultiByte(CP_ACP, flags, wide[i], -1, nullptr, 0, nullptr,
+                                             utf8 ? nullptr : &lacking);
+        CommandArgument argument;
+        if (size > 0) {
+            argument.text.resize(static_cast<std::size_t>(size));
+            WideCharToMultiByte(CP_ACP, flags, wide[i], -1, argument.text.data(), size, nullptr,
+                                nullptr);
+            argument.text.resize(static_cast<std::size_t>(size) - 1);  // its terminating NUL
+        }
+        argument.expressible = size > 0 && !lacking;
+        arguments.push_back(std::move(argument));
+    }
+    LocalFree(wide);
+    return arguments;
+}
 
 bool moduleFileName(std::string& path) {
     // A full buffer means the path may have been cut: try again with a larger one.
@@ -101,6 +139,10 @@ int dialogBox(uint32_t templateId) {
 void writeStandardOutput(const char* text) {
     std::fputs(text, stdout);
     std::fflush(stdout);
+}
+
+void showUsage(const char* text, const char* caption) {
+    MessageBoxA(nullptr, text, caption, MB_OK);
 }
 
 void sleep(uint32_t milliseconds) {

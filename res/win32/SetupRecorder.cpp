@@ -1,8 +1,12 @@
-// The sample installer set's set-up program for Windows: it records each run, with its
-// arguments, in SETUP.LOG beside itself, so that a test can tell that it was launched.
+// The sample installer set's set-up program for Windows: it records each run in SETUP.LOG
+// beside itself, with the command line it received and each argument as the run-time
+// library split it, on a line of its own, and ends with the status in the environment
+// variable FERROWICK_SETUP_STATUS (0 when there is none): so that a test can tell that
+// it was launched, with what, and that its status comes back.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 int main(int argc, char** argv) {
@@ -21,11 +25,15 @@ int main(int argc, char** argv) {
     if (!out) {
         return 1;
     }
-    std::fprintf(out, "%04u-%02u-%02u %02u:%02u:%02u SETUP.EXE ran:", now.wYear, now.wMonth,
-                 now.wDay, now.wHour, now.wMinute, now.wSecond);
+    std::fprintf(out, "%04u-%02u-%02u %02u:%02u:%02u SETUP.EXE ran with %d arguments\n", now.wYear,
+                 now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, argc - 1);
+    std::fprintf(out, "command line: %s\n", GetCommandLineA());
     for (int i = 1; i < argc; ++i) {
-        std::fprintf(out, " %s", argv[i]);
+        std::fprintf(out, "argument: %s\n", argv[i]);
     }
-    std::fputs("\n", out);
-    return std::fclose(out) == 0 ? 0 : 1;
+    if (std::fclose(out) != 0) {
+        return 1;
+    }
+    const char* status = std::getenv("FERROWICK_SETUP_STATUS");
+    return status != nullptr ? static_cast<int>(std::strtol(status, nullptr, 10)) : 0;
 }

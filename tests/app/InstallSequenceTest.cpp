@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -404,6 +405,231 @@ TEST_F(InstallSequenceTest, TopFolderThatNoQuotingMakesSafeIsReportedAndLaunches
                                                  0),
               0u);
     EXPECT_EQ(platform.recorded.events.back(), "notice:" + platform.recorded.notices[3]);
+}
+
+// The lines of a log file, without their line ends.
+std::vector<std::string> LinesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST_F(InstallSequenceTest, TheCommandLineDecidesNoticesLaunchLogAndExitStatus) {
+    const std::string unzip = "C:\\Temp\\_Download\\_UnZip\\";
+    const std::string defaultLog = "C:\\Temp\\_Download\\Ferrowick.log";
+    const std::string givenLog = "C:\\Logs\\run.log";
+    const std::string hidden = "run hidden:" + kShippedCommand;
+    // What a silent run that reaches the launch logs, around what a row adds.
+    const std::vector<std::string> begun = {"start: Ferrowick ", "command line: ", "code page: ",
+                                            "notices: not shown (/S)", "notice: No problem"};
+    const auto silentRun = [&](std::vector<std::string> middle, std::string end) {
+        std::vector<std::string> lines = begun;
+        lines.insert(lines.end(), {"staging archive: C:\\Temp\\_Download\\_UnZip\\Morvanta.zip, ",
+                                   "notice: Note: After", "items: 3", "notice: Data preparation"});
+        lines.insert(lines.end(), middle.begin(), middle.end());
+        lines.insert(lines.end(), {"SETUP.exe exit status: 3010", std::move(end)});
+        return lines;
+    };
+    const std::vector<std::string> launched =
+        silentRun({"launch command: " + kShippedCommand}, "end: exit status 3010, SETUP.exe's own");
+    enum class Touched { nothing, unpacked, installed };
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::vector<std::string> shown;   // the beginnings of the notices shown
+        std::string run;                  // the beginning of the launch or usage event, if any
+        std::string log;                  // where the log is, if anywhere
+        std::vector<std::string> logged;  // the beginnings of some of its lines, in order
+        Touched touched;
+        std::function<void()> plant = [] {};
+    };
+    const Case cases[] = {
+        {{},
+         0,
+         {"No problem", "Note: After", "Data preparation"},
+         "run:" + kShippedCommand,
+         "",
+         {},
+         Touched::installed},
+        {{"/S"}, 3010, {}, hidden, defaultLog, launched, Touched::installed},
+        {{"/quiet"},
+         3010,
+         {},
+         hidden,
+         defaultLog,
+         {"command line: /quiet", "end: exit status 3010"},
+         Touched::installed},
+        {{"-s"},
+         3010,
+         {},
+         hidden,
+         defaultLog,
+         {"command line: -s", "end: exit status 3010"},
+         Touched::installed},
+        {{"/S", "/log", givenLog},
+         3010,
+         {},
+         hidden,
+         givenLog,
+         launched,
+         Touched::installed,
+         [&] { fs::create_directories(prefix.host("C:\\Logs")); }},
+        {{"/S", "--", "a", "b c"},
+         3010,
+         {},
+         hidden + " a ^\"b c^\"",
+         defaultLog,
+         {"command line: /S -- a \"b c\"", "launch command: " + kShippedCommand + " a ^\"b c^\""},
+         Touched::installed},
+        {{"/x"},
+         5,
+         {"The command line cannot be used, so nothing has been done: '/x' is not a "
+          "switch of this program.\n\nFerrowick "},
+         "",
+         "",
+         {},
+         Touched::nothing},
+        {{"/?"}, 0, {}, "usage:Ferrowick ", "", {}, Touched::nothing},
+        {{"/S", "/x"},
+         5,
+         {},
+         "",
+         defaultLog,
+         {"command line: /S /x",
+          "notice: The command line cannot be used, so nothing has been "
+          "done: '/x' is not a switch",
+          "end: exit status 5, the launcher's: the command line"},
+         Touched::nothing},
+        {{"/S", "/log", unzip + "run.log"},
+         5,
+         {},
+         "",
+         defaultLog,
+         {"notice: The command line cannot be used, so nothing has been done: the log file '" +
+              unzip + "run.log' would lie in C:\\Temp\\_Download\\_UnZip, which",
+          "end: exit status 5"},
+         Touched::nothing},
+        {{"/S", "--", "ok", "50%"},
+         4,
+         {},
+         "",
+         defaultLog,
+         {"notice: The set-up program cannot be started, so nothing has been done: its argument "
+          "'50%' cannot be passed to it on a command line: it holds a '%'",
+          "end: exit status 4, the launcher's: SETUP.exe cannot be started safely"},
+         Touched::nothing},
+        // An item that fails under /S: no notice, and the reason in the log.
+        {{"/S"},
+         2,
+         {},
+         "",
+         defaultLog,
+         {"items: 3",
+          "failed item: C:/Temp/_Download/_UnZip/disk1/sub/b.txt: its folder could not be made",
+          "notice: The installation files could not be prepared.",
+          "end: exit status 2, the launcher's: items could not be unpacked"},
+         Touched::unpacked,
+         [&] { fw::test::writeHostFile(prefix.host(unzip + "disk1\\sub"), "a file"); }},
+        // A file the copy cannot replace is logged, and the run goes on.
+        {{"/S"},
+         3010,
+         {},
+         hidden,
+         defaultLog,
+         silentRun({"not copied: C:\\Tools\\res\\Pellmoor\\p.txt to "
+                    "C:\\Product_Released\\Pellmoor\\p.txt: ",
+                    "notice: Remind ! Failed to copy", "launch command: "},
+                   "end: exit status 3010"),
+         Touched::installed,
+         [&] { fs::create_directories(prefix.host("C:\\Product_Released\\Pellmoor\\p.txt")); }},
+        // Without /S the notices are shown and logged, and the run ends as it always has.
+        {{"/log", givenLog},
+         0,
+         {"No problem", "Note: After", "Data preparation"},
+         "run:" + kShippedCommand,
+         givenLog,
+         {"notices: shown", "notice: No problem", "SETUP.exe exit status: 3010",
+          "end: exit status 0, the launcher's: SETUP.exe was started"},
+         Touched::installed,
+         [&] { fs::create_directories(prefix.host("C:\\Logs")); }},
+        // A log that cannot be written does not stop the run.
+        {{"/S", "/log", "C:\\NoFolder\\run.log"}, 3010, {}, hidden, "", {}, Touched::installed},
+    };
+    platform.script.payload =
+        PayloadOf(prefix, EntriesNamed({"disk1/DATA.TAG", "disk1/SETUP.EXE", "disk1/sub/b.txt"}));
+    platform.script.commandStatus = 3010;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.arguments));
+        for (const char* folder : {"C:\\Temp", "C:\\Product_Released", "C:\\Logs"}) {
+            fs::remove_all(prefix.host(folder));
+        }
+        ASSERT_TRUE(fw::test::writeHostFile(prefix.host("C:\\Tools\\res\\Pellmoor\\p.txt"), "p"));
+        c.plant();
+        platform.recorded = {};
+        std::vector<fw::CommandArgument> arguments;
+        for (const std::string& a : c.arguments) {
+            arguments.push_back({a, true});
+        }
+        {
+            CFerrowickApp app;
+            status = AfxWinMain(arguments);
+        }
+
+        EXPECT_EQ(status, c.status);
+        ASSERT_EQ(platform.recorded.notices.size(), c.shown.size());
+        for (std::size_t i = 0; i < c.shown.size(); ++i) {
+            EXPECT_EQ(platform.recorded.notices[i].rfind(c.shown[i], 0), 0u)
+                << platform.recorded.notices[i];
+        }
+        std::vector<std::string> started;
+        for (const std::string& event : platform.recorded.events) {
+            if (event.rfind("run", 0) == 0 || event.rfind("usage:", 0) == 0) {
+                started.push_back(event);
+            }
+        }
+        if (c.run.empty()) {
+            EXPECT_TRUE(started.empty()) << ::testing::PrintToString(started);
+        } else {
+            ASSERT_EQ(started.size(), 1u);
+            EXPECT_EQ(started[0].rfind(c.run, 0), 0u) << started[0];
+            EXPECT_EQ(started[0].size() == c.run.size(), c.run.rfind("run", 0) == 0) << started[0];
+        }
+
+        for (const std::string& log : {defaultLog, givenLog}) {
+            EXPECT_EQ(exists(log.c_str()), log == c.log) << log;
+        }
+        if (!c.log.empty()) {
+            const std::vector<std::string> lines =
+                LinesOf(fw::test::readHostFile(prefix.host(c.log)));
+            auto at = lines.begin();
+            for (const std::string& expected : c.logged) {
+                at = std::find_if(at, lines.end(),
+                                  [&](const std::string& l) { return l.rfind(expected, 0) == 0; });
+                ASSERT_NE(at, lines.end()) << "not logged in this order: " << expected << "\n"
+                                           << fw::test::readHostFile(prefix.host(c.log));
+            }
+        }
+        EXPECT_EQ(exists("C:\\Temp\\_Download\\_UnZip\\disk1\\DATA.TAG"),
+                  c.touched != Touched::nothing);
+        EXPECT_EQ(exists("C:\\Product_Released\\Pellmoor\\p.txt"), c.touched == Touched::installed);
+        if (c.touched == Touched::nothing) {
+            // Only the log, when it goes beside the staging folder, is made.
+            EXPECT_FALSE(exists("C:\\Temp\\_Download\\_UnZip"));
+            EXPECT_EQ(exists("C:\\Temp"), c.log == defaultLog);
+            if (c.log == defaultLog) {
+                EXPECT_EQ(std::distance(fs::directory_iterator(prefix.host("C:\\Temp\\_Download")),
+                                        fs::directory_iterator()),
+                          1);
+            }
+        }
+    }
 }
 
 TEST_F(InstallSequenceTest, ResourceFolderIsBesideTheExecutableLessOneBuildFolder) {

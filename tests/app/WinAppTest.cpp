@@ -76,8 +76,12 @@ TEST(WinAppTest, EntryReportsTheStartUpsOutcome) {
     EXPECT_EQ(AfxWinMain(), 1);  // no application object
     for (const Case& c : cases) {
         Starter app(c.result, c.posted);
-        EXPECT_EQ(AfxWinMain(), c.status);
+        EXPECT_EQ(AfxWinMain({{"/S", true}, {"?", false}}), c.status);
         EXPECT_EQ(app.calls, 1);
+        // The start-up sees the command line's arguments as the entry gave them.
+        ASSERT_EQ(app.m_commandArguments.size(), 2u);
+        EXPECT_EQ(app.m_commandArguments[0].text, "/S");
+        EXPECT_FALSE(app.m_commandArguments[1].expressible);
     }
 }
 

@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include <sys/stat.h>
@@ -32,6 +34,7 @@ namespace {
 namespace fs = std::filesystem;
 using fault::Call;
 using fault::FaultInjector;
+using fw::CommandArgument;
 
 constexpr const char* kLaunch = "C:/Temp/_Download/_UnZip/disk1/SETUP.exe";
 constexpr const char* kUnzip = "C:/Temp/_Download/_UnZip/";
@@ -125,7 +128,9 @@ class LauncherFaultTest : public ::testing::TestWithParam<Call> {
         unsetenv("LC_ALL");
     }
 
-    static Outcome run(const std::function<void(FaultInjector&)>& arm) {
+    static Outcome run(const std::function<void(FaultInjector&)>& arm,
+                       std::vector<CommandArgument> arguments = {}) {
+        const bool logged = !arguments.empty();
         Outcome outcome;
         TempPrefix prefix;
         // The resource folder beside the executable's build folder, and files that
@@ -153,7 +158,7 @@ class LauncherFaultTest : public ::testing::TestWithParam<Call> {
             arm(injector);
             {
                 CFerrowickApp app;
-                outcome.status = AfxWinMain();
+                outcome.status = AfxWinMain(std::move(arguments));
             }
             for (std::size_t k = 0; k < fault::kCallCount; ++k) {
                 outcome.calls[k] = injector.calls(static_cast<Call>(k));
@@ -164,9 +169,13 @@ class LauncherFaultTest : public ::testing::TestWithParam<Call> {
         const PrefixSnapshot after = snapshotPrefix(prefix.root());
         fs::current_path(saved);
 
+        std::vector<std::string_view> folders = {"drive_c/Temp", "drive_c/Temp/_Download",
+                                                 "drive_c/Product_Released"};
+        if (logged) {
+            folders.push_back("drive_c/Temp/_Download/Ferrowick.log");
+        }
         outcome.escaped =
-            outside(changedPaths(before, after),
-                    {"drive_c/Temp", "drive_c/Temp/_Download", "drive_c/Product_Released"},
+            outside(changedPaths(before, after), folders,
                     {"drive_c/Temp/_Download/_UnZip", "drive_c/Product_Released/Pellmoor"});
         outcome.stagingArchiveLeft =
             fs::exists(prefix.host("C:/Temp/_Download/_UnZip/Morvanta.zip"));
@@ -338,6 +347,53 @@ TEST_F(LauncherFaultTest, ShortReadsOfTheStagingArchiveEndSoundly) {
             const Outcome o = run([&](FaultInjector& f) { f.shortReadNth(nth, limit); });
             expectSound(o, Call::readFile, nth,
                         "read " + std::to_string(nth) + " cut to " + std::to_string(limit));
+        }
+    }
+}
+
+// Under /S no notice is shown whatever fails, the log (written through calls that fail
+// too) never decides the outcome, and the run ends with a documented status: SETUP.exe's
+// own only once it has been started.
+TEST_F(LauncherFaultTest, ASilentRunEndsSoundlyWhateverCallFails) {
+    const std::vector<CommandArgument> silent = {{"/S", true}};
+    const Outcome clean = run([](FaultInjector&) {}, silent);
+    ASSERT_EQ(clean.status, 0);
+    ASSERT_TRUE(clean.unpackedAsExpected);
+    ASSERT_EQ(clean.world.commands, std::vector<std::string>{kLaunch});
+    ASSERT_GT(clean.calls[static_cast<std::size_t>(Call::appendText)], 10);
+    for (std::size_t k = 0; k < fault::kCallCount; ++k) {
+        const Call call = static_cast<Call>(k);
+        if (clean.calls[k] == 0) {
+            continue;
+        }
+        for (const bool every : {false, true}) {
+            SCOPED_TRACE(std::string(fault::callName(call)) + (every ? ": every call" : ": first"));
+            const Outcome o = run(
+                [&](FaultInjector& f) {
+                    if (every) {
+                        f.failFrom(call, 1);
+                    } else {
+                        f.failNth(call, 1);
+                    }
+                },
+                silent);
+            EXPECT_GT(o.injected, 0);
+            EXPECT_TRUE(o.world.notices.empty());
+            EXPECT_TRUE(o.escaped.empty()) << ::testing::PrintToString(o.escaped);
+            for (const std::string& event : o.world.events) {
+                EXPECT_NE(event.rfind("run:", 0), 0u) << "shown: " << event;
+            }
+            if (o.status == 0) {
+                EXPECT_TRUE(o.unpackedAsExpected) << "a broken tree reported as complete";
+                EXPECT_EQ(o.world.commands, std::vector<std::string>{kLaunch});
+                continue;
+            }
+            EXPECT_EQ(o.status == 3, call == Call::claimSingleInstance) << o.status;
+            EXPECT_EQ(o.status == -1, call == Call::runHiddenCommand) << o.status;
+            if (o.status == 1 || o.status == 2 || o.status == 3) {
+                EXPECT_TRUE(o.world.commands.empty());
+                EXPECT_FALSE(o.productFolder);
+            }
         }
     }
 }

@@ -18,6 +18,7 @@
 
 #include "platform/posix/CodePage.h"
 #include "tests/support/Noise.h"
+#include "tests/support/PrefixSnapshot.h"
 #include "tests/support/Programs.h"
 #include "tests/support/TempPrefix.h"
 #include "tools/SampleInstallerSet.h"
@@ -97,6 +98,68 @@ TEST(LauncherRunTest, UnpacksTheSampleRunsItsSetUpAndCopiesTheProduct) {
     EXPECT_EQ(countOf(run.err, "BRASKETTLE\n"), 3u) << run.err;
     expectCompleteTree(prefix, sample::sampleItems(),
                        fs::path(kLauncher).parent_path() / "res" / "Pellmoor");
+}
+
+// The command line of the real process: arguments arrive in UTF-8 and reach SETUP.exe as
+// given; a silent run ends with SETUP.exe's status; the usage goes to standard output; a
+// refusal touches nothing but the log.
+TEST(LauncherRunTest, TheCommandLineReachesSetUpAndDecidesTheExitStatus) {
+    const std::string defaultLog = "C:\\Temp\\_Download\\Ferrowick.log";
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        bool installed;
+        std::string setupLog;  // what SETUP.exe recorded of its arguments, when it ran
+        std::string out;       // the beginning of standard output
+        std::string err;       // the beginning of standard error
+        std::string logged;    // a line of the log beside the staging folder, when there is one
+    } cases[] = {
+        {{"/S", "--", "/quiet", "a b", "x&y", "q\"r", "\xE8\xAF\xB4\xE6\x98\x8E"},
+         7,
+         true,
+         "argument: /quiet\nargument: a b\nargument: x&y\nargument: q\"r\nargument: "
+         "\xE8\xAF\xB4\xE6\x98\x8E\n",
+         "",
+         "",
+         "end: exit status 7, SETUP.exe's own\n"},
+        {{"-?"}, 0, false, "", "Ferrowick 1.0.0.1 unpacks", "", ""},
+        // Not in code page 936, and no UTF-8 at all.
+        {{"/S", "--", "\xF0\x9F\x98\x80", "\xFF"},
+         4,
+         false,
+         "",
+         "",
+         "",
+         "notice: The set-up program cannot be started, so nothing has been done: its argument 3 "
+         "holds a character that this computer's code page cannot express.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.arguments));
+        TempPrefix prefix;
+        const PrefixSnapshot before = snapshotPrefix(prefix.root());
+        std::vector<std::string> argv = {kLauncher};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        const ProgramRun run = runProgram(argv, {kLocale, "FERROWICK_SETUP_STATUS=7"});
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_EQ(run.out.rfind(c.out, 0), 0u) << run.out;
+        EXPECT_EQ(run.err.rfind(c.err, 0), 0u) << run.err;
+        EXPECT_EQ(run.err.empty(), c.err.empty()) << run.err;
+        const std::string log = readHostFile(prefix.host(defaultLog));
+        EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+        EXPECT_EQ(log.empty(), c.logged.empty()) << log;
+        if (c.installed) {
+            expectCompleteTree(prefix, sample::sampleItems(),
+                               fs::path(kLauncher).parent_path() / "res" / "Pellmoor");
+            const std::string setupLog =
+                readHostFile(prefix.host("C:\\Temp\\_Download\\_UnZip\\disk1\\SETUP.LOG"));
+            EXPECT_EQ(setupLog.substr(setupLog.find('\n') + 1), c.setupLog);
+            continue;
+        }
+        const auto changed = outside(changedPaths(before, snapshotPrefix(prefix.root())), {},
+                                     {"drive_c/Temp/_Download/Ferrowick.log"});
+        const std::vector<std::string> logFolders = {"drive_c/Temp", "drive_c/Temp/_Download"};
+        EXPECT_EQ(changed, c.logged.empty() ? std::vector<std::string>{} : logFolders);
+    }
 }
 
 TEST(LauncherRunTest, MakesAMissingPrefixOnFirstUseAndSaysWhyWhenItCannot) {

@@ -49,11 +49,21 @@ int dialogBox(uint32_t templateId) {
 int runCommand(const char* commandLine) {
     active->recorded.events.push_back(std::string("run:") + commandLine);
     active->recorded.commands.push_back(commandLine);
-    return 0;
+    return active->script.commandStatus;
+}
+
+int runHiddenCommand(const char* commandLine) {
+    active->recorded.events.push_back(std::string("run hidden:") + commandLine);
+    active->recorded.commands.push_back(commandLine);
+    return active->script.commandStatus;
 }
 
 void writeStandardOutput(const char* text) {
     active->recorded.standardOutput += text;
+}
+
+void showUsage(const char* text, const char*) {
+    active->recorded.events.push_back(std::string("usage:") + text);
 }
 
 void sleep(uint32_t milliseconds) {
@@ -93,6 +103,8 @@ RecordingPlatform::RecordingPlatform() : below_(os()), table_(os()), replaced_(n
     table_.messageBox = messageBox;
     table_.dialogBox = dialogBox;
     table_.runCommand = runCommand;
+    table_.runHiddenCommand = runHiddenCommand;
+    table_.showUsage = showUsage;
     table_.writeStandardOutput = writeStandardOutput;
     table_.sleep = sleep;
     table_.ansiCodePage = ansiCodePage;

@@ -15,11 +15,12 @@ namespace fw::test {
 
 struct Recorded {
     // Everything the user or the outside world would see, in order: "notice:<text>",
-    // "dialog:<id>", "run:<command>", "sleep:<ms>".
+    // "dialog:<id>", "run:<command>", "run hidden:<command>", "usage:<text>",
+    // "sleep:<ms>".
     std::vector<std::string> events;
     std::vector<std::string> notices;
     std::vector<std::string> captions;
-    std::vector<std::string> commands;
+    std::vector<std::string> commands;  // run hidden or not
     std::vector<uint32_t> sleeps;
     std::vector<std::string> findPatterns;
     std::vector<std::string> copySources;
@@ -36,6 +37,8 @@ struct Script {
     uint32_t codePage = 0;
     // Another launcher holds the one-at-a-time lock.
     bool anotherLauncherRunning = false;
+    // What the command interpreter returns for a command.
+    int commandStatus = 0;
     // Called while a notice is up, with its text.
     std::function<void(const std::string&)> onNotice;
 };

@@ -12,6 +12,7 @@
 #include "platform/Platform.h"
 #include "platform/posix/Command.h"
 #include "tests/support/Programs.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempPrefix.h"
 
 namespace fw::test {
@@ -52,6 +53,7 @@ TEST_F(CommandTest, RunsScriptsWithTheirArgumentsAndPassesTheStatusBack) {
         int status;
         const char* folder;
         const char* args;
+        const char* locale = "C.UTF-8";
     } cases[] = {
         {"executable script", "C:\\Tools\\run.sh one two", 0, "C:\\Tools", "one\ntwo\n"},
         {"forward slashes", "C:/Tools/run.sh", 0, "C:\\Tools", "\n"},
@@ -65,9 +67,14 @@ TEST_F(CommandTest, RunsScriptsWithTheirArgumentsAndPassesTheStatusBack) {
         {"doubly quoted &", "\"\"C:\\A&B\\run.sh\"\"", 0, "C:\\A&B", "\n"},
         {"doubly quoted ,", "\"\"C:\\A,B\\run.sh\"\"", 0, "C:\\A,B", "\n"},
         {"doubly quoted ( )", "\"\"C:\\A (B)\\run.sh\"\"", 0, "C:\\A (B)", "\n"},
+        // In code page 936 a trail byte equal to '|', '^' or '\\' is part of its character.
+        {"double-byte characters", "C:\\Tools\\run.sh \x81| \x81^ \"a \x9C\x5C\" ^\"b\x9C\x5C^\"",
+         0, "C:\\Tools", "\xE4\xBA\x85\n\xE4\xB9\x9B\na \xE6\xB7\xBA\nb\xE6\xB7\xBA\n",
+         "zh_CN.UTF-8"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        ScopedLocale locale(c.locale);
         std::error_code ignored;
         fs::remove(prefix.host(std::string(c.folder) + "\\args.txt"), ignored);
         EXPECT_EQ(hostPlatform().runCommand(c.command), c.status);
@@ -169,6 +176,7 @@ TEST_F(CommandTest, SplitsAsTheRunTimeLibraryDoes) {
         const char* line;
         const char* program;
         std::vector<std::string> arguments;
+        const char* locale = "C.UTF-8";
     } cases[] = {
         {"C:/Temp/_Download/_UnZip/disk1/SETUP.exe",
          "C:/Temp/_Download/_UnZip/disk1/SETUP.exe",
@@ -181,9 +189,13 @@ TEST_F(CommandTest, SplitsAsTheRunTimeLibraryDoes) {
         {"p \"\"", "p", {""}},
         {"\"C:\\Progs\"\\x.exe y", "C:\\Progs\\x.exe", {"y"}},
         {"", "", {}},
+        // A trail byte 0x5C is no backslash in code page 936; in 1252 it is one.
+        {"p \"a \x9C\x5C\" \x81\x5C\\\"q", "p", {"a \x9C\x5C", "\x81\x5C\"q"}, "zh_CN.UTF-8"},
+        {"p \"a \x9C\x5C\" \x81\x5C\\\"q", "p", {"a \x9C\" \x81\\q"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
+        ScopedLocale locale(c.locale);
         const posix::CommandLine split = posix::splitCommandLine(c.line);
         EXPECT_EQ(split.program, c.program);
         EXPECT_EQ(split.arguments, c.arguments);

@@ -117,6 +117,15 @@ TEST_F(FileTest, NothingIsWrittenThroughALinkAndOnlyRegularFilesOpen) {
         {"create at a FIFO", [&] { return created("C:\\Work\\fifo"); }, false, kErrorAccessDenied},
         {"copy a FIFO, at once", [] { return os().copyFile("C:\\Work\\fifo", "C:\\Work\\f.txt"); },
          false, kErrorAccessDenied},
+        {"append below a linked folder",
+         [] { return os().appendText("C:\\Work\\dirlink\\keep.txt", "x\n"); }, false,
+         kErrorCantResolveFilename},
+        {"append at a link", [] { return os().appendText("C:\\Work\\filelink", "x\n"); }, false,
+         kErrorCantResolveFilename},
+        {"append to a FIFO, at once", [] { return os().appendText("C:\\Work\\fifo", "x\n"); },
+         false, kErrorAccessDenied},
+        {"append to a second hard link", [] { return os().appendText("C:\\Work\\hard.txt", "x"); },
+         false, kErrorAccessDenied},
         {"create at a second hard link: a new file", [&] { return created("C:\\Work\\hard.txt"); },
          true, 0},
         {"remove a link itself", [] { return os().removeFile("C:\\Work\\filelink"); }, true, 0},
@@ -163,6 +172,26 @@ TEST_F(FileTest, FoldersAreNotFiles) {
     make("C:\\Work\\gone.txt", "x");
     EXPECT_TRUE(os().removeFile("c:\\work\\GONE.TXT"));
     EXPECT_EQ(os().getFileAttributes("C:\\Work\\gone.txt"), kInvalidAttributes);
+}
+
+TEST_F(FileTest, AppendedTextGoesAfterWhatIsThereInUtf8) {
+    test::ScopedLocale chinese("zh_CN.UTF-8");
+    // "说明" in code page 936, and a name whose trail byte is a backslash.
+    ASSERT_TRUE(os().appendText("C:\\Work\\log.txt", "one \xCB\xB5\xC3\xF7\n"));
+    ASSERT_TRUE(os().appendText("c:\\work\\LOG.TXT", "two \x9C\x5C\n"));
+    EXPECT_EQ(contents("C:\\Work\\log.txt"), "one \xE8\xAF\xB4\xE6\x98\x8E\ntwo \xE6\xB7\xBA\n");
+    EXPECT_TRUE(os().appendText("C:\\Work\\log.txt", ""));
+    EXPECT_EQ(mode("C:\\Work\\log.txt") & 0600, 0600u);
+
+    // What a writer could not change, an appender cannot either.
+    make("C:\\Work\\ro.txt", "kept", kAttrReadOnly);
+    ASSERT_TRUE(os().createDirectory("C:\\Work\\Folder"));
+    for (const char* refused :
+         {"C:\\Work\\ro.txt", "C:\\Work\\Folder", "C:\\Work\\No\\log.txt", "C:\\Work\\log.txt\\"}) {
+        SCOPED_TRACE(refused);
+        EXPECT_FALSE(os().appendText(refused, "x\n"));
+    }
+    EXPECT_EQ(contents("C:\\Work\\ro.txt"), "kept");
 }
 
 TEST_F(FileTest, ReadWriteAndSeek) {

@@ -163,6 +163,35 @@ TEST(BackendTest, CopyAndCreateReplaceAFileButNotItsOtherHardLinks) {
     EXPECT_EQ(os().lastError(), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
 }
 
+// A log's text: appended with CR LF line ends and its bytes as they are, beside a reader
+// that lets others write; never into a file with other hard links, or a folder.
+TEST(BackendTest, AppendedTextGoesAfterWhatIsThereWithCrLf) {
+    fw::test::TempPrefix prefix;
+    ASSERT_TRUE(os().appendText("C:\\log.txt", "one \xE9\n"));
+    const HANDLE reader =
+        CreateFileA("C:\\log.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(os().appendText("c:\\LOG.TXT", "two\r\nthree\n\n"));
+    CloseHandle(reader);
+    EXPECT_EQ(fw::test::readHostFile("C:\\log.txt"), "one \xE9\r\ntwo\r\nthree\r\n\r\n");
+
+    ASSERT_TRUE(writeWhole("C:\\other.txt", "keep"));
+    ASSERT_TRUE(CreateHardLinkA("C:\\linked.txt", "C:\\other.txt", nullptr));
+    ASSERT_TRUE(os().createDirectory("C:\\Folder"));
+    for (const char* refused : {"C:\\linked.txt", "C:\\Folder", "C:\\Missing\\log.txt"}) {
+        EXPECT_FALSE(os().appendText(refused, "x\n")) << refused;
+    }
+    EXPECT_EQ(fw::test::readHostFile("C:\\other.txt"), "keep");
+}
+
+// Through the command interpreter, with no window, and its status in all its bits.
+TEST(BackendTest, AHiddenCommandGivesItsExitStatus) {
+    EXPECT_EQ(os().runHiddenCommand("exit 3010"), 3010);
+    EXPECT_EQ(os().runHiddenCommand("exit 0"), 0);
+    EXPECT_NE(os().runHiddenCommand("C:\\NoSuchFolder\\NoSuchProgram.exe"), 0);
+}
+
 TEST(BackendTest, SetsAttributesAndHoldsOneInstance) {
     fw::test::TempPrefix prefix;
     ASSERT_TRUE(writeWhole("C:\\a.txt", "a", 0x21));

@@ -1,0 +1,26 @@
+#include "app/FileErrors.h"
+
+#include "platform/Platform.h"
+
+std::string_view FileErrorText(uint32_t error) {
+    switch (error) {
+        case fw::kErrorDiskFull:
+        case fw::kErrorHandleDiskFull:
+            return "the disk is full";
+        case fw::kErrorSharingViolation:
+        case fw::kErrorLockViolation:
+            return "the file is in use by another program";
+        case fw::kErrorAccessDenied:
+            return "access to the file was denied";
+        case fw::kErrorWriteProtect:
+            return "the disk is write-protected";
+        case fw::kErrorPathNotFound:
+            return "its folder could not be made (a file may stand in its place)";
+        case fw::kErrorFilenameTooLong:
+            return "its path is too long";
+        case fw::kErrorCantResolveFilename:
+            return "a link or junction stands in its way";
+        default:
+            return {};
+    }
+}
