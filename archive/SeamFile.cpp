@@ -90,7 +90,7 @@ std::int64_t SeamFile::read(void* buffer, std::size_t count) {
 // here too, as it would on the file itself.
 std::int64_t SeamFile::readFile(unsigned char* out, std::size_t count, std::uint64_t at) {
     std::size_t done = 0;
-    for (int i = 0; i < 2; ++i) {
+    for (std::size_t i = 0; i < kWindows; ++i) {
         const Window& window = windows_[i];
         if (at >= window.start && at - window.start < window.length) {
             const auto offset = static_cast<std::size_t>(at - window.start);
@@ -109,10 +109,14 @@ std::int64_t SeamFile::readFile(unsigned char* out, std::size_t count, std::uint
         return static_cast<std::int64_t>(done);
     }
     // Windows start at multiples of their size, so that reads going backwards (the
-    // search for the end records) cost no more than reads going forwards.
-    const std::uint64_t start = at - at % kBufferSize;
+    // search for the end records) cost no more than reads going forwards; a read that
+    // would cross into the next multiple starts its window itself.
+    std::uint64_t start = at - at % kBufferSize;
+    if (at - start + want > kBufferSize) {
+        start = at;
+    }
     if (want < kBufferSize) {
-        recent_ = 1 - recent_;  // the one used less recently is refilled
+        recent_ = (recent_ + 1) % kWindows;  // with two, the one used less recently
         Window& window = windows_[recent_];
         window.length = 0;
         const std::int64_t n = readPlatform(window.bytes.get(), kBufferSize, start);
