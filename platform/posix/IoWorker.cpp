@@ -31,20 +31,10 @@ struct Block {
     std::unique_ptr<unsigned char[]> bytes{new unsigned char[kBlockSize]};
 };
 
-// A mapped write shared out in pieces: whoever is free takes the next one.
-struct SharedCopy {
-    FileSpan span;          // where the bytes lie,
-    std::uint64_t at = 0;   // where in the file they go,
-    std::size_t count = 0;  // how many there are,
-    std::size_t next = 0;   // and the first not yet taken
-    int workerFd = -1;      // the worker's own description of the file
-};
-
 struct Job {
-    enum class Kind { write, copy, close } kind = Kind::write;
-    int fd = -1;                   // the handle, or for a close the descriptor
-    Block* block = nullptr;        // write
-    SharedCopy* shared = nullptr;  // copy
+    enum class Kind { write, close } kind = Kind::write;
+    int fd = -1;             // the handle, or for a close the descriptor
+    Block* block = nullptr;  // write
 };
 
 // One per handle opened for writing.
@@ -88,25 +78,6 @@ int failure() {
     return errno != 0 ? errno : EIO;
 }
 
-// Copies the next pieces of `shared` into `out` (a description of the file of its own)
-// until none is left or `file` has failed.
-void copyPieces(std::unique_lock<std::mutex>& guard, OpenFile& file, SharedCopy& shared, int out) {
-    while (shared.next < shared.count && file.error == 0) {
-        const std::size_t from = shared.next;
-        const std::size_t n = std::min(kCopyPiece, shared.count - from);
-        shared.next += n;
-        guard.unlock();
-        errno = 0;
-        const bool copied = lseek(out, static_cast<off_t>(shared.at + from), SEEK_SET) >= 0 &&
-                            copyFileSpan({shared.span.fd, shared.span.offset + from}, out, n) == n;
-        const int error = failure();
-        guard.lock();
-        if (!copied && file.error == 0) {
-            file.error = error;
-        }
-    }
-}
-
 // Writes `block` on this thread, the lock released meanwhile, and returns it to the
 // spares. Whoever waits for blocks is told by the caller of this.
 void writeHere(State& s, std::unique_lock<std::mutex>& guard, OpenFile& file, int fd,
@@ -138,11 +109,7 @@ void work(State& s) {
         } else {
             // The record stays while it has jobs: its close waits for them.
             OpenFile& file = s.files[job.fd];
-            if (job.kind == Job::Kind::write) {
-                writeHere(s, guard, file, job.fd, job.block);
-            } else {
-                copyPieces(guard, file, *job.shared, job.shared->workerFd);
-            }
+            writeHere(s, guard, file, job.fd, job.block);
             handleDone = --file.pending == 0;
         }
         --s.inFlight;
@@ -230,13 +197,6 @@ bool waitLocked(State& s, std::unique_lock<std::mutex>& guard, int fd) {
     return true;
 }
 
-// The mapped write done by the caller alone: file to file as far as the kernel goes,
-// the rest written as usual.
-bool copyHere(int fd, const FileSpan& span, const void* data, std::size_t count) {
-    const std::size_t copied = copyFileSpan(span, fd, count);
-    return writeFully(fd, static_cast<const unsigned char*>(data) + copied, count - copied);
-}
-
 }  // namespace
 
 bool writeFully(int fd, const void* data, std::size_t count) {
@@ -310,7 +270,7 @@ bool write(int fd, const void* data, std::size_t count) {
             Block* full = std::exchange(file.filling, nullptr);
             if (workerRuns(s)) {
                 ++file.pending;
-                submit(s, {Job::Kind::write, fd, full, nullptr});
+                submit(s, {Job::Kind::write, fd, full});
             } else {
                 writeHere(s, guard, file, fd, full);
                 s.done.notify_all();
@@ -321,25 +281,15 @@ bool write(int fd, const void* data, std::size_t count) {
 }
 
 bool copy(int fd, const void* data, const FileSpan& span, std::size_t count) {
-    State& s = state();
-    std::unique_lock guard(s.lock);
-    if (!waitLocked(s, guard, fd)) {
+    if (!wait(fd)) {
         return false;
     }
-    const auto entry = s.files.find(fd);
-    const off_t at = lseek(fd, 0, SEEK_CUR);
-    if (entry == s.files.end() || count < kCopyShared || at < 0 || !workerRuns(s)) {
-        guard.unlock();
-        return copyHere(fd, span, data, count);
-    }
-    guard.unlock();
-    // The space is reserved first, so that a full disk refuses the write before any of
-    // it is written, and the pieces land in any order.
+    // A large run's space is reserved first, so that a full disk refuses the write before
+    // any of it is written. The kernel also copies into reserved space faster.
     struct stat info {};
-    if (fstat(fd, &info) != 0) {
-        return false;
-    }
-    if (fallocate(fd, 0, at, static_cast<off_t>(count)) != 0 &&
+    const off_t at = count >= kReserveFrom ? lseek(fd, 0, SEEK_CUR) : -1;
+    if (at >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        fallocate(fd, 0, at, static_cast<off_t>(count)) != 0 &&
         (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)) {
         const int error = errno;
         if (ftruncate(fd, info.st_size) == 0) {  // what a refused reservation added goes
@@ -348,28 +298,11 @@ bool copy(int fd, const void* data, const FileSpan& span, std::size_t count) {
         errno = error;
         return false;
     }
-    // The worker's pieces go through a description of the file of its own, so that its
-    // position is not the caller's.
-    SharedCopy shared{span, static_cast<std::uint64_t>(at), count, 0, -1};
-    shared.workerFd = open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_WRONLY | O_CLOEXEC);
-    guard.lock();
-    OpenFile& file = entry->second;
-    if (shared.workerFd >= 0) {
-        ++file.pending;
-        submit(s, {Job::Kind::copy, fd, nullptr, &shared});
-    }
-    copyPieces(guard, file, shared, fd);
-    const bool copied = waitLocked(s, guard, fd);
-    const int error = errno;
-    guard.unlock();
-    if (shared.workerFd >= 0) {
-        ::close(shared.workerFd);
-    }
-    if (lseek(fd, at + static_cast<off_t>(count), SEEK_SET) < 0 && copied) {
+    const std::size_t copied = copyFileSpan(span, fd, count);
+    if (copied < count && errno == EIO) {
         return false;
     }
-    errno = error;
-    return copied;
+    return writeFully(fd, static_cast<const unsigned char*>(data) + copied, count - copied);
 }
 
 bool wait(int fd) {
@@ -396,7 +329,7 @@ void closeLater(int fd) {
         ::close(fd);
         return;
     }
-    submit(s, {Job::Kind::close, fd, nullptr, nullptr});
+    submit(s, {Job::Kind::close, fd, nullptr});
 }
 
 void waitAll() {

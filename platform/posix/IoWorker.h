@@ -8,20 +8,21 @@
 //   the page cache on the other). A handle's last, partial block is written on the
 //   caller's thread when the handle is waited for, so small files never wait for the
 //   worker;
-// - copy a piece of a mapped span: a large write of bytes that still lie in a mapped
-//   file (the payload staged out of the executable) is copied file to file in pieces,
-//   by the worker and the caller side by side; the write returns when every piece is
-//   in place;
 // - close a descriptor: the last descriptor of a large removed file, whose storage the
 //   kernel frees at that close (for a large file that takes as long as writing it).
+//
+// A write of bytes that still lie in a mapped file (the payload staged out of the
+// executable) is no job: it is copied file to file by the caller, whose write then
+// returns its outcome. Copying it in the background let the caller go on before the
+// copy's errors were known; sharing it with the worker was slower than one thread, as
+// writes into one file take turns in the kernel.
 //
 // Thread contract.
 // - Callers: any thread that calls the seam. Calls for one handle come from one thread
 //   at a time, as calls for one Win32 file handle do; calls for different handles may
 //   come from several threads at once.
 // - The worker: one detached thread, "io-worker", started by the first job. It runs a
-//   job with the lock released, touching only the job's own block, piece and
-//   descriptor.
+//   job with the lock released, touching only the job's own block and descriptor.
 // - One mutex guards the rest: the queue, the records, the blocks and the counts. A
 //   caller copies data into a block without the lock: the block belongs to no record
 //   meanwhile, so nobody else writes it out.
@@ -49,10 +50,8 @@ namespace fw::posix::io {
 // longer on a 244 MB archive.
 inline constexpr std::size_t kBlockSize = 64 * 1024;
 inline constexpr std::size_t kBlocks = 16;
-// A mapped write is split between the worker and the caller from this size on, in
-// pieces of kCopyPiece; a smaller one pays for none of that.
-inline constexpr std::size_t kCopyShared = 8 * 1024 * 1024;
-inline constexpr std::size_t kCopyPiece = 4 * 1024 * 1024;
+// A mapped write of at least this many bytes has its space reserved first.
+inline constexpr std::size_t kReserveFrom = 8 * 1024 * 1024;
 
 // Takes `fd`, just opened for writing, into account: the record of its handle.
 void opened(int fd);
@@ -64,7 +63,7 @@ bool write(int fd, const void* data, std::size_t count);
 // Writes the `count` bytes at `data`, which lie at `span` in a mapped file, at the
 // position of `fd` (after everything gathered before), file to file as far as the
 // kernel goes, advancing the position. False (errno set) when any of it could not be
-// written; a disk without room for a shared copy refuses it before anything is written.
+// written; a disk without room for a large one refuses it before anything is written.
 bool copy(int fd, const void* data, const FileSpan& span, std::size_t count);
 
 // Waits until every job of `fd` has run and its gathered bytes are in the file. False

@@ -55,6 +55,9 @@ std::size_t copyFileSpan(const FileSpan& span, int out, std::size_t count) {
             continue;
         }
         if (n <= 0) {
+            if (n == 0) {
+                errno = EIO;  // the source ended early: its mapping would fault there too
+            }
             break;
         }
         left -= static_cast<std::size_t>(n);

@@ -24,7 +24,8 @@ std::optional<FileSpan> mappedFileSpan(const void* data, std::size_t count);
 
 // Copies `count` bytes of `span` to the current position of `out`, advancing it.
 // Returns the number of bytes copied; fewer than `count` when the kernel refused or
-// failed part-way (errno tells why), and the caller writes the rest itself.
+// failed part-way (errno tells why). The caller writes the rest itself, but after EIO
+// (a failed read, or a source that ended early), which writing could only repeat.
 std::size_t copyFileSpan(const FileSpan& span, int out, std::size_t count);
 
 }  // namespace fw::posix

@@ -3,6 +3,7 @@
 // seconds after the installer.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -398,12 +399,14 @@ TEST(LauncherRunTest, ALauncherWithoutAUsablePayloadEndsWithFailure) {
     struct Case {
         const char* what;
         std::string file;
+        bool fullDisk = false;  // the staging folder on a full file system
     } cases[] = {
         {"no resources at all", stub},
         {"payload shorter than its prefix",
          withResources(stub, {{"TIMELISTINGS", "#132", std::string(53, 'p')}})},
         {"payload under another name",
          withResources(stub, {{"TIMELISTINGS", "#133", std::string(54, 'p') + "PK"}})},
+        {"the staging archive not written: the disk is full", readHostFile(kLauncher), true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -411,10 +414,22 @@ TEST(LauncherRunTest, ALauncherWithoutAUsablePayloadEndsWithFailure) {
         const std::string launcher = prefix.root() + "/launcher";
         ASSERT_TRUE(writeHostFile(launcher, c.file));
         fs::permissions(launcher, fs::perms::owner_all);
+        const std::string staging = prefix.host("C:\\Temp\\_Download\\_UnZip");
+        if (c.fullDisk) {
+            fs::create_directories(staging);
+            if (geteuid() != 0 || mount("tmpfs", staging.c_str(), "tmpfs", 0, "size=64k") != 0) {
+                continue;  // mounting a small file system needs root
+            }
+            std::string filler(1 << 20, 'f');  // more than there is room for
+            writeHostFile(staging + "/filler", filler);
+        }
         const ProgramRun run = runProgram({launcher});
         EXPECT_EQ(run.status, 1) << run.err;
         EXPECT_EQ(countOf(run.err, "BRASKETTLE\n"), 1u) << run.err;
         EXPECT_FALSE(fs::exists(prefix.host("C:\\Temp\\_Download\\_UnZip\\Morvanta.zip")));
+        if (c.fullDisk) {
+            umount2(staging.c_str(), MNT_DETACH);
+        }
     }
 }
 
