@@ -43,7 +43,8 @@ the same twice; a disk as users have it (with a journal) has no such scan.
 --baseline BUILD also runs the launcher and ferrowick-unpack of another build (another
 checkout's build folder, say the one before a change), packed with that build's packer,
 interleaved with the rest, and prints each of ours against its baseline: an A/B in one
-run.
+run. With --ab-only, just those four and bsdtar run (more runs in the same time; no
+plot).
 
 --steady-memory (needs root) holds a virtual machine's free page reporting off for the
 benchmark and has the host back every free page first (see bench/steadymemory.py):
@@ -64,7 +65,7 @@ the floors and their sum dashed.
 
 Usage: launcher-bench.py [--build build] [--scales 0.05,0.25,0.5,1.0] [--runs 5]
                          [--work DIR] [--fresh-fs] [--steady-memory] [--verbose]
-                         [--baseline BUILD] [--plot bench/launcher-bench.png]
+                         [--baseline BUILD [--ab-only]] [--plot bench/launcher-bench.png]
 """
 import argparse
 import os
@@ -245,6 +246,8 @@ def bench_scale(args, scale, programs, work, outputs):
     if baseline:
         excluded.add(os.path.realpath(baseline[0]))
     table = tools((launcher, programs["unpack"], programs["floor"]), archive, baseline)
+    if args.ab_only:
+        table = [t for t in table if t[0].startswith("ferrowick") or t[0] == "bsdtar"]
     result = {name: {"walls": [], "unpacked": [], "launch": [], "cpus": [], "peak": 0,
                      "maxrss": 0, "files": 0}
               for name, *_ in table}
@@ -353,8 +356,12 @@ def main():
     parser.add_argument("--baseline", default=None,
                         help="another build folder whose launcher and ferrowick-unpack run "
                              "beside ours (an A/B)")
+    parser.add_argument("--ab-only", action="store_true",
+                        help="with --baseline: run only ours, the baseline's and bsdtar")
     parser.add_argument("--plot", default=os.path.join(REPO, "bench", "launcher-bench.png"))
     args = parser.parse_args()
+    if args.ab_only and not args.baseline:
+        parser.error("--ab-only needs --baseline")
 
     for program in ("bsdtar", "miniunzip", "unzip", "7z"):
         if not shutil.which(program):
@@ -390,13 +397,15 @@ def main():
                 met[scale] = ok
             if result[LAUNCHER]["peak"] >= TARGET_RSS_KB:
                 heavy.append(scale)
-        plot(args.plot, scales, sizes, results)
+        if not args.ab_only:
+            plot(args.plot, scales, sizes, results)
     finally:
         if steady:
             steady.close()
         if fresh:
             fresh.close()
-    print("\nplot: %s" % args.plot)
+    if not args.ab_only:
+        print("\nplot: %s" % args.plot)
     if not args.work:
         shutil.rmtree(work, ignore_errors=True)
     unmeasured = [s for s in TARGET_SCALES if s not in met]
@@ -454,10 +463,11 @@ def report(scale, size, runs, result):
     print("  ferrowick: staging + unpacking %.3fs, to the launch command %s, whole run "
           "less the %.0f s sleep %.3fs" % (unpacked, launch, SLEEP_S,
                                           median(result, LAUNCHER, "walls")))
-    inflate, write = median(result, INFLATE_FLOOR), median(result, WRITE_FLOOR)
-    print("  ferrowick unpacked: %.2fx vs inflate floor, %.2fx vs write floor, "
-          "%.2fx vs inflate+write" % (unpacked / inflate, unpacked / write,
-                                      unpacked / (inflate + write)))
+    if INFLATE_FLOOR in result:
+        inflate, write = median(result, INFLATE_FLOOR), median(result, WRITE_FLOOR)
+        print("  ferrowick unpacked: %.2fx vs inflate floor, %.2fx vs write floor, "
+              "%.2fx vs inflate+write" % (unpacked / inflate, unpacked / write,
+                                          unpacked / (inflate + write)))
     for name in (LAUNCHER, UNPACK):
         if name + BASELINE in result:
             print("  %s against its baseline: wall %.3f against %.3fs (%+.1f%%), cpu %.2f "
