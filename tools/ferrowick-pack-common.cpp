@@ -205,6 +205,21 @@ std::string defaultPrefix() {
     return p;
 }
 
+void checkWindowsImage(uint64_t sizeOfImage, uint64_t largest, LauncherRead& read) {
+    read.plan.push_back("image: " + std::to_string(sizeOfImage) + " bytes, at most " +
+                        std::to_string(largest) + " (SizeOfImage)");
+    if (sizeOfImage > largest) {
+        read.problems.push_back("its image of " + std::to_string(sizeOfImage) +
+                                " bytes is larger than the " + std::to_string(largest) +
+                                " bytes Windows loads: it will not start (pack a smaller "
+                                "payload)");
+    }
+    if (read.signature.kind == SignatureKind::broken) {
+        read.problems.push_back("its signature is " + read.signature.text +
+                                ": Windows takes it for a changed program (sign it again)");
+    }
+}
+
 std::string zipProblem(const ReadAt& readAt, uint64_t size) {
     if (size < kEndRecordSize) {
         return "it is too short to be a ZIP archive";

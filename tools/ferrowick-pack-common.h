@@ -59,6 +59,10 @@ struct LauncherRead {
     std::vector<std::string> problems;  // what stops it beyond its payload
 };
 
+// Adds what a Windows launcher's check says of its image, `sizeOfImage` bytes against the
+// `largest` that Windows loads, and of a broken signature (read.signature set before).
+void checkWindowsImage(uint64_t sizeOfImage, uint64_t largest, LauncherRead& read);
+
 // What writing a launcher made.
 struct Made {
     std::string format;  // "Windows launcher (PE)", ...

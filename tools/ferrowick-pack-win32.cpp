@@ -300,19 +300,7 @@ std::string openLauncher(const std::string& path, fw::pack::LauncherRead& read) 
     read.signature = hasCertificate(image)
                          ? signatureOf(path)
                          : fw::pack::Signature{fw::pack::SignatureKind::none, "none"};
-    const uint64_t largest = fw::pe::largestImageSize(image);
-    read.plan.push_back("image: " + std::to_string(image.sizeOfImage) + " bytes, at most " +
-                        std::to_string(largest) + " (SizeOfImage)");
-    if (image.sizeOfImage > largest) {
-        read.problems.push_back("its image of " + std::to_string(image.sizeOfImage) +
-                                " bytes is larger than the " + std::to_string(largest) +
-                                " bytes Windows loads: it will not start (pack a smaller "
-                                "payload)");
-    }
-    if (read.signature.kind == fw::pack::SignatureKind::broken) {
-        read.problems.push_back("its signature is " + read.signature.text +
-                                ": Windows takes it for a changed program (sign it again)");
-    }
+    fw::pack::checkWindowsImage(image.sizeOfImage, fw::pe::largestImageSize(image), read);
     const char* archive = data + fw::pack::kPrefixSize;
     read.payload.size = resourceSize - fw::pack::kPrefixSize;
     read.payload.readAt = [module, archive, total = read.payload.size](

@@ -242,19 +242,7 @@ std::string openWindowsLauncher(const std::string& path, Fd& fd, uint64_t size,
         read.source += " (language " + std::to_string(place.language) + ")";
     }
     read.signature = signatureOf(path, fd.get(), size);
-    const uint64_t largest = fw::pe::largestImageSize(image);
-    read.plan.push_back("image: " + std::to_string(image.sizeOfImage) + " bytes, at most " +
-                        std::to_string(largest) + " (SizeOfImage)");
-    if (image.sizeOfImage > largest) {
-        read.problems.push_back("its image of " + std::to_string(image.sizeOfImage) +
-                                " bytes is larger than the " + std::to_string(largest) +
-                                " bytes Windows loads: it will not start (pack a smaller "
-                                "payload)");
-    }
-    if (read.signature.kind == fw::pack::SignatureKind::broken) {
-        read.problems.push_back("its signature is " + read.signature.text +
-                                ": Windows takes it for a changed program (sign it again)");
-    }
+    fw::pack::checkWindowsImage(image.sizeOfImage, fw::pe::largestImageSize(image), read);
     if (fw::posix::readResourceTable(fd.get()).state != fw::posix::TableState::absent) {
         read.problems.emplace_back(
             "it also carries a payload table appended for a Linux launcher, which Windows "

@@ -7,12 +7,7 @@
 # (run through xvfb-run -a, which provides DISPLAY).
 set -euo pipefail
 exe=$1 work=$2
-rm -rf "$work"
-mkdir -p "$work"
-work=$(cd "$work" && pwd)  # wine wants an absolute prefix
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
-wineboot -i >/dev/null 2>&1
-wineserver -w
+. "$(dirname "$0")/fresh-prefix.sh" "$work"
 mkdir -p "$WINEPREFIX/drive_c/Dist"
 cp "$exe" "$WINEPREFIX/drive_c/Dist/about-box.exe"
 

@@ -11,12 +11,7 @@
 set -euo pipefail
 exe=$1 helper=$2 sample=$3 pellmoor=$4 work=$5
 here=$(cd "$(dirname "$0")" && pwd)
-rm -rf "$work"
-mkdir -p "$work"
-work=$(cd "$work" && pwd)  # wine wants an absolute prefix
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
-wineboot -i >/dev/null 2>&1
-wineserver -w
+. "$(dirname "$0")/fresh-prefix.sh" "$work"
 drive=$WINEPREFIX/drive_c
 unzip=$drive/Temp/_Download/_UnZip
 log=$drive/Temp/_Download/Ferrowick.log
