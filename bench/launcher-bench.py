@@ -46,11 +46,6 @@ interleaved with the rest, and prints each of ours against its baseline: an A/B 
 run. With --ab-only, just those four and bsdtar run (more runs in the same time; no
 plot).
 
---steady-memory (needs root) holds a virtual machine's free page reporting off for the
-benchmark and has the host back every free page first (see bench/steadymemory.py):
-with reporting on, each run's new page cache is faulted in by the host again, and
-bsdtar's own median at scale 1.0 moved between 1.05 s and 1.6 s within an hour.
-
 Prints a table of medians per scale with the ratio to bsdtar, the launcher's
 "unpacked" time as a ratio to each floor and to their sum, and each target with its
 figure, met or MISSED. Targets, medians at scales 0.25 and 1.0 (the other scales are
@@ -64,7 +59,7 @@ median time per tool with the floors as green bars, and time against archive siz
 the floors and their sum dashed.
 
 Usage: launcher-bench.py [--build build] [--scales 0.05,0.25,0.5,1.0] [--runs 5]
-                         [--work DIR] [--fresh-fs] [--steady-memory] [--verbose]
+                         [--work DIR] [--fresh-fs] [--verbose]
                          [--baseline BUILD [--ab-only]] [--plot bench/launcher-bench.png]
 """
 import argparse
@@ -80,7 +75,6 @@ import threading
 import time
 
 import freshfs
-import steadymemory
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 MAKE_PAYLOAD = os.path.join(REPO, "..", "shared", "bench", "make-payload.py")
@@ -350,8 +344,6 @@ def main():
     parser.add_argument("--work", default=None)
     parser.add_argument("--fresh-fs", action="store_true",
                         help="unpack onto a new journaled ext4 file system (needs root)")
-    parser.add_argument("--steady-memory", action="store_true",
-                        help="hold a VM's free page reporting off meanwhile (needs root)")
     parser.add_argument("--verbose", action="store_true", help="print every run's figures")
     parser.add_argument("--baseline", default=None,
                         help="another build folder whose launcher and ferrowick-unpack run "
@@ -379,15 +371,12 @@ def main():
     os.makedirs(work, exist_ok=True)
     fresh = freshfs.outputs_folder(args, work)
     outputs = fresh.mount if fresh else work
-    steady = None
 
     scales = [float(s) for s in args.scales.split(",")]
     sizes, results = [], {}
     met = {}  # target scale: all its targets met
     heavy = []  # any scale: the launcher's memory over its limit
     try:
-        if args.steady_memory:
-            steady = steadymemory.SteadyMemory()
         for scale in scales:
             size, result = bench_scale(args, scale, programs, work, outputs)
             sizes.append(size)
@@ -400,8 +389,6 @@ def main():
         if not args.ab_only:
             plot(args.plot, scales, sizes, results)
     finally:
-        if steady:
-            steady.close()
         if fresh:
             fresh.close()
     if not args.ab_only:
