@@ -202,7 +202,7 @@ std::string cleanedBecause(std::string_view stored) {
 std::string failureText(ArchiveResult result, uint32_t codePage) {
     std::string text = ArchiveResultWording(result).forPackager;
     if (result == AR_NAME_NOT_IN_CODE_PAGE) {
-        text += " " + std::to_string(codePage);
+        text.append(" ").append(std::to_string(codePage));
     }
     return text;
 }

@@ -38,7 +38,7 @@ TEST_F(ExtractionTest, StoredAndDeflatedItemsOfEverySize) {
     std::vector<zipwrite::Entry> entries;
     for (bool deflate : {false, true}) {
         for (std::size_t size : sizes) {
-            entries.push_back({.name = (deflate ? "d" : "s") + std::to_string(size),
+            entries.push_back({.name = std::string(deflate ? "d" : "s") + std::to_string(size),
                                .data = noise(size),
                                .deflate = deflate,
                                .localExtra = zipwrite::utBlock(1, {kUtSeconds})});
