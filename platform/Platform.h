@@ -15,12 +15,13 @@
 //   readers only, does not change while it is open;
 // - the POSIX backend's I/O worker (platform/posix/IoWorker.h) does all of that
 //   backend's background I/O: writes of a file made with createFile gathered into 64 KB
-//   blocks and written by the worker, a large write of mapped bytes copied by the worker
-//   and the caller together, and the closes that free large removed files. Every other
-//   call on a handle waits for that handle's work, a call that opens, copies or runs a
-//   file by its name waits for all of it, and a failure in the background is returned
-//   by the handle's next write, setting of times or close, so callers above the seam see
-//   the writes as done, or as failed.
+//   blocks and written by the worker, and the closes that free large removed files. A
+//   write of mapped bytes (a loaded resource) is no background work: the caller copies it
+//   file to file and the write returns its outcome. Every other call on a handle waits
+//   for that handle's work, a call that opens, copies or runs a file by its name waits
+//   for all of it, and a failure in the background is returned by the handle's next
+//   write, setting of times or close, so callers above the seam see the writes as done,
+//   or as failed.
 // The Win32 backend caches nothing; the system's own cache does that work there.
 #pragma once
 

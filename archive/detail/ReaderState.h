@@ -51,7 +51,9 @@ struct ArchiveReader {
 // Makes item `index` current (0 <= index < itemCount), stepping forward only.
 ArchiveResult positionAt(ArchiveReader& reader, int32_t index);
 
-// Describes the current item into `item` and the cache (GetArchiveItem's steps 7 to 11).
+// Describes the current item into `item` and the cache: its central entry with the Zip64
+// block resolved, its name, its local header checked against the entry, its attributes
+// and times, and what extracting its data needs.
 ArchiveResult describeCurrent(ArchiveReader& reader, ArchiveItem& item);
 
 }  // namespace fw::archive
