@@ -163,18 +163,6 @@ bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
-// ASCII letters upper-cased, byte by byte. A trail byte may change with them, but a
-// component that holds a lead byte never equals one of the fixed folders' names anyway.
-std::string UpperCased(std::string_view text) {
-    std::string upper(text);
-    for (char& c : upper) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return upper;
-}
-
 // Adds the components of `text` to `components` (whose first is the drive): "." is
 // nothing, ".." goes up but never above the drive, and trailing dots and blanks go.
 void AddComponents(std::vector<std::string>& components, std::string_view text) {
@@ -189,6 +177,8 @@ void AddComponents(std::vector<std::string>& components, std::string_view text) 
             while (!component.empty() && (component.back() == '.' || component.back() == ' ')) {
                 component.pop_back();
             }
+            // Upper-cased byte by byte: a component holding a lead byte never equals one
+            // of the fixed folders' names anyway.
             if (!component.empty()) {
                 components.push_back(UpperCased(component));
             }

@@ -2,6 +2,14 @@
 
 #include "platform/Mbcs.h"
 
+namespace {
+
+char UpperLetter(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+}  // namespace
+
 bool IsWhiteSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
@@ -45,13 +53,17 @@ bool EqualsUpperCased(std::string_view text, std::string_view upper) {
         return false;
     }
     for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-        if (c != upper[i]) {
+        if (UpperLetter(text[i]) != upper[i]) {
             return false;
         }
     }
     return true;
+}
+
+std::string UpperCased(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper) {
+        c = UpperLetter(c);
+    }
+    return upper;
 }

@@ -18,3 +18,7 @@ std::string ReplaceAll(std::string text, std::string_view from, std::string_view
 // Equality after upper-casing single-byte letters. Upper-casing leaves bytes above 0x7F
 // alone, so a double-byte character never equals a run of ASCII letters either way.
 bool EqualsUpperCased(std::string_view text, std::string_view upper);
+
+// `text` with its single-byte letters upper-cased, byte by byte: a trail byte in a-z
+// changes with them, so the result is for comparing, not for showing.
+std::string UpperCased(std::string_view text);

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "app/InstallPaths.h"
+#include "app/Text.h"
 #include "archive/ArchiveReader.h"
 #include "archive/detail/ReaderState.h"
 #include "platform/Mbcs.h"
@@ -139,14 +140,9 @@ std::vector<std::string> components(std::string_view name) {
     std::vector<std::string> parts;
     for (;;) {
         const std::size_t separator = mbcs::findSeparator(name);
-        std::string part(name.substr(0, separator));
+        std::string part = UpperCased(name.substr(0, separator));
         while (!part.empty() && (part.back() == '.' || part.back() == ' ')) {
             part.pop_back();
-        }
-        for (char& c : part) {
-            if (c >= 'a' && c <= 'z') {
-                c = static_cast<char>(c - 'a' + 'A');
-            }
         }
         if (!part.empty()) {
             parts.push_back(std::move(part));
