@@ -162,6 +162,13 @@ ArchiveResult ExtractArchiveItem(ArchiveHandle handle, int32_t index, const char
 // AR_BAD_CATALOGUE when the item's central entry cannot be reached.
 ArchiveResult GetArchiveItemStoredName(ArchiveHandle handle, int32_t index, std::string& name);
 
+// The sum of every item's unpacked size, as the central directory gives them (Zip64
+// sizes included), walked without reading any item's local header: what unpacking the
+// whole archive will write. Handle checks as GetArchiveItem's; AR_BAD_CATALOGUE when an
+// entry cannot be reached, `bytes` then holding the sum of those before it. The next
+// description starts again at the first item.
+ArchiveResult GetArchiveUnpackedSize(ArchiveHandle handle, uint64_t& bytes);
+
 // Releases the handle, its reader and the archive file.
 ArchiveResult CloseArchive(ArchiveHandle handle);
 

@@ -95,6 +95,12 @@ struct CommandArgument {
     bool expressible = true;
 };
 
+// How far a piece of work has come, or how large it is in all.
+struct Progress {
+    std::uint64_t items = 0;
+    std::uint64_t bytes = 0;
+};
+
 // Win32 error codes that lastError gives and the core tells apart.
 inline constexpr uint32_t kErrorPathNotFound = 3;
 inline constexpr uint32_t kErrorAccessDenied = 5;
