@@ -24,3 +24,16 @@ std::string_view FileErrorText(uint32_t error) {
             return {};
     }
 }
+
+std::string SystemErrorText(uint32_t error) {
+    std::string words;
+    if (fw::os().errorText(error, words)) {
+        return words;
+    }
+    return "system error " + std::to_string(error);
+}
+
+std::string ErrorReason(uint32_t error) {
+    const std::string_view text = FileErrorText(error);
+    return text.empty() ? SystemErrorText(error) : std::string(text);
+}

@@ -4,12 +4,16 @@
 #include <string>
 #include <vector>
 
+#include "app/ExitStatus.h"
 #include "app/FerrowickApp.h"
 #include "app/File.h"
 #include "app/FileErrors.h"
 #include "app/Folders.h"
 #include "app/InstallPaths.h"
+#include "app/LaunchCommand.h"
 #include "app/PayloadStaging.h"
+#include "app/Text.h"
+#include "app/UnpackProgress.h"
 #include "archive/ArchiveReader.h"
 #include "platform/Mbcs.h"
 #include "platform/Platform.h"
@@ -20,12 +24,6 @@ constexpr int32_t kPatienceIndex = 600;
 constexpr uint32_t kLaunchWaitMilliseconds = 5000;
 // Failed items that the failure notice names; the rest are counted.
 constexpr std::size_t kFailuresNamed = 5;
-
-// Exit statuses: 1 is the framework's failed start (the two silent early exits).
-constexpr int kExitUnpackFailed = 2;
-constexpr int kExitAlreadyRunning = 3;
-constexpr int kExitLaunchRefused = 4;
-constexpr int kExitCommandLineUnusable = 5;
 
 const char* const kOpeningNotice =
     "No problem, you can officially start to install the software 'Orvelin'.\n"
@@ -74,6 +72,24 @@ const char* const kLaunchRefusedNotice =
     "command line.\n\n"
     "The installation archive may be damaged. Please get a new copy of this program.";
 
+std::string SetupNotStartedNotice(const std::string& reason) {
+    return "The installation files have been prepared, but the set-up program could not be "
+           "started: " +
+           reason + "\n\nPlease run this program again, or ask your administrator for help.";
+}
+
+// A notice in the log: its first line, " ..." standing for the rest, which is the
+// notice's own wording and says nothing of the run that the log does not.
+std::string NoticeLine(std::string_view text) {
+    const std::size_t end = text.find('\n');
+    std::string line = TrimRight(std::string(text.substr(0, end)));
+    if (end != std::string_view::npos &&
+        text.find_first_not_of(" \n", end) != std::string_view::npos) {
+        line += " ...";
+    }
+    return line;
+}
+
 // What unpacking the staging archive came to.
 struct UnpackOutcome {
     std::string topFolder;
@@ -83,14 +99,11 @@ struct UnpackOutcome {
     std::vector<std::string> firstFailures;  // "target: reason"
 };
 
-// Why an item could not be unpacked, in plain words: from the system's last error
-// where that says more than the reader's result.
+// Why an item could not be unpacked, in plain words: the system's last error where the
+// file could not be made or written, else the reader's result.
 std::string Reason(ArchiveResult result, uint32_t error) {
-    if (result == AR_CANNOT_OPEN || result == AR_WRITE_FAILED) {
-        const std::string_view text = FileErrorText(error);
-        if (!text.empty()) {
-            return std::string(text);
-        }
+    if ((result == AR_CANNOT_OPEN || result == AR_WRITE_FAILED) && error != 0) {
+        return ErrorReason(error);
     }
     return ArchiveResultWording(result).forInstaller;
 }
@@ -151,7 +164,9 @@ std::string ItemName(const ArchiveItem& item) {
 
 // Unpacks every item of the staging archive; finds the top folder of the first item
 // name that has one, and counts what could not be unpacked. Every failed item is logged.
-UnpackOutcome UnpackStagingArchive(const LaunchLog& log) {
+// How far it has come is shown (unless `silent`) and logged, item by item in archive
+// order, and nothing of it is shown any more when this returns.
+UnpackOutcome UnpackStagingArchive(const LaunchLog& log, bool silent, const std::string& caption) {
     UnpackOutcome outcome;
     ArchiveHandle archive = OpenArchive(kStagingArchive);
     AfxMessageBox(kPreparationNotice, MB_OK, 0);
@@ -160,8 +175,15 @@ UnpackOutcome UnpackStagingArchive(const LaunchLog& log) {
     outcome.archiveRead = archive != nullptr && GetArchiveItem(archive, -1, item) == AR_OK;
     const int32_t count = outcome.archiveRead ? item.index : 0;
     outcome.itemCount = count;
-    log.Line("items", outcome.archiveRead ? std::to_string(count)
+    fw::Progress total{static_cast<uint64_t>(count), 0};
+    if (outcome.archiveRead) {
+        // An entry that cannot be reached fails its item below; the sum stops before it.
+        (void)GetArchiveUnpackedSize(archive, total.bytes);
+    }
+    log.Line("items", outcome.archiveRead ? std::to_string(count) + ", " +
+                                                std::to_string(total.bytes) + " bytes unpacked"
                                           : "none: the installation archive could not be read");
+    UnpackProgress progress(log, !silent, caption.c_str(), total);
     for (int32_t i = 0; i < count; ++i) {
         if (i == kPatienceIndex) {
             AfxMessageBox(kPatienceNotice, MB_OK, 0);
@@ -170,12 +192,14 @@ UnpackOutcome UnpackStagingArchive(const LaunchLog& log) {
         ArchiveResult result = GetArchiveItem(archive, i, item);
         std::string target = "item " + std::to_string(i + 1) + " of the archive";
         uint32_t error = result == AR_OK ? 0 : fw::os().lastError();
+        uint64_t bytes = 0;
         if (result == AR_OK) {
             const std::string name = ItemName(item);
             if (outcome.topFolder.empty()) {
                 outcome.topFolder = TopFolderOf(name);
             }
             target = kUnpackPrefix + name;
+            bytes = item.uncompressedSize;
             result = ExtractReplacing(archive, i, target, error);
         }
         if (result != AR_OK) {
@@ -185,7 +209,9 @@ UnpackOutcome UnpackStagingArchive(const LaunchLog& log) {
                 outcome.firstFailures.push_back(failure);
             }
         }
+        progress.ItemDone(bytes);
     }
+    progress.End();
     CloseArchive(archive);
     return outcome;
 }
@@ -203,7 +229,7 @@ std::string ProgramName() {
 }  // namespace
 
 int CFerrowickApp::DoMessageBox(const std::string& text, uint32_t type, uint32_t helpContext) {
-    log_.Line("notice", text);
+    log_.Line("notice", NoticeLine(text));
     if (options_.silent) {
         return IDOK;
     }
@@ -224,21 +250,29 @@ void CFerrowickApp::StartLog(bool fresh) {
     }
     log_.Open(path, fresh);
     log_.Line("start", "Ferrowick " FERROWICK_VERSION);
-    log_.Line("command line", CommandLineText(m_commandArguments));
+    log_.Line("command line", CommandLineText(m_commandLine));
     log_.Line("code page", std::to_string(fw::os().ansiCodePage()));
     log_.Line("notices", options_.silent ? "not shown (/S)" : "shown");
 }
 
-void CFerrowickApp::End(int status, std::string_view how) {
-    log_.Line("end", "exit status " + std::to_string(status) + ", " + std::string(how));
+void CFerrowickApp::End(Outcome outcome, std::string_view how) {
+    const int status = ExitCode(ExitStatusOf(outcome, options_.silent));
+    log_.Line("end",
+              "exit status " + std::to_string(status) + ", the launcher's: " + std::string(how));
     AfxPostQuitMessage(status);
 }
 
+void CFerrowickApp::EndWithSetupStatus(uint32_t status) {
+    log_.Line("end", "exit status " + std::to_string(status) + ", SETUP.exe's own");
+    // All 32 bits, as Windows passes an exit status on.
+    AfxPostQuitMessage(static_cast<int>(status));
+}
+
 bool CFerrowickApp::InitInstance() {
-    options_ = ReadCommandLine(m_commandArguments);
+    options_ = ReadCommandLine(m_commandLine);
     if (options_.help) {
         fw::os().showUsage(UsageText(ProgramName()).c_str(), m_pszAppName.c_str());
-        End(0, "the usage was shown");
+        End(Outcome::done, "the usage was shown");
         return true;
     }
     // A command line that cannot be followed, or arguments that cannot be passed, are
@@ -246,13 +280,13 @@ bool CFerrowickApp::InitInstance() {
     if (!options_.problem.empty()) {
         StartLog(false);
         AfxMessageBox(CommandLineNotice(options_.problem, UsageText(ProgramName())), MB_OK, 0);
-        End(kExitCommandLineUnusable, "the launcher's: the command line cannot be used");
+        End(Outcome::commandLineUnusable, "the command line cannot be used");
         return false;
     }
     if (!options_.refusal.empty()) {
         StartLog(false);
         AfxMessageBox(ArgumentsRefusedNotice(options_.refusal), MB_OK, 0);
-        End(kExitLaunchRefused, "the launcher's: SETUP.exe cannot be started safely");
+        End(Outcome::argumentsRefused, "the arguments for SETUP.exe cannot be passed");
         return false;
     }
     // A second launcher would rewrite the staging archive under the first one.
@@ -260,7 +294,7 @@ bool CFerrowickApp::InitInstance() {
         anotherRunning_ = true;
         StartLog(false);
         AfxMessageBox(kAlreadyRunningNotice, MB_OK, 0);
-        End(kExitAlreadyRunning, "the launcher's: another launcher is running");
+        End(Outcome::anotherLauncherRunning, "another launcher is running");
         return false;
     }
     StartLog(true);
@@ -270,26 +304,32 @@ bool CFerrowickApp::InitInstance() {
     CreateFolderIfMissing(kStagingFolder);
 
     std::size_t archiveSize = 0;
-    switch (StagePayload(kStagingArchive, &archiveSize)) {
+    uint32_t error = 0;
+    switch (StagePayload(kStagingArchive, &archiveSize, &error)) {
         case StagingResult::staged:
             log_.Line("staging archive",
                       std::string(kStagingArchive) + ", " + std::to_string(archiveSize) + " bytes");
             break;
         case StagingResult::payloadNotLoadable:
-            End(1, "the launcher's: the installer set could not be loaded from the program");
+            log_.Line("installer set",
+                      "not in the program: its resource " FERROWICK_PAYLOAD_TYPE
+                      " " FERROWICK_PAYLOAD_NAME
+                      " is missing, cannot be loaded, or is shorter than its prefix");
+            End(Outcome::notStaged, "the installer set could not be loaded from the program");
             return false;
         default:
-            log_.Line("staging archive", std::string(kStagingArchive) + " could not be written");
-            End(1, "the launcher's: the staging archive could not be written");
+            log_.Line("staging archive", std::string(kStagingArchive) +
+                                             " could not be written: " + ErrorReason(error));
+            End(Outcome::notStaged, "the staging archive could not be written");
             return false;
     }
 
-    const UnpackOutcome unpacked = UnpackStagingArchive(log_);
+    const UnpackOutcome unpacked = UnpackStagingArchive(log_, options_.silent, m_pszAppName);
     fw::os().removeFile(kStagingArchive);
     // A tree that is not the whole installer set is neither completed nor launched.
     if (!unpacked.archiveRead || unpacked.failedCount > 0) {
         AfxMessageBox(FailureNotice(unpacked), MB_OK, 0);
-        End(kExitUnpackFailed, "the launcher's: items could not be unpacked");
+        End(Outcome::notUnpacked, "items could not be unpacked");
         return false;
     }
     AfxMessageBox(kCompletionNotice, MB_OK, 0);
@@ -297,28 +337,72 @@ bool CFerrowickApp::InitInstance() {
     const std::string resourceFolder = ResourceFolderFrom(m_pszHelpFilePath);
     CreateFolderIfMissing(kProductParent);
     CreateFolderIfMissing(kProductFolder);
-    CopyResourceFolder("", "", resourceFolder, kProductFolder);
+    CopyProductFolder(resourceFolder);
 
+    return options_.startsSetupDirectly() ? StartSetup(unpacked.topFolder)
+                                          : RunSetupCommand(unpacked.topFolder);
+}
+
+void CFerrowickApp::CopyProductFolder(const std::string& resourceFolder) {
+    copy_ = CopyCount{};
+    CopyResourceFolder("", "", resourceFolder, kProductFolder);
+    if (copy_.listed) {
+        std::string counted = resourceFolder + " to " + kProductFolder + ": " +
+                              std::to_string(copy_.copied) +
+                              (copy_.copied == 1 ? " file copied" : " files copied");
+        if (copy_.failed > 0) {
+            counted += ", " + std::to_string(copy_.failed) + " not copied";
+        }
+        log_.Line("resource folder", counted);
+    }
+}
+
+bool CFerrowickApp::RunSetupCommand(const std::string& topFolder) {
     // A top folder that cannot be named safely on a command line launches nothing.
-    const std::optional<std::string> command =
-        LaunchCommandFor(unpacked.topFolder, options_.setupArguments);
+    const std::optional<std::string> command = LaunchCommandFor(topFolder);
     if (!command) {
         AfxMessageBox(kLaunchRefusedNotice, MB_OK, 0);
-        End(kExitLaunchRefused, "the launcher's: SETUP.exe cannot be started safely");
+        End(Outcome::setupNotStarted,
+            "SETUP.exe cannot be started safely: the name of its "
+            "folder cannot be used on a command line");
         return false;
     }
     log_.Line("launch command", *command);
-    // Nobody watches a silent run: the command interpreter gets no window there.
-    const int status = options_.silent ? fw::os().runHiddenCommand(command->c_str())
-                                       : fw::os().runCommand(command->c_str());
+    const int status = fw::os().runCommand(command->c_str());
     log_.Line("SETUP.exe exit status", status == -1
                                            ? "-1 (or the command interpreter could not be started)"
                                            : std::to_string(status));
     fw::os().sleep(kLaunchWaitMilliseconds);
+    End(Outcome::done, "SETUP.exe was started");
+    return true;
+}
+
+bool CFerrowickApp::StartSetup(const std::string& topFolder) {
+    const std::optional<std::string> program = SetupProgramFor(topFolder);
+    if (!program) {
+        AfxMessageBox(kLaunchRefusedNotice, MB_OK, 0);
+        End(Outcome::setupNotStarted,
+            "SETUP.exe cannot be started safely: the name of its "
+            "folder cannot be a program's path");
+        return false;
+    }
+    const std::string arguments = options_.setupArguments.value_or("");
+    log_.Line("launch command",
+              "\"" + *program + "\"" + (arguments.empty() ? "" : " " + arguments));
+    uint32_t status = 0;
+    if (!fw::os().runProgram(program->c_str(), arguments.c_str(), status)) {
+        const std::string reason = SystemErrorText(fw::os().lastError());
+        log_.Line("SETUP.exe not started", reason);
+        AfxMessageBox(SetupNotStartedNotice(reason), MB_OK, 0);
+        End(Outcome::setupNotStarted, "SETUP.exe could not be started");
+        return false;
+    }
+    log_.Line("SETUP.exe exit status", std::to_string(status));
+    fw::os().sleep(kLaunchWaitMilliseconds);
     if (options_.silent) {
-        End(status, "SETUP.exe's own");
+        EndWithSetupStatus(status);
     } else {
-        End(0, "the launcher's: SETUP.exe was started");
+        End(Outcome::done, "SETUP.exe was started");
     }
     return true;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "res/resource.h"
 
@@ -17,5 +18,7 @@ enum class StagingResult {
 
 // Creates (or empties) `archivePath` and writes the payload's archive into it in one
 // piece, straight from the loaded resource. `archiveSize`, when given, receives the
-// archive's size once the payload is loaded.
-StagingResult StagePayload(const char* archivePath, std::size_t* archiveSize = nullptr);
+// archive's size once the payload is loaded; `error`, when given, the system's last error
+// of the call that failed when the archive could not be created or written.
+StagingResult StagePayload(const char* archivePath, std::size_t* archiveSize = nullptr,
+                           uint32_t* error = nullptr);

@@ -501,8 +501,47 @@ uint32_t lastError() {
             return kErrorFilenameTooLong;
         case ELOOP:
             return kErrorCantResolveFilename;
+        case ENOEXEC:
+            return kErrorBadExeFormat;
         default:
-            return errno == 0 ? 0 : 31;  // ERROR_GEN_FAILURE
+            return errno == 0 ? 0 : kErrorGenFailure;
+    }
+}
+
+// The words of Windows for the codes that lastError gives here.
+bool errorText(uint32_t error, std::string& text) {
+    switch (error) {
+        case kErrorPathNotFound:
+            text = "The system cannot find the path specified.";
+            return true;
+        case kErrorAccessDenied:
+            text = "Access is denied.";
+            return true;
+        case kErrorWriteProtect:
+            text = "The media is write protected.";
+            return true;
+        case kErrorGenFailure:
+            text = "A device attached to the system is not functioning.";
+            return true;
+        case kErrorSharingViolation:
+            text =
+                "The process cannot access the file because it is being used by another "
+                "process.";
+            return true;
+        case kErrorDiskFull:
+            text = "There is not enough space on the disk.";
+            return true;
+        case kErrorFilenameTooLong:
+            text = "The filename or extension is too long.";
+            return true;
+        case kErrorBadExeFormat:
+            text = "It is no program this system can run (a Windows program needs wine on PATH).";
+            return true;
+        case kErrorCantResolveFilename:
+            text = "The name of the file cannot be resolved by the system.";
+            return true;
+        default:
+            return false;
     }
 }
 

@@ -1,6 +1,6 @@
-// The process entries of the POSIX backend: the own path, the own resources and
-// strings, the notices and the About box on standard error, output and the usage on
-// standard output, and sleeping.
+// The process entries of the POSIX backend: the command line, the own path, the own
+// resources and strings, the notices and the About box on standard error, output and the
+// usage on standard output, sleeping and the process id.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -14,6 +14,7 @@
 
 #include "platform/posix/Backend.h"
 #include "platform/posix/CodePage.h"
+#include "platform/posix/Command.h"
 #include "platform/posix/IoWorker.h"
 #include "platform/posix/MappedFiles.h"
 #include "platform/posix/Paths.h"
@@ -96,6 +97,27 @@ std::string toTerminal(const char* ansi) {
 }
 
 }  // namespace
+
+ProcessCommandLine commandLine(int argc, const char* const* argv) {
+    ProcessCommandLine line;
+    int i = 1;
+    for (; i < argc && std::string_view(argv[i]) != "--"; ++i) {
+        CommandArgument argument;
+        argument.expressible = ansiFromUtf8(argv[i], argument.text);
+        line.arguments.push_back(std::move(argument));
+    }
+    if (i < argc) {
+        std::vector<std::string> after;
+        bool expressible = true;
+        for (++i; i < argc; ++i) {
+            std::string ansi;
+            expressible = ansiFromUtf8(argv[i], ansi) && expressible;
+            after.push_back(std::move(ansi));
+        }
+        line.tail = CommandArgument{joinArguments(after), expressible};
+    }
+    return line;
+}
 
 bool moduleFileName(std::string& path) {
     const std::string host = readLink(kOwnExecutable);
@@ -182,6 +204,10 @@ void sleep(uint32_t milliseconds) {
                   static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
+}
+
+uint32_t processId() {
+    return static_cast<uint32_t>(getpid());
 }
 
 }  // namespace fw::posix

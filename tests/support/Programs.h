@@ -33,6 +33,11 @@ ProgramRun waitProgram(const StartedProgram& started);
 ProgramRun runProgram(const std::vector<std::string>& argv,
                       const std::vector<std::string>& extraEnv = {});
 
+// As runProgram, but with standard error on a pseudo-terminal of 100 columns: `err` is
+// what reached the terminal, its line ends as the terminal turned them (CR LF).
+ProgramRun runProgramOnTerminal(const std::vector<std::string>& argv,
+                                const std::vector<std::string>& extraEnv = {});
+
 // A resource for withResources: type and name as FindResourceA takes them.
 struct TestResource {
     std::string type;

@@ -115,5 +115,33 @@ TEST(TimeTest, LocalTimeUsesTheZonesCurrentBias) {
     EXPECT_FALSE(os().localFileTimeToFileTime(FileTime::fromTicks(kHour), early));
 }
 
+// The log's clock: the zone's local time now, to the millisecond, whatever the zone.
+TEST(TimeTest, LocalTimeNowIsTheZonesWallClock) {
+    for (const char* zone : {"UTC-8", "UTC+5", "UTC0"}) {
+        SCOPED_TRACE(zone);
+        test::ScopedEnv tz("TZ", zone);
+        SystemTime now;
+        time_t before = 0;
+        time_t after = 1;
+        // Taken within one second, the wall clock's fields are those of that second.
+        for (int attempt = 0; attempt < 10 && before != after; ++attempt) {
+            before = time(nullptr);
+            os().localTime(now);
+            after = time(nullptr);
+        }
+        ASSERT_EQ(before, after);
+        struct tm parts {};
+        ASSERT_NE(localtime_r(&before, &parts), nullptr);
+        EXPECT_EQ(now.year, parts.tm_year + 1900);
+        EXPECT_EQ(now.month, parts.tm_mon + 1);
+        EXPECT_EQ(now.day, parts.tm_mday);
+        EXPECT_EQ(now.dayOfWeek, parts.tm_wday);
+        EXPECT_EQ(now.hour, parts.tm_hour);
+        EXPECT_EQ(now.minute, parts.tm_min);
+        EXPECT_EQ(now.second, parts.tm_sec);
+        EXPECT_LT(now.milliseconds, 1000);
+    }
+}
+
 }  // namespace
 }  // namespace fw
