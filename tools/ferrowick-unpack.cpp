@@ -1,5 +1,6 @@
-// ferrowick-unpack ARCHIVE FOLDER: unpacks every item of ARCHIVE below FOLDER with the
-// archive reader, in the order and manner of the installation sequence.
+// ferrowick-unpack [--quiet] ARCHIVE FOLDER: unpacks every item of ARCHIVE below FOLDER
+// with the archive reader, in the order and manner of the installation sequence, with a
+// progress bar on standard error when that is a terminal.
 //
 // Both arguments are host paths. On Windows they are drive paths already. Elsewhere an
 // absolute host path becomes its Z: drive path, its bytes converted to the ANSI code
@@ -8,16 +9,22 @@
 // and so is one that names nothing usable. FOLDER is made first, as spelled, so that the
 // reader's case-insensitive lookup finds it and nothing beside it.
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
 
 #include "archive/ArchiveReader.h"
+#include "platform/ProgressText.h"
 #include "tools/ToolInfo.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -29,15 +36,70 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage: ferrowick-unpack ARCHIVE FOLDER\n";
+constexpr const char* kUsage = "usage: ferrowick-unpack [--quiet] ARCHIVE FOLDER\n";
 constexpr const char* kHelp =
     "Unpacks every item of the ZIP archive ARCHIVE below FOLDER (made when missing) with\n"
     "the launcher's archive reader, item by item as the launcher unpacks its payload.\n"
     "Nothing is written through a symbolic link found in FOLDER or below it (links on the\n"
     "way to FOLDER are followed): an item in the way of one fails. Each item that fails\n"
-    "gets a line on standard error with its result; a summary follows. Exit status: 0\n"
-    "when every item was unpacked, 1 when one failed or the archive cannot be opened, 2\n"
+    "gets a line on standard error with its result; a summary follows. On a terminal a\n"
+    "progress bar shows the items and bytes unpacked; --quiet leaves it out. Exit status:\n"
+    "0 when every item was unpacked, 1 when one failed or the archive cannot be opened, 2\n"
     "when an argument cannot be used.\n";
+
+// A bar on standard error, drawn over itself at most ten times a second and wiped at the
+// end; a line about an item is written over it and the bar drawn again below.
+class TerminalBar {
+  public:
+    TerminalBar(bool wanted, fw::Progress total)
+        : shown_(wanted && isatty(fileno(stderr)) != 0), total_(total) {
+        draw();
+    }
+    ~TerminalBar() { wipe(); }
+    TerminalBar(const TerminalBar&) = delete;
+    TerminalBar& operator=(const TerminalBar&) = delete;
+
+    void itemDone(std::uint64_t bytes) {
+        ++done_.items;
+        done_.bytes += bytes;
+        if (done_.items == total_.items ||
+            Clock::now() - drawnAt_ >= std::chrono::milliseconds(100)) {
+            draw();
+        }
+    }
+    // Writes a line of its own, with the bar after it.
+    void say(const std::string& line) {
+        wipe();
+        std::fputs(line.c_str(), stderr);
+        draw();
+    }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    void draw() {
+        if (!shown_) {
+            return;
+        }
+        const std::string text = fw::progressBar(fw::progressPermille(done_, total_), 30) + " " +
+                                 fw::progressCounts(done_, total_);
+        std::fprintf(stderr, "\r%s", text.c_str());
+        std::fflush(stderr);
+        width_ = std::max(width_, text.size());
+        drawnAt_ = Clock::now();
+    }
+    void wipe() {
+        if (shown_ && width_ > 0) {
+            std::fprintf(stderr, "\r%s\r", std::string(width_, ' ').c_str());
+            std::fflush(stderr);
+        }
+        width_ = 0;
+    }
+    bool shown_;
+    fw::Progress total_;
+    fw::Progress done_;
+    std::size_t width_ = 0;
+    Clock::time_point drawnAt_;
+};
 
 // The result's name, and the system's reason where it says more.
 std::string outcome(ArchiveResult result, uint32_t error) {
@@ -198,7 +260,9 @@ int main(int argc, char** argv) {
     if (fw::tool::answered(argc, argv, "ferrowick-unpack", kUsage, kHelp)) {
         return 0;
     }
-    if (argc != 3) {
+    const bool quiet = argc > 1 && std::string_view(argv[1]) == "--quiet";
+    char** const arguments = argv + (quiet ? 1 : 0);
+    if (argc - (quiet ? 1 : 0) != 3) {
         std::fputs("ferrowick-unpack: give an archive and a folder (see ferrowick-unpack --help)\n",
                    stderr);
         std::fputs(kUsage, stderr);
@@ -206,23 +270,23 @@ int main(int argc, char** argv) {
     }
     std::string archive;
     std::string folder;
-    if (const std::string problem = drivePath(argv[1], false, archive); !problem.empty()) {
-        return refused("the archive", argv[1], problem);
+    if (const std::string problem = drivePath(arguments[1], false, archive); !problem.empty()) {
+        return refused("the archive", arguments[1], problem);
     }
-    if (const std::string problem = drivePath(argv[2], true, folder); !problem.empty()) {
-        return refused("the folder", argv[2], problem);
+    if (const std::string problem = drivePath(arguments[2], true, folder); !problem.empty()) {
+        return refused("the folder", arguments[2], problem);
     }
     ArchiveHandle handle = OpenArchive(archive.c_str());
     if (!handle) {
         std::fprintf(stderr,
                      "ferrowick-unpack: %s is no ZIP archive that can be read (check it with "
                      "ferrowick-pack --check --payload)\n",
-                     shown(argv[1]).c_str());
+                     shown(arguments[1]).c_str());
         return 1;
     }
-    if (const std::string problem = makeFolder(argv[2]); !problem.empty()) {
+    if (const std::string problem = makeFolder(arguments[2]); !problem.empty()) {
         CloseArchive(handle);
-        return refused("the folder", argv[2], problem);
+        return refused("the folder", arguments[2], problem);
     }
     if (folder.back() != '/' && folder.back() != '\\') {
         folder += '/';
@@ -230,19 +294,27 @@ int main(int argc, char** argv) {
     ArchiveItem item;
     GetArchiveItem(handle, -1, item);
     const int32_t count = item.index;
+    fw::Progress total{static_cast<std::uint64_t>(count), 0};
+    (void)GetArchiveUnpackedSize(handle, total.bytes);  // what cannot be reached fails below
     int32_t failed = 0;
-    for (int32_t index = 0; index < count; ++index) {
-        ArchiveResult result = GetArchiveItem(handle, index, item);
-        uint32_t error = 0;
-        if (result == AR_OK) {
-            const std::string target = folder + item.name;
-            result = ExtractArchiveItem(handle, index, target.c_str());
-            error = fw::os().lastError();
-        }
-        if (result != AR_OK) {
-            std::fprintf(stderr, "ferrowick-unpack: item %d%s: %s\n", index,
-                         itemLabel(handle, index, item).c_str(), outcome(result, error).c_str());
-            ++failed;
+    {
+        TerminalBar bar(!quiet, total);
+        for (int32_t index = 0; index < count; ++index) {
+            ArchiveResult result = GetArchiveItem(handle, index, item);
+            uint32_t error = 0;
+            std::uint64_t bytes = 0;
+            if (result == AR_OK) {
+                const std::string target = folder + item.name;
+                bytes = item.uncompressedSize;
+                result = ExtractArchiveItem(handle, index, target.c_str());
+                error = fw::os().lastError();
+            }
+            if (result != AR_OK) {
+                bar.say("ferrowick-unpack: item " + std::to_string(index) +
+                        itemLabel(handle, index, item) + ": " + outcome(result, error) + "\n");
+                ++failed;
+            }
+            bar.itemDone(bytes);
         }
     }
     CloseArchive(handle);
