@@ -62,6 +62,8 @@ class CFerrowickApp : public CWinApp {
     void EndWithSetupStatus(uint32_t status);
     // The copy into the product folder, with what it did in the log.
     void CopyProductFolder(const std::string& resourceFolder);
+    // A top folder whose name SETUP.exe cannot be started by: a notice, and the end.
+    bool RefuseLaunch(std::string_view why);
     // SETUP.exe through the command interpreter, as the run without arguments has it.
     bool RunSetupCommand(const std::string& topFolder);
     // SETUP.exe started directly, with what follows "--".

@@ -357,15 +357,18 @@ void CFerrowickApp::CopyProductFolder(const std::string& resourceFolder) {
     }
 }
 
+bool CFerrowickApp::RefuseLaunch(std::string_view why) {
+    AfxMessageBox(kLaunchRefusedNotice, MB_OK, 0);
+    End(Outcome::setupNotStarted,
+        "SETUP.exe cannot be started safely: the name of its folder " + std::string(why));
+    return false;
+}
+
 bool CFerrowickApp::RunSetupCommand(const std::string& topFolder) {
     // A top folder that cannot be named safely on a command line launches nothing.
     const std::optional<std::string> command = LaunchCommandFor(topFolder);
     if (!command) {
-        AfxMessageBox(kLaunchRefusedNotice, MB_OK, 0);
-        End(Outcome::setupNotStarted,
-            "SETUP.exe cannot be started safely: the name of its "
-            "folder cannot be used on a command line");
-        return false;
+        return RefuseLaunch("cannot be used on a command line");
     }
     log_.Line("launch command", *command);
     const int status = fw::os().runCommand(command->c_str());
@@ -380,11 +383,7 @@ bool CFerrowickApp::RunSetupCommand(const std::string& topFolder) {
 bool CFerrowickApp::StartSetup(const std::string& topFolder) {
     const std::optional<std::string> program = SetupProgramFor(topFolder);
     if (!program) {
-        AfxMessageBox(kLaunchRefusedNotice, MB_OK, 0);
-        End(Outcome::setupNotStarted,
-            "SETUP.exe cannot be started safely: the name of its "
-            "folder cannot be a program's path");
-        return false;
+        return RefuseLaunch("cannot be a program's path");
     }
     const std::string arguments = options_.setupArguments.value_or("");
     log_.Line("launch command",

@@ -102,15 +102,19 @@ StartedProgram startProgram(const std::vector<std::string>& argv,
     return started;
 }
 
+bool openTerminal(int& master, int& slave) {
+    winsize size{};
+    size.ws_col = 100;
+    size.ws_row = 24;
+    return openpty(&master, &slave, nullptr, nullptr, &size) == 0;
+}
+
 ProgramRun runProgramOnTerminal(const std::vector<std::string>& argv,
                                 const std::vector<std::string>& extraEnv) {
     ProgramRun run;
     int master = -1;
     int slave = -1;
-    winsize size{};
-    size.ws_col = 100;
-    size.ws_row = 24;
-    if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) {
+    if (!openTerminal(master, slave)) {
         run.err = std::string("no pseudo-terminal: ") + std::strerror(errno);
         return run;
     }

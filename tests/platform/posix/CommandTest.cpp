@@ -28,6 +28,14 @@ const char* const kRecorder =
     "printf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args.txt\"\n"
     "exit \"${STATUS:-0}\"\n";
 
+// The first bytes of a Windows program and of a Linux one, which say what they are.
+const std::string kWindowsProgram = std::string("MZ\x90\x00\x03", 5) + std::string(100, '\0');
+const std::string kLinuxProgram = std::string(
+                                      "\x7F"
+                                      "ELF\x02\x01\x01",
+                                      7) +
+                                  std::string(100, '\0');
+
 class CommandTest : public ::testing::Test {
   protected:
     void install(const std::string& drivePath, const std::string& contents, bool executable) {
@@ -126,13 +134,8 @@ TEST_F(CommandTest, NeverHandsTheLineToAShell) {
 }
 
 TEST_F(CommandTest, ReportsWhatItCannotStart) {
-    install("C:\\Win\\SETUP.exe", std::string("MZ\x90\x00\x03", 5) + std::string(100, '\0'), true);
-    install("C:\\Bin\\tool",
-            std::string("\x7F"
-                        "ELF\x02\x01\x01",
-                        7) +
-                std::string(100, '\0'),
-            false);
+    install("C:\\Win\\SETUP.exe", kWindowsProgram, true);
+    install("C:\\Bin\\tool", kLinuxProgram, false);
     install("C:\\Doc\\readme.exe", "just text\n", true);
     install("C:\\A&B\\run.sh", kRecorder, true);
     install("C:\\A,B\\run.sh", kRecorder, true);
@@ -237,13 +240,8 @@ TEST_F(CommandTest, JoinsArgumentsSoThatTheyReadBackAsTheyWere) {
 // no interpreter, and why it failed when it cannot be started.
 TEST_F(CommandTest, StartsAProgramByItsPathWithItsArgumentsAsTheyStand) {
     install("C:\\My Tools\\run.sh", kRecorder, true);
-    install("C:\\Win\\SETUP.exe", std::string("MZ\x90\x00\x03", 5) + std::string(100, '\0'), true);
-    install("C:\\Bin\\tool",
-            std::string("\x7F"
-                        "ELF\x02\x01\x01",
-                        7) +
-                std::string(100, '\0'),
-            false);
+    install("C:\\Win\\SETUP.exe", kWindowsProgram, true);
+    install("C:\\Bin\\tool", kLinuxProgram, false);
     // No wine to be found: a Windows program cannot be started.
     const std::string emptyPath = prefix.root() + "/empty-path";
     fs::create_directories(emptyPath);

@@ -2,8 +2,6 @@
 // path, the notices and About box on standard error, the process id, and progress on a
 // terminal.
 #include <fcntl.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <optional>
@@ -120,10 +118,7 @@ template <typename Call>
 std::string onTerminal(Call call) {
     int master = -1;
     int slave = -1;
-    winsize size{};
-    size.ws_col = 100;
-    size.ws_row = 24;
-    if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) {
+    if (!openTerminal(master, slave)) {
         ADD_FAILURE() << "no pseudo-terminal";
         return {};
     }
