@@ -182,7 +182,9 @@ UnpackOutcome UnpackStagingArchive(const LaunchLog& log, bool silent, const std:
     }
     log.Line("items", outcome.archiveRead ? std::to_string(count) + ", " +
                                                 std::to_string(total.bytes) + " bytes unpacked"
-                                          : "none: the installation archive could not be read");
+                                          : "none: the staging archive is no ZIP archive that "
+                                            "can be read (the installer set in the program is "
+                                            "damaged)");
     UnpackProgress progress(log, !silent, caption.c_str(), total);
     for (int32_t i = 0; i < count; ++i) {
         if (i == kPatienceIndex) {

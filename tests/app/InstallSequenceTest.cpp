@@ -615,6 +615,18 @@ TEST_F(InstallSequenceTest, TheCommandLineDecidesNoticesLaunchLogAndExitStatus) 
           "end: exit status 1603, the launcher's: items could not be unpacked\n"},
          Touched::unpacked,
          [&] { fw::test::writeHostFile(prefix.host(unzip + "disk1\\sub"), "a file"); }},
+        // A payload that is no archive: said so, and nothing is unpacked.
+        {{"/S"},
+         std::nullopt,
+         1603,
+         {},
+         "",
+         defaultLog,
+         {"items: none: the staging archive is no ZIP archive that can be read (the installer "
+          "set in the program is damaged)\n",
+          "end: exit status 1603, the launcher's: items could not be unpacked\n"},
+         Touched::staged,
+         [&] { platform.script.payload = std::string(54, 'B') + "PK junk"; }},
         // The staging archive that cannot be written, and why.
         {{"/S"},
          std::nullopt,
@@ -703,7 +715,7 @@ TEST_F(InstallSequenceTest, TheCommandLineDecidesNoticesLaunchLogAndExitStatus) 
          {},
          Touched::installed},
     };
-    platform.script.payload =
+    const std::string payload =
         PayloadOf(prefix, EntriesNamed({"disk1/DATA.TAG", "disk1/SETUP.EXE", "disk1/sub/b.txt"}));
     platform.script.commandStatus = 3010;
     for (const Case& c : cases) {
@@ -713,6 +725,7 @@ TEST_F(InstallSequenceTest, TheCommandLineDecidesNoticesLaunchLogAndExitStatus) 
             fs::remove_all(prefix.host(folder));
         }
         ASSERT_TRUE(fw::test::writeHostFile(prefix.host("C:\\Tools\\res\\Pellmoor\\p.txt"), "p"));
+        platform.script.payload = payload;
         platform.script.anotherLauncherRunning = false;
         platform.script.programError = 0;
         c.plant();
