@@ -164,7 +164,8 @@ HWND createWindow(ProgressWindow& progress) {
     SendMessageA(progress.bar, PBM_SETRANGE32, 0, kBarRange);
     refresh(progress);
     SetTimer(window, kRefreshTimer, kRefreshMilliseconds, nullptr);
-    ShowWindow(window, SW_SHOWNORMAL);
+    // Not activated: a notice that is up (the patience notice) keeps the keyboard.
+    ShowWindow(window, SW_SHOWNOACTIVATE);
     UpdateWindow(window);
     return window;
 }

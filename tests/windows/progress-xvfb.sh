@@ -14,6 +14,7 @@
 set -euo pipefail
 exe=$1 pack=$2 pellmoor=$3 work=$4
 . "$(dirname "$0")/fresh-prefix.sh" "$work"
+. "$(dirname "$0")/braskettle-windows.sh"
 drive=$WINEPREFIX/drive_c
 z() { printf "Z:%s" "${1//\//\\}"; }
 fail=0
@@ -55,13 +56,6 @@ crop() { convert "$1" -crop "$2" +repage "$3"; }
 geometryOf() {
     xwininfo -id "$1" | awk '/Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF }
         /Width:/ { w = $NF } /Height:/ { h = $NF } END { print w "x" h "+" x "+" y }'
-}
-# A window without a system menu in its decorations (MWM_DECOR_MENU, 0x10): the
-# progress window; every notice has one.
-isProgressWindow() {
-    local decorations
-    decorations=$(xprop -id "$1" _MOTIF_WM_HINTS 2>/dev/null | sed -n 's/.*= [^,]*, [^,]*, \([^,]*\),.*/\1/p')
-    [ -n "$decorations" ] && [ $((decorations & 0x10)) -eq 0 ]
 }
 exists() { xwininfo -id "$1" >/dev/null 2>&1; }
 
