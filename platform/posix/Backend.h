@@ -13,11 +13,11 @@ namespace fw::posix {
 // ansiCodePage, ansiFromUtf8; Time.cpp systemTimeToFileTime, localFileTimeToFileTime,
 // localTime; Process.cpp commandLine, moduleFileName to dialogBox, writeStandardOutput,
 // showUsage, sleep, processId, claimSingleInstance; Command.cpp runCommand, runProgram;
-// Progress.cpp progressBegin, progressUpdate, progressEnd; Platform.cpp the table. Only
-// this backend has what those stand on: FolderNames (case-insensitive lookup), PrefixSetUp
-// (the prefix made on first use), ResourceTable (the launcher image's resources),
-// MappedFiles (where mapped bytes lie on disk) and IoWorker (every piece of background
-// I/O, with its thread contract).
+// Progress.cpp progressBegin, progressUpdate, progressEnd (and the line that a notice
+// wipes, Progress.h); Platform.cpp the table. Only this backend has what those stand on:
+// FolderNames (case-insensitive lookup), PrefixSetUp (the prefix made on first use),
+// ResourceTable (the launcher image's resources), MappedFiles (where mapped bytes lie on
+// disk) and IoWorker (every piece of background I/O, with its thread contract).
 FW_PLATFORM_CALLS(FW_PLATFORM_DECLARE)
 
 // The process's command line for its entry, from main's arguments, which come in the file

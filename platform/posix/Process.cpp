@@ -19,6 +19,7 @@
 #include "platform/posix/MappedFiles.h"
 #include "platform/posix/Paths.h"
 #include "platform/posix/PrefixSetUp.h"
+#include "platform/posix/Progress.h"
 #include "platform/posix/ResourceTable.h"
 #include "res/resource.h"
 
@@ -172,8 +173,10 @@ bool loadString(uint32_t id, std::string& text) {
 
 void messageBox(const char* text, const char* caption) {
     std::fflush(stdout);
+    wipeProgressLine();
     toStandardError(toTerminal(caption) + "\n" + toTerminal(text) + "\n\n");
     waitForAcknowledgement();
+    redrawProgressLine();
 }
 
 int dialogBox(uint32_t templateId) {

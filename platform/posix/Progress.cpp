@@ -16,6 +16,7 @@
 #include "platform/posix/Backend.h"
 #include "platform/posix/CodePage.h"
 #include "platform/posix/IoWorker.h"
+#include "platform/posix/Progress.h"
 
 namespace fw::posix {
 
@@ -74,6 +75,20 @@ void draw() {
 
 }  // namespace
 
+void wipeProgressLine() {
+    if (line.shown) {
+        writeOver({});
+        io::writeFully(STDERR_FILENO, "\r", 1);
+        line.width = 0;
+    }
+}
+
+void redrawProgressLine() {
+    if (line.shown) {
+        draw();
+    }
+}
+
 void progressBegin(const char* /*caption*/, const char* what, const Progress& total) {
     line = ProgressLine{};
     if (isatty(STDERR_FILENO) == 0) {
@@ -97,11 +112,7 @@ void progressUpdate(const Progress& done) {
 }
 
 void progressEnd() {
-    if (!line.shown) {
-        return;
-    }
-    writeOver({});
-    io::writeFully(STDERR_FILENO, "\r", 1);
+    wipeProgressLine();
     line = ProgressLine{};
 }
 

@@ -138,29 +138,40 @@ std::string onTerminal(Call call) {
     return out;
 }
 
-// One line on the terminal, drawn over and over, and wiped at the end; nothing where
-// standard error is no terminal.
+// One line on the terminal, drawn over and over, wiped for a notice and drawn again
+// below it, and wiped at the end; nothing where standard error is no terminal.
 TEST(ProcessTest, ProgressIsOneLineOnATerminalThatIsWipedAtTheEnd) {
     const auto work = [] {
         hostPlatform().progressBegin("BRASKETTLE", "Unpacking", Progress{2, 3000});
         hostPlatform().progressUpdate(Progress{1, 1536});
+        hostPlatform().messageBox("Be patient!", "BRASKETTLE");
         hostPlatform().progressUpdate(Progress{2, 3000});
         hostPlatform().progressEnd();
     };
+    const int savedInput = dup(STDIN_FILENO);  // input that is no terminal: no waiting
+    const int devNull = open("/dev/null", O_RDONLY);
+    ASSERT_GE(devNull, 0);
+    dup2(devNull, STDIN_FILENO);
+    close(devNull);
     const std::string drawn = onTerminal(work);
+    StderrCapture capture;
+    work();
+    const std::string inFile = capture.text();
+    dup2(savedInput, STDIN_FILENO);
+    close(savedInput);
+
     const std::string first = "\rUnpacking [....................] 0 of 2 items, 0 of 3 KB";
+    const std::string wipe = "\r" + std::string(first.size() - 1, ' ') + "\r";
     const std::string last = "\rUnpacking [####################] 2 of 2 items, 3 of 3 KB";
-    EXPECT_EQ(drawn.rfind(first, 0), 0u) << drawn;
+    EXPECT_EQ(drawn.rfind(first + wipe + "BRASKETTLE\r\nBe patient!\r\n\r\n", 0), 0u) << drawn;
     const std::size_t end = drawn.find(last);
     ASSERT_NE(end, std::string::npos) << drawn;
     // Wiped: blanks over the longest drawing, and the cursor back at the start.
-    EXPECT_EQ(drawn.substr(end + last.size()), "\r" + std::string(last.size() - 1, ' ') + "\r")
-        << drawn;
-    EXPECT_EQ(drawn.find('\n'), std::string::npos) << drawn;
-
-    StderrCapture capture;
-    work();
-    EXPECT_EQ(capture.text(), "");
+    EXPECT_EQ(drawn.substr(end + last.size()), wipe) << drawn;
+    // The line never ends: a notice's own lines are the only ones.
+    EXPECT_EQ(drawn.find('\n', drawn.find("\r\n\r\n") + 4), std::string::npos) << drawn;
+    // In a file, the notice alone.
+    EXPECT_EQ(inFile, "BRASKETTLE\nBe patient!\n\n");
 }
 
 }  // namespace
