@@ -118,8 +118,9 @@ HWND child(HWND parent, const char* windowClass, const char* text, DWORD style, 
     return control;
 }
 
-// The window, centred on the work area: two lines of text above the bar, laid out for the
-// screen's resolution in the font of message boxes.
+// The window, in the lower part of the work area, below where the notices come up (in
+// its middle): two lines of text above the bar, laid out for the screen's resolution in
+// the font of message boxes.
 HWND createWindow(ProgressWindow& progress) {
     const HINSTANCE instance = GetModuleHandleA(nullptr);
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
@@ -148,8 +149,8 @@ HWND createWindow(ProgressWindow& progress) {
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     const HWND window = CreateWindowExA(0, kWindowClass, progress.caption.c_str(), kStyle,
                                         work.left + (work.right - work.left - width) / 2,
-                                        work.top + (work.bottom - work.top - height) / 2, width,
-                                        height, nullptr, nullptr, instance, &progress);
+                                        work.top + (work.bottom - work.top) * 2 / 3 - height / 2,
+                                        width, height, nullptr, nullptr, instance, &progress);
     if (window == nullptr) {
         return nullptr;
     }

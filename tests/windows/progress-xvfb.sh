@@ -58,6 +58,19 @@ geometryOf() {
         /Width:/ { w = $NF } /Height:/ { h = $NF } END { print w "x" h "+" x "+" y }'
 }
 exists() { xwininfo -id "$1" >/dev/null 2>&1; }
+# Enter to the notice $1 until it goes: the window manager may give the keyboard to a
+# window that comes up meanwhile, as it does to every new window.
+answer() {
+    local attempt
+    for attempt in 1 2 3 4 5; do
+        xdotool windowactivate --sync "$1" key Return 2>/dev/null || true
+        for _ in $(seq 1 8); do
+            exists "$1" || return 0
+            sleep 0.25
+        done
+    done
+    return 1
+}
 
 # Runs C:\Dist\Release\PROGRAM with a log, answering each notice with Enter, and looks
 # at the progress window as it comes. Sets notices (as the log counts them: a window that
@@ -92,12 +105,8 @@ watchRun() {
             fi
             answeredCount=$((answeredCount + 1))
             [ "$name" = large ] && shot "$work/$name-notice-$answeredCount.png"
-            xdotool windowactivate --sync "$w" key Return 2>/dev/null || true
+            answer "$w" || report "$name: notice $answeredCount did not go with Enter"
             answered="$answered$w "
-            for _ in $(seq 1 20); do
-                exists "$w" || break
-                sleep 0.25
-            done
         done
         if [ -z "$shown" ] && [ -n "$progress" ] && [ $looked -eq 0 ] && exists "$progress"; then
             looked=1
