@@ -48,6 +48,7 @@ cp "$exe" "$work/stub.exe"
 wine "$(z "$work/pack.exe")" --payload "$(z "$work/large.zip")" --stub "$(z "$work/stub.exe")" \
     --output 'C:\Dist\Release\large.exe' --force >"$work/pack.txt" 2>&1 ||
     report "the large launcher could not be packed"
+rm -f "$work/large.zip" "$work/pack.exe" "$work/stub.exe"
 
 shot() { import -window root "$1"; }
 # The part of screenshot $1 that the window of geometry $2 (WxH+X+Y) covers, in $3.
@@ -177,6 +178,9 @@ last=$(ls "$work"/large-notice-*.png 2>/dev/null | sort -V | tail -n1)
 [ -n "$last" ] && cp "$last" "$work/large-completion.png"
 unpacked=$(find "$drive/Temp/_Download/_UnZip/disk1" -type f | wc -l)
 [ "$unpacked" -eq 6000 ] || report "large: $unpacked of 6000 items unpacked"
+
+# The 300 MB go; the screenshots and the logs stay.
+rm -rf "$drive/Temp" "$drive/Dist/Release/large.exe"
 
 watchRun sample ferrowick.exe
 echo "sample: $notices notices; progress window ${progress:-none}"
