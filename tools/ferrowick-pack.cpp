@@ -295,9 +295,7 @@ std::string stubLimit(const std::string& stub, fw::pack::StubLimit& limit) {
         limit.format = isElf(fd.get()) ? "Linux launcher (ELF)" : "neither PE nor ELF";
         return isElf(fd.get()) ? std::string() : kNeither;
     }
-    limit.format = "Windows launcher (PE)";
-    return fw::pe::largestPayload(readerOf(fd.get()), size, kPrefixSize, limit.largestPayload,
-                                  limit.imageLimit);
+    return fw::pack::windowsStubLimit(readerOf(fd.get()), size, limit);
 }
 
 // The archive made of a folder goes to a file without a name beside the output (for a
