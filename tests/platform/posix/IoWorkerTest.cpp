@@ -169,11 +169,13 @@ TEST_F(IoWorkerTest, AFailedWriteIsReportedAndStopsTheHandle) {
         const char* name;
         std::size_t size;  // written in reader pieces
         bool setTimes;     // before the close
+        bool writeAfter;   // once the worker has written them (a seek waits for it)
     };
     for (const Case& c :
-         {Case{"a tail only: the close tells", 100, false},
-          Case{"whole blocks: a later write or the close tells", 5 * kBlockSize, false},
-          Case{"whole blocks: setting the times tells", 5 * kBlockSize, true}}) {
+         {Case{"a tail only: the close tells", 100, false, false},
+          Case{"whole blocks: a later write or the close tells", 5 * kBlockSize, false, false},
+          Case{"whole blocks: setting the times tells", 5 * kBlockSize, true, false},
+          Case{"a whole block: the next write tells", kBlockSize, false, true}}) {
         SCOPED_TRACE(c.name);
         const FileHandle file = os().createFile("Z:\\dev\\full", 0, false);
         ASSERT_NE(file, kInvalidFile);
@@ -186,6 +188,13 @@ TEST_F(IoWorkerTest, AFailedWriteIsReportedAndStopsTheHandle) {
                 EXPECT_FALSE(ok) << "a handle that failed goes on failing";
             }
             refused = refused || !ok;
+        }
+        if (c.writeAfter) {
+            ASSERT_FALSE(refused) << "the worker has not written the block yet";
+            ASSERT_EQ(os().seekFile(file, 0, SeekOrigin::current), 0);
+            errno = 0;
+            EXPECT_FALSE(os().writeFile(file, "x", 1));
+            EXPECT_EQ(errno, ENOSPC);
         }
         if (c.setTimes) {
             const FileTime time = FileTime::fromTicks(128000000000000000ull);
