@@ -33,6 +33,8 @@ TEST(CommandLineTest, ReadsSwitchesAndWhatFollowsTheirEndAndSaysWhatItCannotUse)
         std::string refusal = "";  // empty: none
     };
     const std::string notFollowed = " is not followed by the name of the log file";
+    // Each argument takes a blank before it on the line.
+    const std::string longest(kSetupArgumentsLimit - 1, 'x');
     const std::string tooLong(kSetupArgumentsLimit, 'x');
     const Case cases[] = {
         {{}},
@@ -99,6 +101,7 @@ TEST(CommandLineTest, ReadsSwitchesAndWhatFollowsTheirEndAndSaysWhatItCannotUse)
          "",
          "its argument 'a\nb' cannot be passed to it on a command line: it holds a control "
          "character"},
+        {Given({"--", longest}), false, false, std::nullopt, {longest}},
         {Given({"--", tooLong}),
          false,
          false,

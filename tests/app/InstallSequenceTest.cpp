@@ -516,6 +516,25 @@ TEST_F(InstallSequenceTest, TheCommandLineDecidesNoticesLaunchLogAndExitStatus) 
               unzip + "run.log' would lie in C:\\Temp\\_Download\\_UnZip, which",
           "end: exit status 5"},
          Touched::nothing},
+        {{"/S", "/log", "C:\\Product_Released\\Pellmoor\\run.log"},
+         5,
+         {},
+         "",
+         defaultLog,
+         {"notice: The command line cannot be used, so nothing has been done: the log file "
+          "'C:\\Product_Released\\Pellmoor\\run.log' would lie in "
+          "C:\\Product_Released\\Pellmoor, which",
+          "end: exit status 5"},
+         Touched::nothing},
+        {{"/S"},
+         3,
+         {},
+         "",
+         defaultLog,
+         {"notice: Set-up is already running",
+          "end: exit status 3, the launcher's: another launcher is running"},
+         Touched::nothing,
+         [&] { platform.script.anotherLauncherRunning = true; }},
         {{"/S", "--", "ok", "50%"},
          4,
          {},
@@ -571,6 +590,14 @@ TEST_F(InstallSequenceTest, TheCommandLineDecidesNoticesLaunchLogAndExitStatus) 
             fs::remove_all(prefix.host(folder));
         }
         ASSERT_TRUE(fw::test::writeHostFile(prefix.host("C:\\Tools\\res\\Pellmoor\\p.txt"), "p"));
+        // What an earlier run left in the log: a run refused before it holds the
+        // single-instance lock adds its lines after it (another launcher may be writing
+        // there); a run that holds the lock starts the log afresh.
+        const std::string earlier = "end: exit status 0, an earlier run's last line";
+        if (!c.log.empty()) {
+            ASSERT_TRUE(fw::test::writeHostFile(prefix.host(c.log), earlier + "\r\n"));
+        }
+        platform.script.anotherLauncherRunning = false;
         c.plant();
         platform.recorded = {};
         std::vector<fw::CommandArgument> arguments;
@@ -608,6 +635,8 @@ TEST_F(InstallSequenceTest, TheCommandLineDecidesNoticesLaunchLogAndExitStatus) 
         if (!c.log.empty()) {
             const std::vector<std::string> lines =
                 LinesOf(fw::test::readHostFile(prefix.host(c.log)));
+            ASSERT_FALSE(lines.empty());
+            EXPECT_EQ(lines.front() == earlier, c.touched == Touched::nothing) << lines.front();
             auto at = lines.begin();
             for (const std::string& expected : c.logged) {
                 at = std::find_if(at, lines.end(),
