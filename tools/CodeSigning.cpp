@@ -164,7 +164,6 @@ class ScratchFolder {
     }
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::string& path() const { return path_; }
 
     // The file `name` in the folder holding `bytes`; empty when it cannot be written.
     std::string file(const std::string& name, const std::string& bytes) const {
@@ -255,7 +254,7 @@ bool feedSignedBytes(const pe::ReadAt& read, const SignedImage& signedImage, int
     return writeAll(fd, zeros, (8 - signedImage.tableStart % 8) % 8);
 }
 
-// The digest that `feed` writes, computed by openssl; empty when it cannot be.
+// The digest of what `feed` writes, as openssl computes it: its output, in binary.
 ToolRun digestOf(const std::string& name, const Feed& feed) {
     return runTool({"openssl", "dgst", "-" + name, "-binary"}, feed, false);
 }
@@ -360,8 +359,11 @@ Signature verifySignature(const pe::ReadAt& read, uint64_t size) {
                                 bytesFeed(signature.signerCertificate), false);
     const std::string keyFile = folder.file("signer-key.pem", key.output);
     const std::string valueFile = folder.file("signature.bin", signature.signatureValue);
-    if (key.status != 0 || keyFile.empty() || valueFile.empty()) {
-        return unknown("its signer's key cannot be read");
+    if (key.status != 0) {
+        return broken("the certificate of its signer cannot be read");
+    }
+    if (keyFile.empty() || valueFile.empty()) {
+        return unknown("no scratch folder for openssl's files could be made");
     }
     if (runTool({"openssl", "dgst", "-" + signature.signerDigestName, "-verify", keyFile,
                  "-signature", valueFile},
