@@ -333,6 +333,15 @@ TEST_F(PePackerTest, TellsTheStateOfASignature) {
         EXPECT_EQ(check.out.find("problem: its signature is broken") != std::string::npos, broken)
             << check.out;
     }
+
+    // Signing checks what it signed the same way: a certificate from an authority unknown
+    // here signs.
+    const ProgramRun signing =
+        pack({"--payload", archive, "--stub", dir("minimal.exe"), "--output", dir("new.exe"),
+              "--sign-cert", dir("issued.pem"), "--sign-key", dir("issued-key.pem")});
+    EXPECT_EQ(signing.status, 0) << signing.err;
+    EXPECT_NE(signing.out.find("; signature: " + issued + untrusted), std::string::npos)
+        << signing.out;
 }
 
 // A signature comes from a file anyone may have made: the reader takes nothing that is
