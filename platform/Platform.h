@@ -10,9 +10,10 @@
 //
 // The I/O path. Each cache belongs to one layer and assumes only what that layer knows:
 // - the archive reader (archive/detail/SeamFile.h) is the one read cache: two 64 KB
-//   windows over the archive, for minizip's small reads of the directory and headers and
-//   its 16 KB pieces of data; it assumes the archive, opened for reading and shared with
-//   readers only, does not change while it is open;
+//   windows over the archive, for minizip's small reads of the directory and the local
+//   headers; it reads each item's data itself, at offsets in 256 KB pieces past the
+//   windows; it assumes the archive, opened for reading and shared with readers only,
+//   does not change while it is open;
 // - the POSIX backend's I/O worker (platform/posix/IoWorker.h) does all of that
 //   backend's background I/O: writes of a file made with createFile gathered into 64 KB
 //   blocks and written by the worker, and the closes that free large removed files. A
@@ -133,6 +134,10 @@ enum class SeekOrigin { begin, current, end };
     X(FileHandle, createFile, (const char* path, uint32_t attributes, bool alsoRead))          \
     /* ReadFile: the number of bytes read (0 at the end), or -1 on failure. */                 \
     X(std::int64_t, readFile, (FileHandle file, void* buffer, std::size_t count))              \
+    /* ReadFile with an OVERLAPPED offset: reads at `offset` without the file pointer, so      \
+       threads may read one handle at once. The count read (0 at the end), or -1. */           \
+    X(std::int64_t, readFileAt,                                                                \
+      (FileHandle file, void* buffer, std::size_t count, std::uint64_t offset))                \
     /* WriteFile: true when all `count` bytes were written. */                                 \
     X(bool, writeFile, (FileHandle file, const void* data, std::size_t count))                 \
     /* SetFilePointer: the new position, or -1 on failure. */                                  \
@@ -194,6 +199,8 @@ enum class SeekOrigin { begin, current, end };
     /* A program's usage, as a program of the system shows it: a message box (MB_OK) where     \
        programs have windows, standard output where they are started from a shell. */          \
     X(void, showUsage, (const char* text, const char* caption))                                \
+    /* The processors this process may run on (GetProcessAffinityMask); at least 1. */         \
+    X(uint32_t, processorCount, ())                                                            \
     /* Sleep. */                                                                               \
     X(void, sleep, (uint32_t milliseconds))                                                    \
     /* One launcher at a time on this machine: claims a lock that the system releases when     \

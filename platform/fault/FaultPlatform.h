@@ -35,10 +35,11 @@ class FaultInjector {
     void failNth(Call call, int nth, std::string pathPart = {});
     // Fails every call of `call` from the n-th matching one on.
     void failFrom(Call call, int nth = 1, std::string pathPart = {});
-    // The n-th readFile delivers at most `limit` bytes (0: as at the end of the file).
-    void shortReadNth(int nth, std::size_t limit);
-    // Every readFile from the n-th on delivers at most `limit` bytes.
-    void shortReadFrom(int nth, std::size_t limit);
+    // The n-th call of `read` (readFile or readFileAt) delivers at most `limit` bytes (0: as
+    // at the end of the file).
+    void shortReadNth(Call read, int nth, std::size_t limit);
+    // Every call of `read` from the n-th on delivers at most `limit` bytes.
+    void shortReadFrom(Call read, int nth, std::size_t limit);
 
     // How many calls of `call` went through this layer, failed ones included.
     int calls(Call call) const { return counts_[static_cast<std::size_t>(call)]; }

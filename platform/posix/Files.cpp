@@ -232,6 +232,21 @@ std::int64_t readFile(FileHandle file, void* buffer, std::size_t count) {
     return readSome(toFd(file), buffer, count);
 }
 
+std::int64_t readFileAt(FileHandle file, void* buffer, std::size_t count, std::uint64_t offset) {
+    if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
+        errno = EINVAL;
+        return -1;
+    }
+    io::wait(toFd(file));
+    for (;;) {
+        const ssize_t got = pread(toFd(file), buffer, count < SSIZE_MAX ? count : SSIZE_MAX,
+                                  static_cast<off_t>(offset));
+        if (got >= 0 || errno != EINTR) {
+            return got;
+        }
+    }
+}
+
 bool writeFile(FileHandle file, const void* data, std::size_t count) {
     const int fd = toFd(file);
     if (fd < 0) {

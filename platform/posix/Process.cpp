@@ -2,6 +2,7 @@
 // strings, the notices and the About box on standard error, output and the usage on
 // standard output, and sleeping.
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -175,6 +176,16 @@ void writeStandardOutput(const char* text) {
 // Started from a shell, a program prints its usage; there is no box to wait on.
 void showUsage(const char* text, const char* /*caption*/) {
     writeStandardOutput(text);
+}
+
+uint32_t processorCount() {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0) {
+        return static_cast<uint32_t>(CPU_COUNT(&allowed));
+    }
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<uint32_t>(online) : 1;
 }
 
 void sleep(uint32_t milliseconds) {

@@ -405,7 +405,7 @@ TEST_F(HostileArchiveTest, AnExtraFieldPastTheEndCostsNoReadsPerStep) {
     EXPECT_EQ(w.bytesWritten, 0u);
     EXPECT_TRUE(w.escaped.empty());
     // Before, each description cost about 20000 platform reads.
-    EXPECT_LT(counting.calls(fault::Call::readFile), 20);
+    EXPECT_LT(counting.calls(fault::Call::readFileAt), 20);
 }
 
 // The peak resident size of this process so far, in KB.
