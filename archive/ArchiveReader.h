@@ -196,6 +196,12 @@ ArchiveResult ExtractDescribedItem(ArchiveHandle handle, const DescribedItem& it
 // AR_BAD_CATALOGUE when the item's central entry cannot be reached.
 ArchiveResult GetArchiveItemStoredName(ArchiveHandle handle, int32_t index, std::string& name);
 
+// Makes the folders that ExtractDescribedItem makes for `item` at `targetPath` (for a
+// folder item, the folder itself) and nothing else: so that every folder can be made
+// before items are unpacked on several threads. Thread and handle as for
+// ExtractDescribedItem.
+void MakeItemFolders(ArchiveHandle handle, const DescribedItem& item, const char* targetPath);
+
 // Releases the handle, its reader and the archive file.
 ArchiveResult CloseArchive(ArchiveHandle handle);
 

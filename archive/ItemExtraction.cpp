@@ -132,3 +132,17 @@ ArchiveResult ExtractDescribedItem(ArchiveHandle handle, const DescribedItem& it
     }
     return result;
 }
+
+void MakeItemFolders(ArchiveHandle handle, const DescribedItem& item, const char* targetPath) {
+    if (!IsReaderHandle(handle) || !targetPath) {
+        return;
+    }
+    const ArchiveReader& reader = *handle->reader;
+    const std::string_view target(targetPath);
+    if (item.record.attributes & fw::kAttrDirectory) {
+        extractFolder(reader, target, targetPath);
+        return;
+    }
+    char output[kArchivePathSize];
+    prepareOutputPath(reader, target, output);
+}

@@ -114,7 +114,18 @@ void FaultInjector::shortReadFrom(Call read, int nth, std::size_t limit) {
     rules_.push_back({read, nth, true, true, limit, {}});
 }
 
+int FaultInjector::calls(Call call) const {
+    const std::lock_guard guard(lock_);
+    return counts_[static_cast<std::size_t>(call)];
+}
+
+int FaultInjector::injected() const {
+    const std::lock_guard guard(lock_);
+    return injected_;
+}
+
 FaultInjector::Verdict FaultInjector::decide(Call call, const char* path, std::size_t& limit) {
+    const std::lock_guard guard(lock_);
     ++counts_[static_cast<std::size_t>(call)];
     Verdict verdict = Verdict::pass;
     for (Rule& rule : rules_) {

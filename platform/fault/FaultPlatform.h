@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstddef>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -42,14 +43,15 @@ class FaultInjector {
     void shortReadFrom(Call read, int nth, std::size_t limit);
 
     // How many calls of `call` went through this layer, failed ones included.
-    int calls(Call call) const { return counts_[static_cast<std::size_t>(call)]; }
+    int calls(Call call) const;
     // How many calls were failed or shortened.
-    int injected() const { return injected_; }
+    int injected() const;
 
     // The table this layer forwards to.
     const Platform& below() const { return *below_; }
 
-    // For the forwarding functions: decides what happens to the next call of `call`.
+    // For the forwarding functions: decides what happens to the next call of `call`. Calls
+    // may come from several threads; they are counted one at a time.
     enum class Verdict { pass, fail, shorten };
     Verdict decide(Call call, const char* path, std::size_t& limit);
 
@@ -63,6 +65,7 @@ class FaultInjector {
         std::string pathPart;
         int matched = 0;
     };
+    mutable std::mutex lock_;
     std::vector<Rule> rules_;
     std::array<int, kCallCount> counts_{};
     int injected_ = 0;
