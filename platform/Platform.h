@@ -14,15 +14,10 @@
 //   headers; it reads each item's data itself, at offsets in 256 KB pieces past the
 //   windows; it assumes the archive, opened for reading and shared with readers only,
 //   does not change while it is open;
-// - the POSIX backend's I/O worker (platform/posix/IoWorker.h) does all of that
-//   backend's background I/O: writes of a file made with createFile gathered into 64 KB
-//   blocks and written by the worker, and the closes that free large removed files. A
-//   write of mapped bytes (a loaded resource) is no background work: the caller copies it
-//   file to file and the write returns its outcome. Every other call on a handle waits
-//   for that handle's work, a call that opens, copies or runs a file by its name waits
-//   for all of it, and a failure in the background is returned by the handle's next
-//   write, setting of times or close, so callers above the seam see the writes as done,
-//   or as failed.
+// - the POSIX backend (platform/posix/FileWrites.h) writes behind nothing: each write is
+//   made on the caller's thread and returns its outcome, as WriteFile does into the
+//   system's cache; a write of mapped bytes (a loaded resource) is copied file to file by
+//   the kernel. Its one background work is the close that frees a large removed file.
 // The Win32 backend caches nothing; the system's own cache does that work there.
 #pragma once
 
@@ -111,6 +106,10 @@ inline constexpr uint32_t kErrorCantResolveFilename = 1921;
 // Origins for seekFile, as FILE_BEGIN, FILE_CURRENT and FILE_END.
 enum class SeekOrigin { begin, current, end };
 
+// Threads: calls for different handles, and calls by name, may come from several threads
+// at once; calls for one handle come from one thread at a time. lastError is each
+// thread's own.
+//
 // Every call of the seam, once: X(result, name, (parameters)). This one list makes the
 // Platform table, the backends' declarations and the fault layer's names and forwarding,
 // so each call is found by its one name everywhere.

@@ -15,7 +15,7 @@
 
 #include "platform/posix/Backend.h"
 #include "platform/posix/CodePage.h"
-#include "platform/posix/IoWorker.h"
+#include "platform/posix/FileWrites.h"
 #include "platform/posix/MappedFiles.h"
 #include "platform/posix/Paths.h"
 #include "platform/posix/PrefixSetUp.h"
@@ -70,7 +70,7 @@ const OwnResources& ownResources() {
 
 // Notices have nowhere else to go: a failed write is let be.
 void toStandardError(std::string_view text) {
-    io::writeFully(STDERR_FILENO, text.data(), text.size());
+    writeFully(STDERR_FILENO, text.data(), text.size());
 }
 
 // A modal box waits for the user only when there is one at a terminal; otherwise it
