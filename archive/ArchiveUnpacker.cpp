@@ -126,9 +126,14 @@ ArchiveUnpacker::~ArchiveUnpacker() {
     }
 }
 
+std::string ArchiveUnpacker::targetOf(const Slot& slot) const {
+    const ArchiveItem& record = slot.item.record;
+    return prefix_ + std::string(record.name, strnlen(record.name, sizeof record.name));
+}
+
 void ArchiveUnpacker::unpackOne(Slot& slot) {
     ItemOutcome& outcome = slot.outcome;
-    outcome.result = extract_(archive_, slot.item, slot.target, outcome.error);
+    outcome.result = extract_(archive_, slot.item, targetOf(slot), outcome.error);
 }
 
 bool ArchiveUnpacker::next(ItemOutcome& outcome) {
@@ -170,7 +175,11 @@ bool ArchiveUnpacker::next(ItemOutcome& outcome) {
         std::unique_lock guard(lock_);
         slotDone_.wait(guard, [&] { return slot.done; });
     }
-    outcome = std::move(slot.outcome);
+    outcome = slot.outcome;
+    if (outcome.described) {
+        const ArchiveItem& record = slot.item.record;
+        outcome.name.assign(record.name, strnlen(record.name, sizeof record.name));
+    }
     ++next_;
     return true;
 }
@@ -192,11 +201,8 @@ void ArchiveUnpacker::startBatch() {
             slot.done = true;
             continue;
         }
-        const ArchiveItem& record = slot.item.record;
         outcome.described = true;
-        outcome.name.assign(record.name, strnlen(record.name, sizeof record.name));
-        outcome.size = record.uncompressedSize;
-        slot.target = prefix_ + outcome.name;
+        outcome.size = slot.item.record.uncompressedSize;
     }
 
     // Which items touch a path that is another's file: those keep their order.
@@ -207,7 +213,7 @@ void ArchiveUnpacker::startBatch() {
         if (slots[i].done) {
             continue;
         }
-        levels[i] = pathLevels(slots[i].target);
+        levels[i] = pathLevels(targetOf(slots[i]));
         if ((slots[i].item.record.attributes & kAttrDirectory) == 0 && !levels[i].empty()) {
             const auto [owner, fresh] = fileOwners.emplace(levels[i].back(), i);
             if (!fresh) {
@@ -239,7 +245,7 @@ void ArchiveUnpacker::startBatch() {
             continue;
         }
         if (!shared[i]) {
-            MakeItemFolders(archive_, slots[i].item, slots[i].target.c_str());
+            MakeItemFolders(archive_, slots[i].item, targetOf(slots[i]).c_str());
         }
         const auto [at, fresh] = jobOfGroup.emplace(groups.find(i), jobs.size());
         if (fresh) {

@@ -59,9 +59,9 @@ class ArchiveUnpacker {
     bool next(ItemOutcome& outcome);
 
   private:
+    // An item of the batch; its name and target are made from its record when needed.
     struct Slot {
         DescribedItem item;
-        std::string target;
         ItemOutcome outcome;
         bool done = false;
     };
@@ -71,6 +71,7 @@ class ArchiveUnpacker {
         uint64_t size = 0;
     };
 
+    std::string targetOf(const Slot& slot) const;
     void unpackOne(Slot& slot);
     void startBatch();
     void work();
