@@ -133,8 +133,9 @@ enum class SeekOrigin { begin, current, end };
     X(FileHandle, createFile, (const char* path, uint32_t attributes, bool alsoRead))          \
     /* ReadFile: the number of bytes read (0 at the end), or -1 on failure. */                 \
     X(std::int64_t, readFile, (FileHandle file, void* buffer, std::size_t count))              \
-    /* ReadFile with an OVERLAPPED offset: reads at `offset` without the file pointer, so      \
-       threads may read one handle at once. The count read (0 at the end), or -1. */           \
+    /* ReadFile with an OVERLAPPED offset: reads at `offset`, so that threads may read one     \
+       handle at once; where the file pointer is left is not said (Win32 moves it, POSIX       \
+       does not). The count read (0 at or past the end), or -1. */                             \
     X(std::int64_t, readFileAt,                                                                \
       (FileHandle file, void* buffer, std::size_t count, std::uint64_t offset))                \
     /* WriteFile: true when all `count` bytes were written. */                                 \
