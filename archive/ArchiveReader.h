@@ -198,9 +198,11 @@ ArchiveResult GetArchiveItemStoredName(ArchiveHandle handle, int32_t index, std:
 
 // Makes the folders that ExtractDescribedItem makes for `item` at `targetPath` (for a
 // folder item, the folder itself) and nothing else: so that every folder can be made
-// before items are unpacked on several threads. Thread and handle as for
-// ExtractDescribedItem.
-void MakeItemFolders(ArchiveHandle handle, const DescribedItem& item, const char* targetPath);
+// before items are unpacked on several threads. AR_OK, or the result that stops the
+// extraction before any folder is made (AR_PATH_TOO_LONG, AR_BAD_ARGUMENT,
+// AR_WRONG_KIND). Thread and handle as for ExtractDescribedItem.
+ArchiveResult MakeItemFolders(ArchiveHandle handle, const DescribedItem& item,
+                              const char* targetPath);
 
 // Releases the handle, its reader and the archive file.
 ArchiveResult CloseArchive(ArchiveHandle handle);

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <system_error>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "platform/Mbcs.h"
@@ -237,15 +238,26 @@ void ArchiveUnpacker::startBatch() {
         }
     }
 
-    // Every folder first, in archive order, but those of items that keep their order.
+    // Every folder first, in archive order, but those of items that keep their order. A
+    // folder made (or found, or refused) once is not asked about again for the next item
+    // in it: the answer would be the same.
     std::vector<Job> jobs;
     std::unordered_map<std::size_t, std::size_t> jobOfGroup;
+    std::unordered_set<std::string> foldersMade;
     for (std::size_t i = 0; i < size; ++i) {
         if (slots[i].done) {
             continue;
         }
         if (!shared[i]) {
-            MakeItemFolders(archive_, slots[i].item, targetOf(slots[i]).c_str());
+            const std::string target = targetOf(slots[i]);
+            const bool folderItem = (slots[i].item.record.attributes & kAttrDirectory) != 0;
+            const std::size_t separator = mbcs::rfindSeparator(target);
+            const std::string folder =
+                folderItem || separator == mbcs::npos ? target : target.substr(0, separator);
+            if (!foldersMade.contains(folder) &&
+                MakeItemFolders(archive_, slots[i].item, target.c_str()) == AR_OK) {
+                foldersMade.insert(folder);
+            }
         }
         const auto [at, fresh] = jobOfGroup.emplace(groups.find(i), jobs.size());
         if (fresh) {

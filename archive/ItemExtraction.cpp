@@ -133,16 +133,19 @@ ArchiveResult ExtractDescribedItem(ArchiveHandle handle, const DescribedItem& it
     return result;
 }
 
-void MakeItemFolders(ArchiveHandle handle, const DescribedItem& item, const char* targetPath) {
-    if (!IsReaderHandle(handle) || !targetPath) {
-        return;
+ArchiveResult MakeItemFolders(ArchiveHandle handle, const DescribedItem& item,
+                              const char* targetPath) {
+    if (!IsReaderHandle(handle)) {
+        return handle ? AR_WRONG_KIND : AR_BAD_ARGUMENT;
+    }
+    if (!targetPath) {
+        return AR_BAD_ARGUMENT;
     }
     const ArchiveReader& reader = *handle->reader;
     const std::string_view target(targetPath);
     if (item.record.attributes & fw::kAttrDirectory) {
-        extractFolder(reader, target, targetPath);
-        return;
+        return extractFolder(reader, target, targetPath);
     }
     char output[kArchivePathSize];
-    prepareOutputPath(reader, target, output);
+    return prepareOutputPath(reader, target, output);
 }
