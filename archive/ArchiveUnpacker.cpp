@@ -32,8 +32,9 @@ std::vector<std::string> pathLevels(std::string_view target) {
     for (;;) {
         const std::size_t separator = mbcs::findSeparator(target);
         std::string part(target.substr(0, separator));
-        if (!parts.empty() || separator == mbcs::npos) {
-            part = part.substr(0, part.find(':'));
+        if (const std::size_t colon = part.find(':');
+            colon != std::string::npos && (!parts.empty() || separator == mbcs::npos)) {
+            part.resize(colon);
         }
         while (!part.empty() && (part.back() == '.' || part.back() == ' ')) {
             part.pop_back();
