@@ -230,8 +230,7 @@ TEST_F(FileWritesTest, SeveralThreadsAtOnce) {
     }
     for (int w = 0; w < kWriters; ++w) {
         for (int f = 0; f < kFilesEach; ++f) {
-            const std::string host =
-                prefix.host(posix::ansiToUtf8(nameOf(w, f), 936).c_str());
+            const std::string host = prefix.host(posix::ansiToUtf8(nameOf(w, f), 936).c_str());
             EXPECT_TRUE(test::readHostFile(host) == dataOf(w, f)) << host;
         }
     }
