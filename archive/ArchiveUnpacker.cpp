@@ -27,7 +27,9 @@ constexpr std::size_t kBatchItems = 2048;
 // trailing dots and blanks dropped, ASCII letters in one case. Every byte from 0x80 up
 // stands for any other such byte, so names that differ only there count as one (the file
 // system may fold their letter case too): such items are only kept in order needlessly.
-std::vector<std::string> pathLevels(std::string_view target) {
+// Each key is kept as a 64-bit hash, which only makes more items keep their order when
+// two hashes meet.
+std::vector<uint64_t> pathLevels(std::string_view target) {
     std::vector<std::string> parts;
     for (;;) {
         const std::size_t separator = mbcs::findSeparator(target);
@@ -56,11 +58,12 @@ std::vector<std::string> pathLevels(std::string_view target) {
         }
         target.remove_prefix(separator + 1);
     }
-    std::vector<std::string> levels;
-    std::string key;
+    std::vector<uint64_t> levels;
+    uint64_t key = 14695981039346656037ull;  // FNV-1a over "/part/part..."
     for (const std::string& part : parts) {
-        key += '/';
-        key += part;
+        for (const char c : "/" + part) {
+            key = (key ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+        }
         levels.push_back(key);
     }
     return levels;
@@ -209,8 +212,8 @@ void ArchiveUnpacker::startBatch() {
 
     // Which items touch a path that is another's file: those keep their order.
     Groups groups(size);
-    std::vector<std::vector<std::string>> levels(size);
-    std::unordered_map<std::string, std::size_t> fileOwners;
+    std::vector<std::vector<uint64_t>> levels(size);
+    std::unordered_map<uint64_t, std::size_t> fileOwners;
     for (std::size_t i = 0; i < size; ++i) {
         if (slots[i].done) {
             continue;
@@ -225,7 +228,7 @@ void ArchiveUnpacker::startBatch() {
     }
     std::vector<bool> shared(size, false);
     for (std::size_t i = 0; i < size; ++i) {
-        for (const std::string& level : levels[i]) {
+        for (const uint64_t level : levels[i]) {
             if (const auto owner = fileOwners.find(level);
                 owner != fileOwners.end() && owner->second != i) {
                 groups.join(owner->second, i);
