@@ -175,10 +175,15 @@ bool ArchiveUnpacker::next(ItemOutcome& outcome) {
     if (next_ >= batchStart_ + static_cast<int32_t>(slots_.size())) {
         startBatch();
     }
-    Slot& slot = slots_[static_cast<std::size_t>(next_ - batchStart_)];
+    const auto at = static_cast<std::size_t>(next_ - batchStart_);
+    Slot& slot = slots_[at];
     {
+        // Woken only by the worker that finishes this slot: a wake for any other would
+        // take a core from the workers for nothing.
         std::unique_lock guard(lock_);
+        awaited_ = at;
         slotDone_.wait(guard, [&] { return slot.done; });
+        awaited_ = kNoSlot;
     }
     outcome = slot.outcome;
     if (outcome.described) {
@@ -299,7 +304,9 @@ void ArchiveUnpacker::work() {
             unpackOne(slot);
             guard.lock();
             slot.done = true;
-            slotDone_.notify_one();
+            if (i == awaited_) {
+                slotDone_.notify_one();
+            }
         }
     }
 }

@@ -92,6 +92,8 @@ class ArchiveUnpacker {
     std::condition_variable jobsReady_;
     std::condition_variable slotDone_;
     std::size_t nextJob_ = 0;  // the next job a worker takes
+    static constexpr std::size_t kNoSlot = SIZE_MAX;
+    std::size_t awaited_ = kNoSlot;  // the slot next() waits for
     bool stopping_ = false;
     std::vector<std::thread> workers_;
 };
