@@ -12,6 +12,11 @@
 #include "app/WinApp.h"
 #include "res/resource.h"  // ID_APP_ABOUT
 
+// A test option: the installation unpacks on at most `limit` threads (4 by default).
+// With 1 the run is, call for call, the one-thread walk over the items: the fault sweeps
+// take it, so that the n-th call of a run is always the same call.
+void SetUnpackWorkerLimit(int limit);
+
 class CFerrowickApp : public CWinApp {
   public:
     CFerrowickApp();

@@ -10,18 +10,14 @@
 //
 // The I/O path. Each cache belongs to one layer and assumes only what that layer knows:
 // - the archive reader (archive/detail/SeamFile.h) is the one read cache: two 64 KB
-//   windows over the archive, for minizip's small reads of the directory and headers and
-//   its 16 KB pieces of data; it assumes the archive, opened for reading and shared with
-//   readers only, does not change while it is open;
-// - the POSIX backend's I/O worker (platform/posix/IoWorker.h) does all of that
-//   backend's background I/O: writes of a file made with createFile gathered into 64 KB
-//   blocks and written by the worker, and the closes that free large removed files. A
-//   write of mapped bytes (a loaded resource) is no background work: the caller copies it
-//   file to file and the write returns its outcome. Every other call on a handle waits
-//   for that handle's work, a call that opens, copies or runs a file by its name waits
-//   for all of it, and a failure in the background is returned by the handle's next
-//   write, setting of times or close, so callers above the seam see the writes as done,
-//   or as failed.
+//   windows over the archive, for minizip's small reads of the directory and the local
+//   headers; it reads each item's data itself, at offsets in 256 KB pieces past the
+//   windows; it assumes the archive, opened for reading and shared with readers only,
+//   does not change while it is open;
+// - the POSIX backend (platform/posix/FileWrites.h) writes behind nothing: each write is
+//   made on the caller's thread and returns its outcome, as WriteFile does into the
+//   system's cache; a write of mapped bytes (a loaded resource) is copied file to file by
+//   the kernel. Its one background work is the close that frees a large removed file.
 // The Win32 backend caches nothing; the system's own cache does that work there.
 #pragma once
 
@@ -110,6 +106,10 @@ inline constexpr uint32_t kErrorCantResolveFilename = 1921;
 // Origins for seekFile, as FILE_BEGIN, FILE_CURRENT and FILE_END.
 enum class SeekOrigin { begin, current, end };
 
+// Threads: calls for different handles, and calls by name, may come from several threads
+// at once; calls for one handle come from one thread at a time. lastError is each
+// thread's own.
+//
 // Every call of the seam, once: X(result, name, (parameters)). This one list makes the
 // Platform table, the backends' declarations and the fault layer's names and forwarding,
 // so each call is found by its one name everywhere.
@@ -133,6 +133,11 @@ enum class SeekOrigin { begin, current, end };
     X(FileHandle, createFile, (const char* path, uint32_t attributes, bool alsoRead))          \
     /* ReadFile: the number of bytes read (0 at the end), or -1 on failure. */                 \
     X(std::int64_t, readFile, (FileHandle file, void* buffer, std::size_t count))              \
+    /* ReadFile with an OVERLAPPED offset: reads at `offset`, so that threads may read one     \
+       handle at once; where the file pointer is left is not said (Win32 moves it, POSIX       \
+       does not). The count read (0 at or past the end), or -1. */                             \
+    X(std::int64_t, readFileAt,                                                                \
+      (FileHandle file, void* buffer, std::size_t count, std::uint64_t offset))                \
     /* WriteFile: true when all `count` bytes were written. */                                 \
     X(bool, writeFile, (FileHandle file, const void* data, std::size_t count))                 \
     /* SetFilePointer: the new position, or -1 on failure. */                                  \
@@ -194,6 +199,8 @@ enum class SeekOrigin { begin, current, end };
     /* A program's usage, as a program of the system shows it: a message box (MB_OK) where     \
        programs have windows, standard output where they are started from a shell. */          \
     X(void, showUsage, (const char* text, const char* caption))                                \
+    /* The processors this process may run on (GetProcessAffinityMask); at least 1. */         \
+    X(uint32_t, processorCount, ())                                                            \
     /* Sleep. */                                                                               \
     X(void, sleep, (uint32_t milliseconds))                                                    \
     /* One launcher at a time on this machine: claims a lock that the system releases when     \

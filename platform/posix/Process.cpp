@@ -2,6 +2,7 @@
 // strings, the notices and the About box on standard error, output and the usage on
 // standard output, and sleeping.
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -14,7 +15,7 @@
 
 #include "platform/posix/Backend.h"
 #include "platform/posix/CodePage.h"
-#include "platform/posix/IoWorker.h"
+#include "platform/posix/FileWrites.h"
 #include "platform/posix/MappedFiles.h"
 #include "platform/posix/Paths.h"
 #include "platform/posix/PrefixSetUp.h"
@@ -69,7 +70,7 @@ const OwnResources& ownResources() {
 
 // Notices have nowhere else to go: a failed write is let be.
 void toStandardError(std::string_view text) {
-    io::writeFully(STDERR_FILENO, text.data(), text.size());
+    writeFully(STDERR_FILENO, text.data(), text.size());
 }
 
 // A modal box waits for the user only when there is one at a terminal; otherwise it
@@ -175,6 +176,16 @@ void writeStandardOutput(const char* text) {
 // Started from a shell, a program prints its usage; there is no box to wait on.
 void showUsage(const char* text, const char* /*caption*/) {
     writeStandardOutput(text);
+}
+
+uint32_t processorCount() {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0) {
+        return static_cast<uint32_t>(CPU_COUNT(&allowed));
+    }
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<uint32_t>(online) : 1;
 }
 
 void sleep(uint32_t milliseconds) {

@@ -14,8 +14,8 @@ namespace fw::win32 {
 // findFirst, findNext, findClose; Paths.cpp currentDirectory; CodePage.cpp ansiCodePage,
 // ansiFromUtf8 and useAnsiMultibyteCodePage; Time.cpp systemTimeToFileTime,
 // localFileTimeToFileTime; Process.cpp commandLineArguments, moduleFileName to dialogBox,
-// writeStandardOutput, showUsage, sleep, claimSingleInstance; Command.cpp runCommand,
-// runHiddenCommand; Platform.cpp the table.
+// writeStandardOutput, showUsage, processorCount, sleep, claimSingleInstance; Command.cpp
+// runCommand, runHiddenCommand; Platform.cpp the table.
 FW_PLATFORM_CALLS(FW_PLATFORM_DECLARE)
 
 // Sets the run-time library's multibyte code page to the system's ANSI code page, as

@@ -126,6 +126,19 @@ std::int64_t readFile(FileHandle file, void* buffer, std::size_t count) {
     return got;
 }
 
+std::int64_t readFileAt(FileHandle file, void* buffer, std::size_t count, std::uint64_t offset) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    const auto want = static_cast<DWORD>(count < kMaxPiece ? count : kMaxPiece);
+    if (!ReadFile(toHandle(file), buffer, want, &got, &at)) {
+        // Reading at or past the end is a read of nothing, as without an offset.
+        return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    }
+    return got;
+}
+
 bool writeFile(FileHandle file, const void* data, std::size_t count) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     while (count > 0) {

@@ -145,6 +145,21 @@ void showUsage(const char* text, const char* caption) {
     MessageBoxA(nullptr, text, caption, MB_OK);
 }
 
+uint32_t processorCount() {
+    DWORD_PTR process = 0;
+    DWORD_PTR system = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
+        uint32_t count = 0;
+        for (; process != 0; process &= process - 1) {
+            ++count;
+        }
+        return count;
+    }
+    SYSTEM_INFO info{};
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? info.dwNumberOfProcessors : 1;
+}
+
 void sleep(uint32_t milliseconds) {
     Sleep(milliseconds);
 }

@@ -87,6 +87,12 @@ TEST(BackendTest, ReadSeekAndWriteBack) {
     std::vector<char> all(80000);
     EXPECT_EQ(os().seekFile(f, 0, fw::SeekOrigin::begin), 0);
     EXPECT_EQ(os().readFile(f, all.data(), all.size()), 70003);
+    // At an offset; at and past the end nothing is read.
+    EXPECT_EQ(os().readFileAt(f, tail, 3, 70000), 3);
+    EXPECT_EQ(std::string(tail, 3), "END");
+    EXPECT_EQ(os().readFileAt(f, tail, sizeof tail, 69999), 4);
+    EXPECT_EQ(os().readFileAt(f, tail, sizeof tail, 70003), 0);
+    EXPECT_EQ(os().readFileAt(f, tail, sizeof tail, uint64_t{1} << 40), 0);
     // Writing to a handle opened for reading fails.
     EXPECT_FALSE(os().writeFile(f, "z", 1));
     os().closeFile(f);
