@@ -110,6 +110,17 @@ inline constexpr uint32_t kErrorCantResolveFilename = 1921;
 // Origins for seekFile, as FILE_BEGIN, FILE_CURRENT and FILE_END.
 enum class SeekOrigin { begin, current, end };
 
+// What became of a folder that the launcher keeps for itself (makeOwnFolder).
+enum class FolderVerdict {
+    made,                // it was missing and has been made
+    accepted,            // it was there, and nobody else may change it
+    tightened,           // it was there, the running user's and open to others: no longer
+    ownedByAnother,      // refused: another user owns it
+    changeableByOthers,  // refused: other users may change it or what it holds
+    occupied,            // a file, or a link or junction, stands in its place
+    failed,              // it could not be made, examined or tightened: lastError says why
+};
+
 // Every call of the seam, once: X(result, name, (parameters)). This one list makes the
 // Platform table, the backends' declarations and the fault layer's names and forwarding,
 // so each call is found by its one name everywhere.
