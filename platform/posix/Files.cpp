@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -319,6 +320,28 @@ bool removeFile(const char* path) {
     return true;
 }
 
+bool removeDirectory(const char* path) {
+    HostPath target;
+    struct stat info {};
+    if (!resolvePath(path, target) || !target.exists || target.driveRoot ||
+        passesThroughLink(target.path, false) || lstat(target.path.c_str(), &info) != 0) {
+        return false;
+    }
+    // A link that leads to a folder goes as Windows removes a junction: itself.
+    if (S_ISLNK(info.st_mode) && S_ISDIR(target.info.st_mode)) {
+        if (unlink(target.path.c_str()) != 0) {
+            return false;
+        }
+    } else if (!S_ISDIR(info.st_mode)) {
+        errno = ENOTDIR;
+        return false;
+    } else if (rmdir(target.path.c_str()) != 0) {
+        return false;
+    }
+    noteRemoved(target.path);
+    return true;
+}
+
 bool copyFile(const char* source, const char* destination) {
     io::waitAll();
     HostPath from;
@@ -504,6 +527,23 @@ uint32_t lastError() {
         default:
             return errno == 0 ? 0 : 31;  // ERROR_GEN_FAILURE
     }
+}
+
+bool errorText(uint32_t error, std::string& text) {
+    // The errno of the failure just met, when it is the one `error` stands for; else the
+    // first errno here that lastError turns into `error`.
+    static constexpr int kMeanings[] = {ENOENT, EACCES,       EROFS, EBUSY,
+                                        ENOSPC, ENAMETOOLONG, ELOOP, EIO};
+    const int saved = errno;
+    int meaning = lastError() == error ? saved : 0;
+    for (const int candidate : kMeanings) {
+        errno = candidate;
+        if (meaning == 0 && lastError() == error) {
+            meaning = candidate;
+        }
+    }
+    errno = saved;
+    return meaning != 0 && utf8ToAnsi(std::strerror(meaning), ansiCodePage(), text);
 }
 
 }  // namespace fw::posix

@@ -2,7 +2,6 @@
 // strings, the notices and the About box on standard error, output and the usage on
 // standard output, and sleeping.
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,7 +16,6 @@
 #include "platform/posix/IoWorker.h"
 #include "platform/posix/MappedFiles.h"
 #include "platform/posix/Paths.h"
-#include "platform/posix/PrefixSetUp.h"
 #include "platform/posix/ResourceTable.h"
 #include "res/resource.h"
 
@@ -182,39 +180,6 @@ void sleep(uint32_t milliseconds) {
                   static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
-}
-
-}  // namespace fw::posix
-
-namespace fw::posix {
-
-bool claimSingleInstance() {
-    // The prefix folder itself is locked: nothing is created, and the kernel releases
-    // the lock with the last descriptor, when the process ends however it ends.
-    static std::string heldPrefix;
-    static int held = -1;
-    ensurePrefix();
-    const std::string prefix = prefixFolder();
-    if (held >= 0 && heldPrefix == prefix) {
-        return true;
-    }
-    const int fd = open(prefix.empty() ? "/" : prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return true;  // no prefix yet: nothing there for two launchers to share
-    }
-    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EINTR) {
-            const bool taken = errno == EWOULDBLOCK;
-            close(fd);
-            return !taken;
-        }
-    }
-    if (held >= 0) {
-        close(held);
-    }
-    held = fd;
-    heldPrefix = prefix;
-    return true;
 }
 
 }  // namespace fw::posix

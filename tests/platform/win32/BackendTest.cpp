@@ -199,12 +199,54 @@ TEST(BackendTest, SetsAttributesAndHoldsOneInstance) {
     EXPECT_EQ(os().getFileAttributes("C:\\a.txt") & 0x21, 0x20u);
     EXPECT_TRUE(os().removeFile("C:\\a.txt"));
     EXPECT_FALSE(os().setFileAttributes("C:\\a.txt", 0x20));
-    // The process holds the lock once it has it; another process would be refused.
-    EXPECT_TRUE(os().claimSingleInstance());
-    EXPECT_TRUE(os().claimSingleInstance());
-    HANDLE other = CreateMutexA(nullptr, FALSE, "Global\\Ferrowick.Launcher");
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-    CloseHandle(other);
+    // The process holds the lock file once it has it; nobody else may open it, not even
+    // to read, and it is gone when given up.
+    ASSERT_EQ(os().makeOwnFolder("C:\\Locks", false), fw::FolderVerdict::made);
+    EXPECT_TRUE(os().claimSingleInstance("C:\\Locks\\run.lock"));
+    EXPECT_TRUE(os().claimSingleInstance("C:\\Locks\\run.lock"));
+    const HANDLE other = CreateFileA("C:\\Locks\\run.lock", GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(other, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    os().releaseSingleInstance();
+    EXPECT_EQ(os().getFileAttributes("C:\\Locks\\run.lock"), fw::kInvalidAttributes);
+    // Held by another: refused. (A second handle here stands for another process.)
+    const HANDLE held = CreateFileA("C:\\Locks\\run.lock", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    CREATE_NEW, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(os().claimSingleInstance("C:\\Locks\\run.lock"));
+    CloseHandle(held);
+    EXPECT_TRUE(os().claimSingleInstance("C:\\Locks\\run.lock"));
+    os().releaseSingleInstance();
+}
+
+// Wine stores no access list: a folder's descriptor is made up from its Unix owner and
+// mode. What can be shown here is that the real calls succeed and read back as the
+// judgement expects: a folder made is the launcher's, and is accepted the second time.
+TEST(BackendTest, MakesAndChecksTheLaunchersOwnFolders) {
+    fw::test::TempPrefix prefix;
+    EXPECT_EQ(os().makeOwnFolder("C:\\Own", false), fw::FolderVerdict::made);
+    EXPECT_EQ(os().makeOwnFolder("C:\\Own", false), fw::FolderVerdict::accepted);
+    EXPECT_EQ(os().makeOwnFolder("C:\\OWN\\Product", true), fw::FolderVerdict::made);
+    EXPECT_EQ(os().makeOwnFolder("C:\\Own\\Product", true), fw::FolderVerdict::accepted);
+    ASSERT_TRUE(writeWhole("C:\\Own\\file", "f"));
+    EXPECT_EQ(os().makeOwnFolder("C:\\Own\\file", false), fw::FolderVerdict::occupied);
+    EXPECT_EQ(os().makeOwnFolder("C:\\Missing\\Own", false), fw::FolderVerdict::failed);
+    EXPECT_EQ(os().lastError(), static_cast<uint32_t>(ERROR_PATH_NOT_FOUND));
+
+    // Removing: an empty folder, one whose name ends in a blank (reached before a
+    // separator only), and no folder that holds something.
+    ASSERT_TRUE(CreateDirectoryA("\\\\?\\C:\\Own\\blank ", nullptr));
+    EXPECT_TRUE(os().removeDirectory("C:\\Own\\blank \\"));
+    EXPECT_FALSE(os().removeDirectory("C:\\Own"));
+    EXPECT_TRUE(os().removeDirectory("C:\\Own\\Product"));
+    EXPECT_EQ(os().getFileAttributes("C:\\Own\\Product"), fw::kInvalidAttributes);
+
+    std::string text;
+    ASSERT_TRUE(os().errorText(ERROR_ACCESS_DENIED, text));
+    EXPECT_FALSE(text.empty());
+    EXPECT_NE(text.back(), '\n');
 }
 
 TEST(BackendTest, ProcessPathsAndCodePage) {
