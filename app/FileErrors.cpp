@@ -30,7 +30,7 @@ std::string SystemWords(uint32_t error) {
         return "the system gave no reason";
     }
     std::string text;
-    const std::string number = "error " + std::to_string(error);
+    std::string number = "error " + std::to_string(error);
     if (!fw::os().errorText(error, text) || text.empty()) {
         return number;
     }

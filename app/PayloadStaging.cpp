@@ -5,9 +5,13 @@
 #include "platform/Platform.h"
 
 StagingResult StagePayload(const char* archivePath, std::size_t* archiveSize, uint32_t* error) {
-    uint32_t ignored = 0;
-    uint32_t& failure = error != nullptr ? *error : ignored;
-    failure = 0;
+    // Ends with `result`, and the system's error of the failure when one is asked for.
+    const auto end = [error](StagingResult result, uint32_t why) {
+        if (error != nullptr) {
+            *error = why;
+        }
+        return result;
+    };
     char name[] = FERROWICK_PAYLOAD_NAME;
     char type[] = FERROWICK_PAYLOAD_TYPE;
     static_assert(sizeof(name) == 5 && sizeof(type) == 13);
@@ -15,8 +19,7 @@ StagingResult StagePayload(const char* archivePath, std::size_t* archiveSize, ui
     const fw::Resource payload = fw::os().findResource(name, type);
     // A resource shorter than the prefix holds no archive at all.
     if (!payload.loaded || payload.data == nullptr || payload.size < kPayloadPrefixSize) {
-        failure = payload.loaded ? 0 : fw::os().lastError();
-        return StagingResult::payloadNotLoadable;
+        return end(StagingResult::payloadNotLoadable, payload.loaded ? 0 : fw::os().lastError());
     }
     if (archiveSize != nullptr) {
         *archiveSize = payload.size - kPayloadPrefixSize;
@@ -24,24 +27,21 @@ StagingResult StagePayload(const char* archivePath, std::size_t* archiveSize, ui
 
     CFile archive;
     if (!archive.Open(archivePath, CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary)) {
-        failure = fw::os().lastError();
-        return StagingResult::archiveNotCreatable;
+        return end(StagingResult::archiveNotCreatable, fw::os().lastError());
     }
     const bool written =
         archive.Write(payload.data + kPayloadPrefixSize, payload.size - kPayloadPrefixSize);
-    if (!written) {
-        failure = fw::os().lastError();
-    }
+    uint32_t why = written ? 0 : fw::os().lastError();
     const bool closed = archive.Close();
     if (written && !closed) {
-        failure = fw::os().lastError();
+        why = fw::os().lastError();
     }
     if (!written || !closed) {
         // A truncated archive must not be unpacked as if it were the installer set.
         fw::os().removeFile(archivePath);
-        return StagingResult::archiveNotWritten;
+        return end(StagingResult::archiveNotWritten, why);
     }
-    return StagingResult::staged;
+    return end(StagingResult::staged, 0);
 }
 
 std::string StagingFailureNotice(StagingResult result, uint32_t error, const char* archivePath) {
