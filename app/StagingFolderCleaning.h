@@ -12,9 +12,8 @@ struct Leftover {
     uint32_t error = 0;
 };
 
-// Removes everything below `folder` (which stays): files, read-only ones made writable
-// first, and folders with all they hold. A link or junction is removed itself, never
-// followed. Stops at the first entry that cannot be listed or removed.
+// Removes everything below `folder` (which stays), links themselves and never what they
+// lead to; the first entry that cannot be removed, when one cannot.
 std::optional<Leftover> EmptyFolder(const std::string& folder);
 
 // The failure notice for a leftover that could not be removed.

@@ -127,7 +127,7 @@ enum class FolderVerdict {
 #define FW_PLATFORM_CALLS(X)                                                                   \
     /* --- files and folders ---------------------------------------------------------------   \
        What creates, changes or removes an entry (createDirectory, makeOwnFolder, createFile,  \
-       removeFile, removeDirectory, the destination of copyFile, setFileAttributes) never goes \
+       removeFile, emptyFolder, the destination of copyFile, setFileAttributes) never goes     \
        through a symbolic link, junction or other reparse point below the drive's root folder, \
        nor writes into a file that has other hard links: the first is refused                  \
        (kErrorCantResolveFilename), the second gets a new file. Only regular files are opened  \
@@ -162,9 +162,12 @@ enum class FolderVerdict {
     X(bool, closeFile, (FileHandle file))                                                      \
     /* The run-time library's remove(): a file only; a read-only file is refused. */           \
     X(bool, removeFile, (const char* path))                                                    \
-    /* RemoveDirectoryA: an empty folder, or a link or junction that stands for a folder,      \
-       which is removed itself, never what it leads to. */                                     \
-    X(bool, removeDirectory, (const char* path))                                               \
+    /* Removes everything below the folder `path`, which stays: files (read-only ones made     \
+       writable first), folders with all they hold, and links and junctions themselves, never  \
+       what they lead to; whatever their names, in the ANSI code page or not, reachable by a   \
+       Win32 path or not. Stops at the first entry that cannot be removed: false, with         \
+       `failed` its path (a character the code page lacks as '?') and lastError why. */        \
+    X(bool, emptyFolder, (const char* path, std::string& failed))                              \
     /* CopyFileA(source, destination, FALSE): contents, attributes and last-write time. */     \
     X(bool, copyFile, (const char* source, const char* destination))                           \
     /* FindFirstFileA / FindNextFileA / FindClose. */                                          \

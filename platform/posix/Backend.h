@@ -8,9 +8,10 @@
 namespace fw::posix {
 
 // Where each call is, in files the Win32 backend mirrors: Files.cpp the files and folders
-// (getFileAttributes to copyFile but makeOwnFolder, appendText, setFileAttributes,
-// lastError, errorText); OwnFolders.cpp makeOwnFolder; Find.cpp findFirst, findNext,
-// findClose; Paths.cpp currentDirectory; CodePage.cpp ansiCodePage, ansiFromUtf8; Time.cpp
+// (getFileAttributes to copyFile but makeOwnFolder and emptyFolder, appendText,
+// setFileAttributes, lastError, errorText); OwnFolders.cpp makeOwnFolder;
+// FolderEmptying.cpp emptyFolder; Find.cpp findFirst, findNext, findClose; Paths.cpp
+// currentDirectory; CodePage.cpp ansiCodePage, ansiFromUtf8; Time.cpp
 // systemTimeToFileTime, localFileTimeToFileTime; Process.cpp moduleFileName to dialogBox,
 // writeStandardOutput, showUsage, sleep; SingleInstance.cpp claimSingleInstance,
 // releaseSingleInstance; Command.cpp runCommand, runHiddenCommand; Platform.cpp the table.

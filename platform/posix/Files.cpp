@@ -320,28 +320,6 @@ bool removeFile(const char* path) {
     return true;
 }
 
-bool removeDirectory(const char* path) {
-    HostPath target;
-    struct stat info {};
-    if (!resolvePath(path, target) || !target.exists || target.driveRoot ||
-        passesThroughLink(target.path, false) || lstat(target.path.c_str(), &info) != 0) {
-        return false;
-    }
-    // A link that leads to a folder goes as Windows removes a junction: itself.
-    if (S_ISLNK(info.st_mode) && S_ISDIR(target.info.st_mode)) {
-        if (unlink(target.path.c_str()) != 0) {
-            return false;
-        }
-    } else if (!S_ISDIR(info.st_mode)) {
-        errno = ENOTDIR;
-        return false;
-    } else if (rmdir(target.path.c_str()) != 0) {
-        return false;
-    }
-    noteRemoved(target.path);
-    return true;
-}
-
 bool copyFile(const char* source, const char* destination) {
     io::waitAll();
     HostPath from;

@@ -10,14 +10,15 @@
 namespace fw::win32 {
 
 // Where each call is, in files the POSIX backend mirrors: Files.cpp the files and folders
-// (getFileAttributes to copyFile but makeOwnFolder, appendText, setFileAttributes,
-// lastError, errorText); OwnFolders.cpp makeOwnFolder; Find.cpp findFirst, findNext,
-// findClose; Paths.cpp currentDirectory; CodePage.cpp ansiCodePage, ansiFromUtf8 and
-// useAnsiMultibyteCodePage; Time.cpp systemTimeToFileTime, localFileTimeToFileTime;
-// Process.cpp commandLineArguments, moduleFileName to dialogBox, writeStandardOutput,
-// showUsage, sleep; SingleInstance.cpp claimSingleInstance, releaseSingleInstance;
-// Command.cpp runCommand, runHiddenCommand; Platform.cpp the table. LibrarySearch.cpp
-// holds restrictLibrarySearch, for the process entry.
+// (getFileAttributes to copyFile but makeOwnFolder and emptyFolder, appendText,
+// setFileAttributes, lastError, errorText); OwnFolders.cpp makeOwnFolder;
+// FolderEmptying.cpp emptyFolder; Find.cpp findFirst, findNext, findClose; Paths.cpp
+// currentDirectory; CodePage.cpp ansiCodePage, ansiFromUtf8 and useAnsiMultibyteCodePage;
+// Time.cpp systemTimeToFileTime, localFileTimeToFileTime; Process.cpp
+// commandLineArguments, moduleFileName to dialogBox, writeStandardOutput, showUsage,
+// sleep; SingleInstance.cpp claimSingleInstance, releaseSingleInstance; Command.cpp
+// runCommand, runHiddenCommand; Platform.cpp the table. LibrarySearch.cpp holds
+// restrictLibrarySearch, for the process entry.
 FW_PLATFORM_CALLS(FW_PLATFORM_DECLARE)
 
 // Sets the run-time library's multibyte code page to the system's ANSI code page, as

@@ -181,10 +181,6 @@ bool removeFile(const char* path) {
     return parentWithoutLinks(path) && std::remove(path) == 0;
 }
 
-bool removeDirectory(const char* path) {
-    return parentWithoutLinks(path) && RemoveDirectoryA(path) != 0;
-}
-
 bool copyFile(const char* source, const char* destination) {
     return writable(destination) && CopyFileA(source, destination, FALSE) != 0;
 }

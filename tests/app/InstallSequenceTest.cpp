@@ -621,16 +621,13 @@ TEST_F(InstallSequenceTest, TheCommandLineDecidesNoticesLaunchLogAndExitStatus) 
          {},
          "",
          defaultLog,
-         {"not removed: C:\\Temp\\_Download\\_UnZip\\old\\stale.txt: ",
+         {"not removed: C:\\Temp\\_Download\\_UnZip: ",
           "notice: The installation files could not be prepared.",
-          "        C:\\Temp\\_Download\\_UnZip\\old\\stale.txt, left by an earlier "
-          "installation, could not be removed: ",
+          "        C:\\Temp\\_Download\\_UnZip, left by an earlier installation, could not be "
+          "removed: ",
           "end: exit status 1, the launcher's: the staging folder could not be emptied"},
          Touched::staging,
-         [&] {
-             fw::test::writeHostFile(prefix.host(unzip + "old\\stale.txt"), "v1");
-             failing(fw::fault::Call::removeFile, "stale")();
-         }},
+         failing(fw::fault::Call::emptyFolder)},
         // A file the copy cannot replace is logged, and the run goes on.
         {{"/S"},
          3010,
@@ -798,15 +795,12 @@ TEST_F(InstallSequenceTest, InstallationFilesThatCannotBePreparedAreToldAndEndWi
          good,
          [](auto& f) { f.failNth(fw::fault::Call::createFile, 1, "Morvanta"); },
          {kOpening, failed + "The installation archive could not be written to "}},
-        {"an earlier run's file that cannot be removed",
+        {"an earlier run's tree that cannot be removed",
          true,
          good,
-         [&](auto& f) {
-             fw::test::writeHostFile(prefix.host("C:\\Temp\\_Download\\_UnZip\\x.dll"), "v1");
-             f.failNth(fw::fault::Call::removeFile, 1, "x.dll");
-         },
-         {kOpening, failed + "C:\\Temp\\_Download\\_UnZip\\x.dll, left by an earlier "
-                             "installation, could not be removed: "}},
+         [&](auto& f) { f.failNth(fw::fault::Call::emptyFolder, 1); },
+         {kOpening, failed + "C:\\Temp\\_Download\\_UnZip, left by an earlier installation, "
+                             "could not be removed: "}},
         // C:\Temp\_Download comes before the lock, and so before the opening notice. (Last: what it
         // leaves is looked at after the table.)
         {"a file for C:\\Temp",

@@ -215,11 +215,7 @@ std::string* LauncherFaultTest::payload_ = nullptr;
 bool prepares(Call call) {
     switch (call) {
         case Call::makeOwnFolder:
-        case Call::findFirst:
-        case Call::findNext:
-        case Call::setFileAttributes:
-        case Call::removeFile:
-        case Call::removeDirectory:
+        case Call::emptyFolder:
         case Call::findResource:
         case Call::createFile:
         case Call::writeFile:
@@ -231,9 +227,9 @@ bool prepares(Call call) {
 }
 
 // A failure while the installation files are prepared ends the run with status 1: finding
-// the resource, or the first of each other kind (every one of them comes before the
-// unpacking: the earlier run's read-only file is the first made writable and removed).
-// Later calls of those kinds may come after it. `nth` 0 stands for every call.
+// the resource, the folders made, checked or emptied, or the first file created, written
+// or closed (the staging archive). Later calls of those kinds may come after the
+// unpacking. `nth` 0 stands for every call.
 bool stopsEarly(Call call, int nth) {
     return prepares(call) && (call == Call::findResource || nth <= 1);
 }
@@ -339,7 +335,9 @@ TEST_F(LauncherFaultTest, CleanRunUnpacksCopiesAndLaunches) {
     EXPECT_TRUE(o.unpackedAsExpected);
     EXPECT_TRUE(o.copied);
     EXPECT_EQ(o.world.notices.size(), 3u);  // opening, preparation, completion: no copy failure
-    EXPECT_EQ(o.calls[static_cast<std::size_t>(Call::setFileAttributes)], 1);  // the leftover
+    // The earlier run's tree goes with the staging folder's emptying, its read-only file too.
+    EXPECT_EQ(o.calls[static_cast<std::size_t>(Call::emptyFolder)], 1);
+    EXPECT_EQ(o.calls[static_cast<std::size_t>(Call::setFileAttributes)], 0);
     EXPECT_EQ(o.world.commands, std::vector<std::string>{kLaunch});
     EXPECT_EQ(o.world.sleeps, std::vector<uint32_t>{5000});
     EXPECT_FALSE(o.stagingArchiveLeft);

@@ -2,7 +2,9 @@
 // looks at everything it leaves behind. Each full run waits the launcher's fixed five
 // seconds after the installer.
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -208,6 +210,9 @@ TEST(LauncherRunTest, RefusesFoldersOthersCouldChangeAndTightensItsOwn) {
         {"an earlier set's files in the staging folder",
          [&](const TempPrefix& p) {
              writeHostFile(p.host(unzip + "\\extras\\stale-from-v1.txt"), "v1");
+             // A name that code page 936 cannot express, and one that ends in a blank.
+             writeHostFile(p.host(unzip + "\\extras\\\xF0\x9F\x98\x80.txt"), "v1");
+             writeHostFile(p.host(unzip + "\\disk1 \\old.txt"), "v1");
              writeHostFile(p.host(unzip + "\\disk1\\old.dll"), "v1");
              chmod(p.host(unzip + "\\disk1\\old.dll").c_str(), 0444);
              chmod(p.host(unzip + "\\extras").c_str(), 0555);
@@ -252,6 +257,7 @@ TEST(LauncherRunTest, RefusesFoldersOthersCouldChangeAndTightensItsOwn) {
         expectCompleteTree(prefix, sample::sampleItems(),
                            fs::path(kLauncher).parent_path() / "res" / "Pellmoor");
         EXPECT_FALSE(fs::exists(prefix.host(unzip + "\\extras")));
+        EXPECT_FALSE(fs::exists(prefix.host(unzip + "\\disk1 ")));
         EXPECT_FALSE(fs::exists(prefix.host(unzip + "\\disk1\\old.dll")));
         for (const auto& [folder, mode] : c.modes) {
             EXPECT_EQ(modeOf(prefix.host(folder)), mode) << folder;
@@ -319,6 +325,37 @@ TEST(LauncherRunTest, TheCommandLineReachesSetUpAndDecidesTheExitStatus) {
         const std::vector<std::string> logFolders = {"drive_c/Temp", "drive_c/Temp/_Download"};
         EXPECT_EQ(changed, c.logged.empty() ? std::vector<std::string>{} : logFolders);
     }
+}
+
+// What not even root may remove stops the run before anything is unpacked, and is named.
+TEST(LauncherRunTest, AnEarlierSetsFileThatCannotBeRemovedIsNamedAndNothingIsUnpacked) {
+    TempPrefix prefix;
+    const std::string stuck = prefix.host("C:\\Temp\\_Download\\_UnZip\\disk1\\stuck.dll");
+    ASSERT_TRUE(writeHostFile(stuck, "v1"));
+    const int fd = open(stuck.c_str(), O_RDONLY);
+    int flags = 0;
+    if (fd < 0 || ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0 ||
+        (flags |= FS_IMMUTABLE_FL, ioctl(fd, FS_IOC_SETFLAGS, &flags)) != 0) {
+        if (fd >= 0) {
+            close(fd);
+        }
+        GTEST_SKIP() << "no immutable file can be made here (it needs root and a file system "
+                        "that has the flag)";
+    }
+    const ProgramRun run = runProgram({kLauncher}, {kLocale});
+    flags &= ~FS_IMMUTABLE_FL;
+    ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    close(fd);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(countOf(run.err,
+                      "The installation files could not be prepared.\n\n"
+                      "C:\\Temp\\_Download\\_UnZip\\disk1\\stuck.dll, left by an "
+                      "earlier installation, could not be removed: access to the file "
+                      "was denied.\n"),
+              1u)
+        << run.err;
+    EXPECT_FALSE(fs::exists(prefix.host("C:\\Temp\\_Download\\_UnZip\\disk1\\DATA.TAG")));
+    EXPECT_FALSE(fs::exists(prefix.host("C:\\Product_Released")));
 }
 
 TEST(LauncherRunTest, MakesAMissingPrefixOnFirstUseAndSaysWhyWhenItCannot) {

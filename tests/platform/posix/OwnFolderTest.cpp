@@ -1,7 +1,9 @@
 // The launcher's own folders on POSIX (owner and mode), the single-instance lock file,
-// removing folders and links, and the system's words for an error.
+// emptying a folder, and the system's words for an error.
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Platform.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempPrefix.h"
 
 namespace fw {
@@ -155,31 +158,71 @@ TEST_F(OwnFolderTest, TheLockFileIsHeldByOneProcessAndRemovedWhenGivenUp) {
     EXPECT_FALSE(fs::exists(lockFile));
 }
 
-TEST_F(OwnFolderTest, RemovesEmptyFoldersAndLinksThemselves) {
+TEST_F(OwnFolderTest, EmptiesAFolderWhateverItHoldsAndFollowsNoLink) {
+    test::ScopedLocale locale{"en_US.UTF-8"};  // code page 1252
+    const std::string folder = prefix.host("C:\\W");
     const std::string outside = prefix.host("C:\\Outside");
     fs::create_directories(outside + "/inner");
-    fs::create_directories(prefix.host("C:\\W\\empty"));
-    fs::create_directories(prefix.host("C:\\W\\full\\x"));
-    test::writeHostFile(prefix.host("C:\\W\\file"), "f");
-    ASSERT_EQ(symlink(outside.c_str(), prefix.host("C:\\W\\link").c_str()), 0);
-    ASSERT_EQ(symlink((outside + "/inner").c_str(), prefix.host("C:\\W\\full\\x\\deep").c_str()),
-              0);
+    test::writeHostFile(outside + "/keep.txt", "keep");
+    const std::vector<std::string> files = {"a.txt",
+                                            "sub/deeper/b.txt",
+                                            "disk1 /blank.txt",
+                                            "\xE6\x95\xB0\xE6\x8D\xAE/c.txt",
+                                            "not utf-8 \xFF.txt",
+                                            "ro/ro.txt",
+                                            "closed/x.txt"};
+    for (const std::string& name : files) {
+        ASSERT_TRUE(test::writeHostFile(folder + "/" + name, "old"));
+    }
+    chmod((folder + "/ro/ro.txt").c_str(), 0444);
+    chmod((folder + "/ro").c_str(), 0555);
+    chmod((folder + "/closed").c_str(), 0);
+    ASSERT_EQ(symlink(outside.c_str(), (folder + "/to-folder").c_str()), 0);
+    ASSERT_EQ(symlink((outside + "/keep.txt").c_str(), (folder + "/sub/to-file").c_str()), 0);
+    ASSERT_EQ(symlink("/nowhere", (folder + "/dangling").c_str()), 0);
+    chmod(folder.c_str(), 0700);
 
-    EXPECT_TRUE(os().removeDirectory("C:\\W\\EMPTY"));
-    EXPECT_TRUE(os().removeDirectory("C:\\W\\link"));
-    EXPECT_FALSE(os().removeDirectory("C:\\W\\full"));
-    EXPECT_FALSE(os().removeDirectory("C:\\W\\file"));
-    EXPECT_FALSE(os().removeDirectory("C:\\W\\missing"));
-    EXPECT_FALSE(os().removeDirectory("C:\\W\\link\\inner")) << "through a link";
-    EXPECT_TRUE(os().removeDirectory("C:\\W\\Full\\x\\deep"));
-    EXPECT_FALSE(fs::exists(prefix.host("C:\\W\\empty")));
-    EXPECT_FALSE(fs::exists(prefix.host("C:\\W\\link")));
-    EXPECT_TRUE(fs::exists(prefix.host("C:\\W\\file")));
+    std::string failed;
+    ASSERT_TRUE(os().emptyFolder("C:\\w", failed)) << failed;
+    EXPECT_TRUE(fs::is_empty(folder));
+    EXPECT_EQ(infoOf("C:\\W").st_mode & 07777, 0700u) << "the folder itself stays as it is";
+    EXPECT_EQ(test::readHostFile(outside + "/keep.txt"), "keep");
     EXPECT_TRUE(fs::is_directory(outside + "/inner")) << "what a link leads to stays";
-    // A trailing blank is kept before a separator, as Windows keeps it there.
-    fs::create_directories(prefix.host("C:\\W\\blank "));
-    EXPECT_TRUE(os().removeDirectory("C:\\W\\blank \\"));
-    EXPECT_FALSE(fs::exists(prefix.host("C:\\W\\blank ")));
+    ASSERT_TRUE(os().emptyFolder("C:\\W", failed)) << "an empty folder is emptied";
+
+    // A link in its place, or on the way to it, is not gone through.
+    ASSERT_EQ(symlink(outside.c_str(), prefix.host("C:\\Link").c_str()), 0);
+    for (const char* through : {"C:\\Link", "C:\\Link\\inner"}) {
+        EXPECT_FALSE(os().emptyFolder(through, failed)) << through;
+        EXPECT_EQ(os().lastError(), kErrorCantResolveFilename) << through;
+        EXPECT_EQ(failed, through);
+    }
+    EXPECT_FALSE(os().emptyFolder("C:\\Missing", failed));
+    EXPECT_EQ(os().lastError(), kErrorPathNotFound);
+    EXPECT_TRUE(fs::is_directory(outside + "/inner"));
+}
+
+TEST_F(OwnFolderTest, AnEntryThatCannotBeRemovedIsNamedWithTheSystemsReason) {
+    const std::string folder = prefix.host("C:\\W");
+    ASSERT_TRUE(test::writeHostFile(folder + "/sub/stuck.txt", "stuck"));
+    // An immutable file: not even root may remove it.
+    const int fd = open((folder + "/sub/stuck.txt").c_str(), O_RDONLY);
+    int flags = 0;
+    if (fd < 0 || ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0 ||
+        (flags |= FS_IMMUTABLE_FL, ioctl(fd, FS_IOC_SETFLAGS, &flags)) != 0) {
+        if (fd >= 0) {
+            close(fd);
+        }
+        GTEST_SKIP() << "no immutable file can be made here (it needs root and a file system "
+                        "that has the flag)";
+    }
+    std::string failed;
+    EXPECT_FALSE(os().emptyFolder("C:\\W", failed));
+    EXPECT_EQ(os().lastError(), kErrorAccessDenied);
+    EXPECT_EQ(failed, "C:\\W\\sub\\stuck.txt");
+    flags &= ~FS_IMMUTABLE_FL;
+    ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    close(fd);
 }
 
 TEST_F(OwnFolderTest, TellsAnErrorInTheSystemsWords) {

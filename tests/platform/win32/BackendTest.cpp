@@ -235,13 +235,26 @@ TEST(BackendTest, MakesAndChecksTheLaunchersOwnFolders) {
     EXPECT_EQ(os().makeOwnFolder("C:\\Missing\\Own", false), fw::FolderVerdict::failed);
     EXPECT_EQ(os().lastError(), static_cast<uint32_t>(ERROR_PATH_NOT_FOUND));
 
-    // Removing: an empty folder, one whose name ends in a blank (reached before a
-    // separator only), and no folder that holds something.
-    ASSERT_TRUE(CreateDirectoryA("\\\\?\\C:\\Own\\blank ", nullptr));
-    EXPECT_TRUE(os().removeDirectory("C:\\Own\\blank \\"));
-    EXPECT_FALSE(os().removeDirectory("C:\\Own"));
-    EXPECT_TRUE(os().removeDirectory("C:\\Own\\Product"));
-    EXPECT_EQ(os().getFileAttributes("C:\\Own\\Product"), fw::kInvalidAttributes);
+    // Emptying: what no ANSI path reaches goes too (a name that ends in a blank, one the
+    // code page cannot express), read-only files and folders are made writable first, and
+    // the folder itself stays.
+    ASSERT_TRUE(CreateDirectoryW(L"\\\\?\\C:\\Own\\blank ", nullptr));
+    ASSERT_TRUE(CreateDirectoryW(L"\\\\?\\C:\\Own\\blank \\\u6570\u636E\U0001F600", nullptr));
+    ASSERT_TRUE(writeWhole("C:\\Own\\Product\\ro.txt", "r", 0x21));
+    ASSERT_TRUE(SetFileAttributesA("C:\\Own\\Product", FILE_ATTRIBUTE_READONLY));
+    std::string failed;
+    EXPECT_TRUE(os().emptyFolder("C:\\Own", failed)) << failed << " " << os().lastError();
+    EXPECT_EQ(os().getFileAttributes("C:\\Own") & fw::kAttrDirectory, fw::kAttrDirectory);
+    WIN32_FIND_DATAA found;
+    const HANDLE listing = FindFirstFileA("C:\\Own\\*", &found);
+    int entries = 0;
+    for (BOOL more = listing != INVALID_HANDLE_VALUE; more; more = FindNextFileA(listing, &found)) {
+        entries += std::string(found.cFileName) != "." && std::string(found.cFileName) != "..";
+    }
+    FindClose(listing);
+    EXPECT_EQ(entries, 0);
+    EXPECT_FALSE(os().emptyFolder("C:\\Missing", failed));
+    EXPECT_EQ(failed, "C:\\Missing");
 
     std::string text;
     ASSERT_TRUE(os().errorText(ERROR_ACCESS_DENIED, text));
