@@ -2,9 +2,7 @@
 // looks at everything it leaves behind. Each full run waits the launcher's fixed five
 // seconds after the installer.
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -332,20 +330,12 @@ TEST(LauncherRunTest, AnEarlierSetsFileThatCannotBeRemovedIsNamedAndNothingIsUnp
     TempPrefix prefix;
     const std::string stuck = prefix.host("C:\\Temp\\_Download\\_UnZip\\disk1\\stuck.dll");
     ASSERT_TRUE(writeHostFile(stuck, "v1"));
-    const int fd = open(stuck.c_str(), O_RDONLY);
-    int flags = 0;
-    if (fd < 0 || ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0 ||
-        (flags |= FS_IMMUTABLE_FL, ioctl(fd, FS_IOC_SETFLAGS, &flags)) != 0) {
-        if (fd >= 0) {
-            close(fd);
-        }
+    if (!setHostFileImmutable(stuck, true)) {
         GTEST_SKIP() << "no immutable file can be made here (it needs root and a file system "
                         "that has the flag)";
     }
     const ProgramRun run = runProgram({kLauncher}, {kLocale});
-    flags &= ~FS_IMMUTABLE_FL;
-    ioctl(fd, FS_IOC_SETFLAGS, &flags);
-    close(fd);
+    setHostFileImmutable(stuck, false);
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_EQ(countOf(run.err,
                       "The installation files could not be prepared.\n\n"

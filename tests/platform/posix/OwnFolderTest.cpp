@@ -1,9 +1,7 @@
 // The launcher's own folders on POSIX (owner and mode), the single-instance lock file,
 // emptying a folder, and the system's words for an error.
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -206,13 +204,7 @@ TEST_F(OwnFolderTest, AnEntryThatCannotBeRemovedIsNamedWithTheSystemsReason) {
     const std::string folder = prefix.host("C:\\W");
     ASSERT_TRUE(test::writeHostFile(folder + "/sub/stuck.txt", "stuck"));
     // An immutable file: not even root may remove it.
-    const int fd = open((folder + "/sub/stuck.txt").c_str(), O_RDONLY);
-    int flags = 0;
-    if (fd < 0 || ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0 ||
-        (flags |= FS_IMMUTABLE_FL, ioctl(fd, FS_IOC_SETFLAGS, &flags)) != 0) {
-        if (fd >= 0) {
-            close(fd);
-        }
+    if (!test::setHostFileImmutable(folder + "/sub/stuck.txt", true)) {
         GTEST_SKIP() << "no immutable file can be made here (it needs root and a file system "
                         "that has the flag)";
     }
@@ -220,9 +212,7 @@ TEST_F(OwnFolderTest, AnEntryThatCannotBeRemovedIsNamedWithTheSystemsReason) {
     EXPECT_FALSE(os().emptyFolder("C:\\W", failed));
     EXPECT_EQ(os().lastError(), kErrorAccessDenied);
     EXPECT_EQ(failed, "C:\\W\\sub\\stuck.txt");
-    flags &= ~FS_IMMUTABLE_FL;
-    ioctl(fd, FS_IOC_SETFLAGS, &flags);
-    close(fd);
+    test::setHostFileImmutable(folder + "/sub/stuck.txt", false);
 }
 
 TEST_F(OwnFolderTest, TellsAnErrorInTheSystemsWords) {
