@@ -6,9 +6,8 @@
 #include "app/FerrowickApp.h"
 #include "app/File.h"
 #include "app/FileErrors.h"
-#include "app/Folders.h"
 #include "app/InstallPaths.h"
-#include "app/PayloadStaging.h"
+#include "app/OwnFolders.h"
 #include "archive/ArchiveReader.h"
 #include "archive/ArchiveUnpacker.h"
 #include "platform/Mbcs.h"
@@ -220,9 +219,10 @@ void CFerrowickApp::StartLog(bool fresh) {
     if (options_.logFile) {
         path = *options_.logFile;
     } else if (options_.silent) {
-        // Beside the staging folder, whose levels would be made anyway.
-        CreateFolderIfMissing(kStagingLevel1);
-        CreateFolderIfMissing(kStagingLevel2);
+        // Beside the staging folder, in the launcher's own folder; never in one refused.
+        if (!DownloadFolderReady()) {
+            return;
+        }
         path = kDefaultLog;
     } else {
         return;
@@ -260,33 +260,25 @@ bool CFerrowickApp::InitInstance() {
         End(kExitLaunchRefused, "the launcher's: SETUP.exe cannot be started safely");
         return false;
     }
+    // The lock file lies in the launcher's own folder, where nobody else can make it.
+    if (!DownloadFolderReady()) {
+        stagingNotOurs_ = true;
+        StartLog(false);
+        return FailFolder(*downloadProblem_);
+    }
     // A second launcher would rewrite the staging archive under the first one.
-    if (!fw::os().claimSingleInstance()) {
-        anotherRunning_ = true;
+    if (!fw::os().claimSingleInstance(kInstanceLock)) {
+        stagingNotOurs_ = true;
         StartLog(false);
         AfxMessageBox(kAlreadyRunningNotice, MB_OK, 0);
         End(kExitAlreadyRunning, "the launcher's: another launcher is running");
         return false;
     }
+    holdsLock_ = true;
     StartLog(true);
     AfxMessageBox(kOpeningNotice, MB_OK, 0);
-    CreateFolderIfMissing(kStagingLevel1);
-    CreateFolderIfMissing(kStagingLevel2);
-    CreateFolderIfMissing(kStagingFolder);
-
-    std::size_t archiveSize = 0;
-    switch (StagePayload(kStagingArchive, &archiveSize)) {
-        case StagingResult::staged:
-            log_.Line("staging archive",
-                      std::string(kStagingArchive) + ", " + std::to_string(archiveSize) + " bytes");
-            break;
-        case StagingResult::payloadNotLoadable:
-            End(1, "the launcher's: the installer set could not be loaded from the program");
-            return false;
-        default:
-            log_.Line("staging archive", std::string(kStagingArchive) + " could not be written");
-            End(1, "the launcher's: the staging archive could not be written");
-            return false;
+    if (!PrepareInstallationFiles()) {
+        return false;
     }
 
     const UnpackOutcome unpacked = UnpackStagingArchive(log_);
@@ -300,8 +292,9 @@ bool CFerrowickApp::InitInstance() {
     AfxMessageBox(kCompletionNotice, MB_OK, 0);
 
     const std::string resourceFolder = ResourceFolderFrom(m_pszHelpFilePath);
-    CreateFolderIfMissing(kProductParent);
-    CreateFolderIfMissing(kProductFolder);
+    if (!PrepareProductFolders(false)) {
+        return false;
+    }
     CopyResourceFolder("", "", resourceFolder, kProductFolder);
 
     // A top folder that cannot be named safely on a command line launches nothing.

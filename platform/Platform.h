@@ -106,6 +106,17 @@ inline constexpr uint32_t kErrorCantResolveFilename = 1921;
 // Origins for seekFile, as FILE_BEGIN, FILE_CURRENT and FILE_END.
 enum class SeekOrigin { begin, current, end };
 
+// What became of a folder that the launcher keeps for itself (makeOwnFolder).
+enum class FolderVerdict {
+    made,                // it was missing and has been made
+    accepted,            // it was there, and nobody else may change it
+    tightened,           // it was there, the running user's and open to others: no longer
+    ownedByAnother,      // refused: another user owns it
+    changeableByOthers,  // refused: other users may change it or what it holds
+    occupied,            // a file, or a link or junction, stands in its place
+    failed,              // it could not be made, examined or tightened: lastError says why
+};
+
 // Threads: calls for different handles, and calls by name, may come from several threads
 // at once; calls for one handle come from one thread at a time. lastError is each
 // thread's own.
@@ -115,17 +126,24 @@ enum class SeekOrigin { begin, current, end };
 // so each call is found by its one name everywhere.
 #define FW_PLATFORM_CALLS(X)                                                                   \
     /* --- files and folders ---------------------------------------------------------------   \
-       What creates, changes or removes an entry (createDirectory, createFile, removeFile,     \
-       the destination of copyFile, setFileAttributes) never goes through a symbolic link,     \
-       junction or other reparse point below the drive's root folder, nor writes into a file   \
-       that has other hard links: the first is refused (kErrorCantResolveFilename), the second \
-       gets a new file. Only regular files are opened or copied. */                            \
+       What creates, changes or removes an entry (createDirectory, makeOwnFolder, createFile,  \
+       removeFile, emptyFolder, the destination of copyFile, setFileAttributes) never goes     \
+       through a symbolic link, junction or other reparse point below the drive's root folder, \
+       nor writes into a file that has other hard links: the first is refused                  \
+       (kErrorCantResolveFilename), the second gets a new file. Only regular files are opened  \
+       or copied. */                                                                           \
     /* GetFileAttributesA: the attribute bits, or kInvalidAttributes when there is no such     \
        path. */                                                                                \
     X(uint32_t, getFileAttributes, (const char* path))                                         \
     /* CreateDirectoryA(path, NULL): one level; false when it exists already or cannot be      \
        made. */                                                                                \
     X(bool, createDirectory, (const char* path))                                               \
+    /* One level that belongs to the launcher. Made with an access list of its own that        \
+       inherits nothing: SYSTEM, Administrators and the running user have full control, and,   \
+       with `everyoneReads`, Users may read and run what it holds (POSIX: mode 0700, or 0755). \
+       One that exists is judged as platform/FolderSafety.h says: accepted, tightened to that  \
+       list (or mode) when the running user owns it, or refused. */                            \
+    X(FolderVerdict, makeOwnFolder, (const char* path, bool everyoneReads))                    \
     /* CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, NORMAL, NULL). */ \
     X(FileHandle, openFile, (const char* path))                                                \
     /* CreateFileA(path, GENERIC_WRITE [| GENERIC_READ], 0, NULL, CREATE_ALWAYS, attributes,   \
@@ -149,6 +167,12 @@ enum class SeekOrigin { begin, current, end };
     X(bool, closeFile, (FileHandle file))                                                      \
     /* The run-time library's remove(): a file only; a read-only file is refused. */           \
     X(bool, removeFile, (const char* path))                                                    \
+    /* Removes everything below the folder `path`, which stays: files (read-only ones made     \
+       writable first), folders with all they hold, and links and junctions themselves, never  \
+       what they lead to; whatever their names, in the ANSI code page or not, reachable by a   \
+       Win32 path or not. Stops at the first entry that cannot be removed: false, with         \
+       `failed` its path (a character the code page lacks as '?') and lastError why. */        \
+    X(bool, emptyFolder, (const char* path, std::string& failed))                              \
     /* CopyFileA(source, destination, FALSE): contents, attributes and last-write time. */     \
     X(bool, copyFile, (const char* source, const char* destination))                           \
     /* FindFirstFileA / FindNextFileA / FindClose. */                                          \
@@ -166,6 +190,9 @@ enum class SeekOrigin { begin, current, end };
     X(bool, setFileAttributes, (const char* path, uint32_t attributes))                        \
     /* GetLastError: why the last failed call of this thread failed, as a Win32 code. */       \
     X(uint32_t, lastError, ())                                                                 \
+    /* FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM): the system's own words for an error that    \
+       lastError gave, without a line end; false when the system has none. */                  \
+    X(bool, errorText, (uint32_t error, std::string & text))                                   \
     /* --- text and time -------------------------------------------------------------------   \
        The process's ANSI code page (GetACP), which is also its multibyte code page. */        \
     X(uint32_t, ansiCodePage, ())                                                              \
@@ -203,10 +230,13 @@ enum class SeekOrigin { begin, current, end };
     X(uint32_t, processorCount, ())                                                            \
     /* Sleep. */                                                                               \
     X(void, sleep, (uint32_t milliseconds))                                                    \
-    /* One launcher at a time on this machine: claims a lock that the system releases when     \
-       the process ends, however it ends (a named mutex). False only when another process      \
-       holds it; claiming it again in the same process succeeds. */                            \
-    X(bool, claimSingleInstance, ())
+    /* One launcher at a time on this machine: opens the lock file `lockFile` (made when       \
+       missing) so that no other process can hold it too (share mode 0; flock), until          \
+       releaseSingleInstance or the end of the process, however it ends. False only when       \
+       another process holds it; claiming it again in the same process succeeds. */            \
+    X(bool, claimSingleInstance, (const char* lockFile))                                       \
+    /* Gives the lock up and removes its file. */                                              \
+    X(void, releaseSingleInstance, ())
 
 // The table of the seam: one function pointer per call of FW_PLATFORM_CALLS. Tables are
 // filled with designated initializers, so a missing or misplaced entry does not compile.

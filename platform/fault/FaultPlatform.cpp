@@ -19,6 +19,8 @@ R failure() {
         return FindStep::failed;
     } else if constexpr (std::is_same_v<R, Resource>) {
         return Resource{};
+    } else if constexpr (std::is_same_v<R, FolderVerdict>) {
+        return FolderVerdict::failed;
     } else if constexpr (std::is_same_v<R, uint32_t>) {
         return kInvalidAttributes;
     } else if constexpr (std::is_void_v<R>) {
@@ -45,8 +47,10 @@ struct Forward<C, Member, R (*)(Args...)> {
         const auto verdict = active->decide(C, path, limit);
         if (verdict == FaultInjector::Verdict::fail) {
             // A release that reports failure still releases, as CloseHandle and
-            // FindClose do: failing one must not leak the handle it was given.
-            if constexpr (C == Call::closeFile || C == Call::findClose) {
+            // FindClose do: failing one must not leak the handle it was given (nor the
+            // lock, which the system gives up when the process ends anyway).
+            if constexpr (C == Call::closeFile || C == Call::findClose ||
+                          C == Call::releaseSingleInstance) {
                 (active->below().*Member)(args...);
             }
             return failure<R>();

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -505,6 +506,23 @@ uint32_t lastError() {
         default:
             return errno == 0 ? 0 : 31;  // ERROR_GEN_FAILURE
     }
+}
+
+bool errorText(uint32_t error, std::string& text) {
+    // The errno of the failure just met, when it is the one `error` stands for; else the
+    // first errno here that lastError turns into `error`.
+    static constexpr int kMeanings[] = {ENOENT, EACCES,       EROFS, EBUSY,
+                                        ENOSPC, ENAMETOOLONG, ELOOP, EIO};
+    const int saved = errno;
+    int meaning = lastError() == error ? saved : 0;
+    for (const int candidate : kMeanings) {
+        errno = candidate;
+        if (meaning == 0 && lastError() == error) {
+            meaning = candidate;
+        }
+    }
+    errno = saved;
+    return meaning != 0 && utf8ToAnsi(std::strerror(meaning), ansiCodePage(), text);
 }
 
 }  // namespace fw::posix

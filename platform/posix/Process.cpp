@@ -3,7 +3,6 @@
 // standard output, and sleeping.
 #include <fcntl.h>
 #include <sched.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,7 +17,6 @@
 #include "platform/posix/FileWrites.h"
 #include "platform/posix/MappedFiles.h"
 #include "platform/posix/Paths.h"
-#include "platform/posix/PrefixSetUp.h"
 #include "platform/posix/ResourceTable.h"
 #include "res/resource.h"
 
@@ -193,39 +191,6 @@ void sleep(uint32_t milliseconds) {
                   static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
-}
-
-}  // namespace fw::posix
-
-namespace fw::posix {
-
-bool claimSingleInstance() {
-    // The prefix folder itself is locked: nothing is created, and the kernel releases
-    // the lock with the last descriptor, when the process ends however it ends.
-    static std::string heldPrefix;
-    static int held = -1;
-    ensurePrefix();
-    const std::string prefix = prefixFolder();
-    if (held >= 0 && heldPrefix == prefix) {
-        return true;
-    }
-    const int fd = open(prefix.empty() ? "/" : prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return true;  // no prefix yet: nothing there for two launchers to share
-    }
-    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EINTR) {
-            const bool taken = errno == EWOULDBLOCK;
-            close(fd);
-            return !taken;
-        }
-    }
-    if (held >= 0) {
-        close(held);
-    }
-    held = fd;
-    heldPrefix = prefix;
-    return true;
 }
 
 }  // namespace fw::posix

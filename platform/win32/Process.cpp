@@ -1,5 +1,4 @@
-// The process: its command line, its own image's resources, modal windows, output, the
-// single-instance lock.
+// The process: its command line, its own image's resources, modal windows, output.
 #include <windows.h>
 // After <windows.h>, which it needs.
 #include <shellapi.h>
@@ -162,24 +161,6 @@ uint32_t processorCount() {
 
 void sleep(uint32_t milliseconds) {
     Sleep(milliseconds);
-}
-
-bool claimSingleInstance() {
-    // Held until the process ends: the system closes the handle then, however it ends.
-    static HANDLE held = nullptr;
-    if (held != nullptr) {
-        return true;
-    }
-    const HANDLE mutex = CreateMutexA(nullptr, FALSE, "Global\\Ferrowick.Launcher");
-    if (mutex == nullptr) {
-        return true;  // no lock to be had: a launcher alone goes on as it would
-    }
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseHandle(mutex);
-        return false;
-    }
-    held = mutex;
-    return true;
 }
 
 }  // namespace fw::win32
