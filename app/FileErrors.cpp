@@ -25,15 +25,19 @@ std::string_view FileErrorText(uint32_t error) {
     }
 }
 
-std::string SystemErrorText(uint32_t error) {
-    std::string words;
-    if (fw::os().errorText(error, words)) {
-        return words;
+std::string SystemWords(uint32_t error) {
+    if (error == 0) {
+        return "the system gave no reason";
     }
-    return "system error " + std::to_string(error);
+    std::string text;
+    std::string number = "error " + std::to_string(error);
+    if (!fw::os().errorText(error, text) || text.empty()) {
+        return number;
+    }
+    return text + " (" + number + ")";
 }
 
-std::string ErrorReason(uint32_t error) {
+std::string ReasonFor(uint32_t error) {
     const std::string_view text = FileErrorText(error);
-    return text.empty() ? SystemErrorText(error) : std::string(text);
+    return text.empty() ? SystemWords(error) : std::string(text);
 }

@@ -9,9 +9,9 @@
 // not told apart here.
 std::string_view FileErrorText(uint32_t error);
 
-// The system's own words for Win32 error `error`, else "system error N".
-std::string SystemErrorText(uint32_t error);
+// The system's own words for `error`, with its number: "Access is denied. (error 5)";
+// "error 5" when the system has no words for it, and a plain statement for 0 (none).
+std::string SystemWords(uint32_t error);
 
-// Why making or writing a file failed with Win32 error `error`, in words: FileErrorText's
-// where it has them, else the system's own.
-std::string ErrorReason(uint32_t error);
+// FileErrorText where it tells `error` apart, else the system's words.
+std::string ReasonFor(uint32_t error);

@@ -15,6 +15,8 @@ inline constexpr const char* kProductFolder = "C:\\Product_Released\\Pellmoor";
 inline constexpr const char* kUnpackedSetup = "C:\\Temp\\_Download\\_UnZip\\disk1\\SETUP.EXE";
 // The log of a run under /S without /log: beside the staging folder, never inside it.
 inline constexpr const char* kDefaultLog = "C:\\Temp\\_Download\\Ferrowick.log";
+// The single-instance lock: in the launcher's own folder, where nobody else can make it.
+inline constexpr const char* kInstanceLock = "C:\\Temp\\_Download\\Ferrowick.lock";
 
 // The folder before an item name's first backslash (or, with none, its first slash),
 // less trailing white space; empty when the name has no separator.

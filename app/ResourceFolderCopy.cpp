@@ -28,7 +28,7 @@ void CFerrowickApp::CopyResourceFolder(std::string replaceFrom, std::string repl
         if (log_.IsOpen()) {
             log_.Line(copy_.depth == 0 ? "resource folder" : "not copied",
                       sourceFolder + " cannot be listed, so nothing of it is copied to " +
-                          destinationFolder + ": " + SystemErrorText(fw::os().lastError()));
+                          destinationFolder + ": " + SystemWords(fw::os().lastError()));
         }
         fw::os().writeStandardOutput("No files found\n\n");
         return;
@@ -65,7 +65,7 @@ void CFerrowickApp::CopyResourceFolder(std::string replaceFrom, std::string repl
             } else {
                 if (log_.IsOpen()) {
                     log_.Line("not copied", source + " to " + destination + ": " +
-                                                ErrorReason(fw::os().lastError()));
+                                                ReasonFor(fw::os().lastError()));
                 }
                 ++copy_.failed;
                 AfxMessageBox(CopyFailureNotice(source, destination), MB_OK, 0);

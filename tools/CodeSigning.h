@@ -1,9 +1,13 @@
-// Signing a Windows launcher and telling the state of its signature, through
-// osslsigncode (Debian's package). A password is handed over on a pipe, never on a
+// Signing a Windows launcher through osslsigncode (Debian's package), and telling the
+// state of its signature from the signature itself, with openssl, so that what any
+// osslsigncode signs is judged alike. A password is handed over on a pipe, never on a
 // command line.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+#include "tools/PeImage.h"
 
 namespace fw::pack {
 
@@ -28,9 +32,10 @@ struct Signature {
 std::string signImage(const SigningRequest& request, const std::string& in, const std::string& out);
 
 // The state of the signature of an image that holds a certificate table: valid when
-// its digest matches the file and it verifies with its own certificate chain (whether
-// Windows trusts that chain is Windows' to say; the text tells when this machine
-// does not).
-Signature verifySignature(const std::string& path);
+// the digest it signs is the file's and the signer's signature verifies with the key of
+// the certificate it names (whether Windows trusts that certificate is Windows' to say;
+// the text tells when it leads to no authority this machine trusts). The image, of
+// `size` bytes, is read through `read`.
+Signature verifySignature(const pe::ReadAt& read, uint64_t size);
 
 }  // namespace fw::pack

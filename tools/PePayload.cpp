@@ -414,6 +414,21 @@ std::string largestPayload(const ReadAt& stub, uint64_t stubSize, uint64_t prefi
     return {};
 }
 
+std::string resourcePlace(const ReadAt& stub, uint64_t stubSize, ResourcePlace& place) {
+    Plan plan;
+    if (std::string problem = prepare(stub, stubSize, plan); !problem.empty()) {
+        return problem;
+    }
+    const Image& image = plan.image;
+    const Section& rsrc = image.sections[plan.rsrc];
+    const uint64_t end =
+        alignUp(uint64_t{rsrc.virtualAddress} + rsrc.span(), image.sectionAlignment);
+    place.sizeOfImage = image.sizeOfImage;
+    place.address = rsrc.virtualAddress;
+    place.imageAfter = image.sizeOfImage > end ? image.sizeOfImage - end : 0;
+    return {};
+}
+
 std::string imageSizeFor(const ReadAt& stub, uint64_t stubSize, uint64_t resourceSize,
                          uint64_t& sizeOfImage) {
     Plan plan;

@@ -63,6 +63,17 @@ std::string largestPayload(const ReadAt& stub, uint64_t stubSize, uint64_t prefi
 std::string imageSizeFor(const ReadAt& stub, uint64_t stubSize, uint64_t resourceSize,
                          uint64_t& sizeOfImage);
 
+// Where a stub's resources lie in its image: what a new payload grows, and the image
+// that moves with it.
+struct ResourcePlace {
+    uint32_t sizeOfImage = 0;
+    uint32_t address = 0;     // the resource section's RVA
+    uint64_t imageAfter = 0;  // bytes of the image after it: the sections that move
+};
+
+// Why the stub cannot carry a payload, or empty.
+std::string resourcePlace(const ReadAt& stub, uint64_t stubSize, ResourcePlace& place);
+
 // A finished image opened for update.
 struct ImageFile {
     ReadAt read;

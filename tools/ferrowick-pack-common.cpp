@@ -13,6 +13,7 @@
 #include "tools/CodePageText.h"
 #include "tools/PackCheck.h"
 #include "tools/PackFolder.h"
+#include "tools/PePayload.h"
 #include "tools/ToolInfo.h"
 
 namespace fw::pack {
@@ -220,6 +221,18 @@ void checkWindowsImage(uint64_t sizeOfImage, uint64_t largest, LauncherRead& rea
     }
 }
 
+std::string windowsStubLimit(const ReadAt& read, uint64_t size, StubLimit& limit) {
+    limit.format = "Windows launcher (PE)";
+    pe::ResourcePlace place;
+    if (std::string problem = pe::resourcePlace(read, size, place); !problem.empty()) {
+        return problem;
+    }
+    limit.sizeOfImage = place.sizeOfImage;
+    limit.resourceAddress = place.address;
+    limit.imageAfterResources = place.imageAfter;
+    return pe::largestPayload(read, size, kPrefixSize, limit.largestPayload, limit.imageLimit);
+}
+
 std::string zipProblem(const ReadAt& readAt, uint64_t size) {
     if (size < kEndRecordSize) {
         return "it is too short to be a ZIP archive";
@@ -407,6 +420,13 @@ int runPacker(int argc, char** argv, const Backend& backend) {
                                       " bytes (image of at most " +
                                       std::to_string(limit.imageLimit) + ")"
                                 : std::string()));
+        }
+        if (options.check && limit.largestPayload != 0) {
+            char address[16];
+            std::snprintf(address, sizeof address, "0x%X", limit.resourceAddress);
+            plan.push_back("stub image: " + std::to_string(limit.sizeOfImage) +
+                           " bytes, its resources at RVA " + address + " followed by " +
+                           std::to_string(limit.imageAfterResources) + " bytes");
         }
         if (limit.largestPayload != 0 && payload.size > limit.largestPayload) {
             const std::string problem =

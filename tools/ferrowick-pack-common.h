@@ -70,12 +70,19 @@ struct Made {
     std::vector<std::string> notes;  // told on standard error
 };
 
-// What a stub allows: for a Windows stub, the largest archive its launcher may carry.
+// What a stub allows: for a Windows stub, the largest archive its launcher may carry, and
+// the figures of its image that it follows from.
 struct StubLimit {
     std::string format;
     uint64_t largestPayload = 0;  // 0: no limit
     uint64_t imageLimit = 0;
+    uint64_t sizeOfImage = 0;
+    uint32_t resourceAddress = 0;  // RVA of the resource section
+    uint64_t imageAfterResources = 0;
 };
+
+// What a Windows stub allows, read through `read`; why it is no stub, or empty.
+std::string windowsStubLimit(const ReadAt& read, uint64_t size, StubLimit& limit);
 
 // What each system does its own way.
 struct Backend {

@@ -320,9 +320,7 @@ std::string stubLimit(const std::string& stub, fw::pack::StubLimit& limit) {
     if (std::string problem = openFile(stub, false, file, size); !problem.empty()) {
         return problem;
     }
-    limit.format = "Windows launcher (PE)";
-    return fw::pe::largestPayload(readerOf(file->get()), size, fw::pack::kPrefixSize,
-                                  limit.largestPayload, limit.imageLimit);
+    return fw::pack::windowsStubLimit(readerOf(file->get()), size, limit);
 }
 
 // Drops the certificate table that the resource update keeps, and sets the checksum.

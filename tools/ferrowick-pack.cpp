@@ -214,18 +214,17 @@ std::string openArchive(const std::string& path, fw::pack::Payload& payload) {
 const char* const kNeither = "it is neither a Windows launcher (PE) nor a Linux launcher (ELF)";
 
 // The signature of a Windows image: none without a certificate table.
-fw::pack::Signature signatureOf(const std::string& path, int fd, uint64_t size) {
+fw::pack::Signature signatureOf(int fd, uint64_t size) {
     fw::pe::Image image;
     if (!fw::pe::readImage(readerOf(fd), size, image).empty() ||
         image.directories.size() <= fw::pe::kCertificateDirectory ||
         image.directories[fw::pe::kCertificateDirectory].size == 0) {
         return {fw::pack::SignatureKind::none, "none"};
     }
-    return fw::pack::verifySignature(path);
+    return fw::pack::verifySignature(readerOf(fd), size);
 }
 
-std::string openWindowsLauncher(const std::string& path, Fd& fd, uint64_t size,
-                                fw::pack::LauncherRead& read) {
+std::string openWindowsLauncher(Fd& fd, uint64_t size, fw::pack::LauncherRead& read) {
     fw::pe::PayloadPlace place;
     if (std::string problem = fw::pe::findPayload(readerOf(fd.get()), size, place);
         !problem.empty()) {
@@ -241,7 +240,7 @@ std::string openWindowsLauncher(const std::string& path, Fd& fd, uint64_t size,
     if (place.language != fw::pe::kPayloadLanguage) {
         read.source += " (language " + std::to_string(place.language) + ")";
     }
-    read.signature = signatureOf(path, fd.get(), size);
+    read.signature = signatureOf(fd.get(), size);
     fw::pack::checkWindowsImage(image.sizeOfImage, fw::pe::largestImageSize(image), read);
     if (fw::posix::readResourceTable(fd.get()).state != fw::posix::TableState::absent) {
         read.problems.emplace_back(
@@ -259,7 +258,7 @@ std::string openLauncher(const std::string& path, fw::pack::LauncherRead& read) 
         return problem;
     }
     if (fw::pe::isPe(readerOf(fd.get()), size)) {
-        return openWindowsLauncher(path, fd, size, read);
+        return openWindowsLauncher(fd, size, read);
     }
     if (!isElf(fd.get())) {
         return kNeither;
@@ -296,9 +295,7 @@ std::string stubLimit(const std::string& stub, fw::pack::StubLimit& limit) {
         limit.format = isElf(fd.get()) ? "Linux launcher (ELF)" : "neither PE nor ELF";
         return isElf(fd.get()) ? std::string() : kNeither;
     }
-    limit.format = "Windows launcher (PE)";
-    return fw::pe::largestPayload(readerOf(fd.get()), size, kPrefixSize, limit.largestPayload,
-                                  limit.imageLimit);
+    return fw::pack::windowsStubLimit(readerOf(fd.get()), size, limit);
 }
 
 // The archive made of a folder goes to a file without a name beside the output (for a
@@ -486,8 +483,15 @@ std::string writeLauncher(const Options& options, const std::string& prefix,
             ready = signingFolder + "/signed";
             problem = fw::pack::signImage(options.signing, temporary, ready);
         }
+        Fd signedFd;
+        uint64_t signedSize = 0;
         if (problem.empty()) {
-            made.signature = fw::pack::verifySignature(ready);
+            if (std::string unread = openRegular(ready, signedFd, signedSize); !unread.empty()) {
+                problem = "cannot read the signed launcher back: " + unread;
+            }
+        }
+        if (problem.empty()) {
+            made.signature = signatureOf(signedFd.get(), signedSize);
             if (made.signature.kind != fw::pack::SignatureKind::valid) {
                 problem =
                     "the signed launcher does not verify: its signature is " + made.signature.text;

@@ -1,6 +1,6 @@
-// ferrowick-unpack [--quiet] ARCHIVE FOLDER: unpacks every item of ARCHIVE below FOLDER
-// with the archive reader, in the order and manner of the installation sequence, with a
-// progress bar on standard error when that is a terminal.
+// ferrowick-unpack [--workers N] [--quiet] ARCHIVE FOLDER: unpacks every item of ARCHIVE
+// below FOLDER with the archive reader, in the order and manner of the installation
+// sequence, with a progress bar on standard error when that is a terminal.
 //
 // Both arguments are host paths. On Windows they are drive paths already. Elsewhere an
 // absolute host path becomes its Z: drive path, its bytes converted to the ANSI code
@@ -12,11 +12,13 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
 
 #include "archive/ArchiveReader.h"
+#include "archive/ArchiveUnpacker.h"
 #include "platform/ProgressText.h"
 #include "tools/ToolInfo.h"
 
@@ -36,10 +38,12 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage: ferrowick-unpack [--quiet] ARCHIVE FOLDER\n";
+constexpr const char* kUsage = "usage: ferrowick-unpack [--workers N] [--quiet] ARCHIVE FOLDER\n";
 constexpr const char* kHelp =
     "Unpacks every item of the ZIP archive ARCHIVE below FOLDER (made when missing) with\n"
-    "the launcher's archive reader, item by item as the launcher unpacks its payload.\n"
+    "the launcher's archive reader, as the launcher unpacks its payload: on as many\n"
+    "threads as there are processors, four at most (--workers N: at most N; with 1, item\n"
+    "by item on one thread), each item reported in the archive's order.\n"
     "Nothing is written through a symbolic link found in FOLDER or below it (links on the\n"
     "way to FOLDER are followed): an item in the way of one fails. Each item that fails\n"
     "gets a line on standard error with its result; a summary follows. On a terminal a\n"
@@ -129,15 +133,15 @@ std::string shown(std::string_view bytes) {
 }
 
 // What a failed item is called: its cleaned name, else its stored bytes, else nothing.
-std::string itemLabel(ArchiveHandle handle, int32_t index, const ArchiveItem& item) {
+std::string itemLabel(ArchiveHandle handle, const fw::archive::ItemOutcome& item) {
     std::string label;
-    if (item.name[0] != '\0') {
+    if (!item.name.empty()) {
 #ifdef _WIN32
         label.append(" ").append(shown(item.name));
 #else
         label.append(" ").append(shown(fw::posix::ansiToUtf8(item.name, fw::os().ansiCodePage())));
 #endif
-    } else if (std::string stored; GetArchiveItemStoredName(handle, index, stored) == AR_OK) {
+    } else if (std::string stored; GetArchiveItemStoredName(handle, item.index, stored) == AR_OK) {
         label.append(" (stored as ").append(shown(stored)).append(")");
     }
     return label;
@@ -260,9 +264,32 @@ int main(int argc, char** argv) {
     if (fw::tool::answered(argc, argv, "ferrowick-unpack", kUsage, kHelp)) {
         return 0;
     }
-    const bool quiet = argc > 1 && std::string_view(argv[1]) == "--quiet";
-    char** const arguments = argv + (quiet ? 1 : 0);
-    if (argc - (quiet ? 1 : 0) != 3) {
+    int workers = 4;
+    bool quiet = false;
+    // The options, in any order, before the two arguments.
+    while (argc > 3) {
+        if (std::strcmp(argv[1], "--quiet") == 0) {
+            quiet = true;
+            argv += 1;
+            argc -= 1;
+            continue;
+        }
+        if (std::strcmp(argv[1], "--workers") != 0) {
+            break;
+        }
+        char* end = nullptr;
+        const long n = std::strtol(argv[2], &end, 10);
+        if (end == argv[2] || *end != '\0' || n < 1 || n > 64) {
+            std::fprintf(stderr,
+                         "ferrowick-unpack: --workers takes a number from 1 to 64 (see "
+                         "ferrowick-unpack --help)\n");
+            return 2;
+        }
+        workers = static_cast<int>(n);
+        argv += 2;
+        argc -= 2;
+    }
+    if (argc != 3) {
         std::fputs("ferrowick-unpack: give an archive and a folder (see ferrowick-unpack --help)\n",
                    stderr);
         std::fputs(kUsage, stderr);
@@ -270,23 +297,23 @@ int main(int argc, char** argv) {
     }
     std::string archive;
     std::string folder;
-    if (const std::string problem = drivePath(arguments[1], false, archive); !problem.empty()) {
-        return refused("the archive", arguments[1], problem);
+    if (const std::string problem = drivePath(argv[1], false, archive); !problem.empty()) {
+        return refused("the archive", argv[1], problem);
     }
-    if (const std::string problem = drivePath(arguments[2], true, folder); !problem.empty()) {
-        return refused("the folder", arguments[2], problem);
+    if (const std::string problem = drivePath(argv[2], true, folder); !problem.empty()) {
+        return refused("the folder", argv[2], problem);
     }
     ArchiveHandle handle = OpenArchive(archive.c_str());
     if (!handle) {
         std::fprintf(stderr,
                      "ferrowick-unpack: %s is no ZIP archive that can be read (check it with "
                      "ferrowick-pack --check --payload)\n",
-                     shown(arguments[1]).c_str());
+                     shown(argv[1]).c_str());
         return 1;
     }
-    if (const std::string problem = makeFolder(arguments[2]); !problem.empty()) {
+    if (const std::string problem = makeFolder(argv[2]); !problem.empty()) {
         CloseArchive(handle);
-        return refused("the folder", arguments[2], problem);
+        return refused("the folder", argv[2], problem);
     }
     if (folder.back() != '/' && folder.back() != '\\') {
         folder += '/';
@@ -299,22 +326,16 @@ int main(int argc, char** argv) {
     int32_t failed = 0;
     {
         TerminalBar bar(!quiet, total);
-        for (int32_t index = 0; index < count; ++index) {
-            ArchiveResult result = GetArchiveItem(handle, index, item);
-            uint32_t error = 0;
-            std::uint64_t bytes = 0;
-            if (result == AR_OK) {
-                const std::string target = folder + item.name;
-                bytes = item.uncompressedSize;
-                result = ExtractArchiveItem(handle, index, target.c_str());
-                error = fw::os().lastError();
-            }
-            if (result != AR_OK) {
-                bar.say("ferrowick-unpack: item " + std::to_string(index) +
-                        itemLabel(handle, index, item) + ": " + outcome(result, error) + "\n");
+        fw::archive::ArchiveUnpacker unpacker(handle, count, folder,
+                                              fw::archive::unpackWorkers(workers));
+        for (fw::archive::ItemOutcome unpacked; unpacker.next(unpacked);) {
+            if (unpacked.result != AR_OK) {
+                bar.say("ferrowick-unpack: item " + std::to_string(unpacked.index) +
+                        itemLabel(handle, unpacked) + ": " +
+                        outcome(unpacked.result, unpacked.error) + "\n");
                 ++failed;
             }
-            bar.itemDone(bytes);
+            bar.itemDone(unpacked.described ? unpacked.size : 0);
         }
     }
     CloseArchive(handle);

@@ -15,7 +15,7 @@
 #include "platform/ProgressText.h"
 #include "platform/posix/Backend.h"
 #include "platform/posix/CodePage.h"
-#include "platform/posix/IoWorker.h"
+#include "platform/posix/FileWrites.h"
 #include "platform/posix/Progress.h"
 
 namespace fw::posix {
@@ -51,7 +51,7 @@ void writeOver(const std::string& text) {
     }
     line.width = std::max(line.width, text.size());
     std::fflush(stdout);
-    io::writeFully(STDERR_FILENO, out.data(), out.size());
+    writeFully(STDERR_FILENO, out.data(), out.size());
 }
 
 // The terminal's width: a line that wraps could no longer be drawn over.
@@ -78,7 +78,7 @@ void draw() {
 void wipeProgressLine() {
     if (line.shown) {
         writeOver({});
-        io::writeFully(STDERR_FILENO, "\r", 1);
+        writeFully(STDERR_FILENO, "\r", 1);
         line.width = 0;
     }
 }

@@ -14,6 +14,24 @@ namespace fw::win32 {
 
 namespace {
 
+// The command interpreter: COMSPEC when it is set, else cmd.exe of the system folder by
+// its full path. A bare "cmd.exe" would be looked for beside the launcher first.
+std::string commandInterpreter() {
+    const DWORD length = GetEnvironmentVariableA("COMSPEC", nullptr, 0);
+    if (length > 1) {
+        std::string comspec(length, '\0');
+        const DWORD got = GetEnvironmentVariableA("COMSPEC", comspec.data(), length);
+        if (got > 0 && got < length) {
+            comspec.resize(got);
+            return comspec;
+        }
+    }
+    std::string folder(MAX_PATH, '\0');
+    const UINT got = GetSystemDirectoryA(folder.data(), MAX_PATH);
+    folder.resize(got > 0 && got < MAX_PATH ? got : 0);
+    return folder.empty() ? std::string("C:\\Windows\\System32\\cmd.exe") : folder + "\\cmd.exe";
+}
+
 // ERROR_ELEVATION_REQUIRED, which mingw-w64's headers lack.
 constexpr DWORD kErrorElevationRequired = 740;
 
@@ -54,6 +72,11 @@ bool runElevated(const char* program, const char* arguments, uint32_t& status) {
 }  // namespace
 
 int runCommand(const char* commandLine) {
+    // system() runs COMSPEC, and looks for a bare "cmd.exe" when it is not set: it is set
+    // to the system's own interpreter first.
+    if (GetEnvironmentVariableA("COMSPEC", nullptr, 0) <= 1) {
+        _putenv(("COMSPEC=" + commandInterpreter()).c_str());
+    }
     return std::system(commandLine);
 }
 

@@ -320,6 +320,19 @@ TEST_F(PackerTest, ChecksAPayloadAsTheLauncherWillReadIt) {
          "launch command: C:/Temp/_Download/_UnZip/disk1/SETUP.exe\nproblems: 1\n"
          "problem: the top folder \"disk1\" has no SETUP.exe: the launcher would run a command "
          "that is not found (add it, or pack anyway with --force)\n"},
+        // The first item with a folder names the top folder, whatever follows.
+        {"SETUP.exe in another top folder",
+         {tag, raw("disk2/SETUP.EXE", "s")},
+         "the top folder \"disk1\" has no SETUP.exe: the launcher would run a command that is "
+         "not found (add it, or pack anyway with --force)"},
+        {"a flat set, SETUP.exe at the top in another letter case",
+         {raw("readme.txt", "r"), raw("Setup.Exe", "s")},
+         "",
+         "1252",
+         "items: 2, 2 bytes unpacked\ncode page: 1252\n"
+         "top folder: none (no item name has a folder), SETUP.exe in it\n"
+         "patience notice: not shown (600 items or fewer)\n"
+         "launch command: C:/Temp/_Download/_UnZip/SETUP.exe\nproblems: none\n"},
         {"no folder and no SETUP.exe at the top",
          {raw("readme.txt", "r")},
          "no item name has a folder, and no SETUP.exe lies at the top: the launcher would run a "

@@ -1,20 +1,26 @@
 // Windows launchers packed on Linux: the payload resource replaced where Windows loads
-// it, every other resource and the sections after the resources kept byte for byte, the
-// checksum right, a stub's signature dropped, and signing through osslsigncode. The
-// stubs come from the Windows launcher as built (build-mingw, or the file named by
-// FERROWICK_WINDOWS_LAUNCHER); refusals and the image limit's arithmetic need none.
+// it, every other resource and the sections after the resources kept byte for byte and
+// aligned, SizeOfImage and the checksum right, a stub's signature dropped, signing, and
+// the state of a signature told as it is. Every test runs on images the test makes
+// itself; the Windows launcher as built (build-mingw, or the file named by
+// FERROWICK_WINDOWS_LAUNCHER) is packed and judged as well when it is there.
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "res/resource.h"
+#include "tests/launcher/TestImages.h"
+#include "tests/support/Noise.h"
 #include "tests/support/Programs.h"
 #include "tests/support/TempPrefix.h"
 #include "tools/PePayload.h"
+#include "tools/Pkcs7Signature.h"
 #include "tools/ResourceTree.h"
 #include "tools/ZipWriter.h"
 
@@ -25,6 +31,8 @@ namespace fs = std::filesystem;
 
 // Debian's python, for which python3-pefile is installed.
 constexpr const char* kDebianPython = "/usr/bin/python3";
+// osslsigncode as PATH finds it, as the packer finds it.
+constexpr const char* kEnv = "/usr/bin/env";
 
 std::string windowsLauncher() {
     const char* named = std::getenv("FERROWICK_WINDOWS_LAUNCHER");
@@ -80,34 +88,78 @@ bool checksumRight(std::string bytes) {
     return image.checkSum == sum.value(bytes.size()) && image.checkSum != 0;
 }
 
+// The line of `text` that starts with `start`, without its line end; empty when none does.
+std::string lineStarting(const std::string& text, const std::string& start) {
+    const std::size_t at = text.rfind(start, 0) == 0 ? 0 : text.find("\n" + start);
+    if (at == std::string::npos) {
+        return {};
+    }
+    const std::size_t from = at == 0 ? 0 : at + 1;
+    return text.substr(from, text.find('\n', from) - from);
+}
+
 class PePackerTest : public ::testing::Test {
   protected:
     void SetUp() override {
         archive = dir("set.zip");
+        // Data that does not compress: the minimal image's resources grow by pages, and
+        // the sections after them move.
         zipwrite::Entry setup;
         setup.name = "Orvelin/SETUP.EXE";
-        setup.data = std::string(3000, 's');
+        setup.data = noise(9000);
         zipwrite::Entry help;
         help.name = "Orvelin/Help/readme.txt";
         help.data = "read me";
         ASSERT_TRUE(zipwrite::writeArchive(archive, {setup, help}));
+        ASSERT_TRUE(writeHostFile(dir("minimal.exe"), imageWithResources()));
     }
 
     std::string dir(const std::string& name) const { return prefix.root() + "/" + name; }
 
-    static ProgramRun pack(const std::vector<std::string>& options) {
+    static ProgramRun pack(const std::vector<std::string>& options,
+                           const std::vector<std::string>& environment = {}) {
         std::vector<std::string> argv = {FERROWICK_PACK_PATH};
         argv.insert(argv.end(), options.begin(), options.end());
-        return runProgram(argv);
+        return runProgram(argv, environment);
     }
 
-    // A throw-away self-signed code-signing certificate and its key.
-    void makeCertificate() {
-        const ProgramRun made =
-            runProgram({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
-                        "-keyout", dir("key.pem"), "-out", dir("cert.pem"), "-days", "2", "-subj",
-                        "/CN=Ferrowick Test Signer", "-addext", "extendedKeyUsage=codeSigning"});
+    // A throw-away code-signing certificate `name`.pem and its key `name`-key.pem: self-
+    // signed, or issued by the certificate `issuer` (an authority made the same way).
+    void makeCertificate(const std::string& name, const std::string& subject,
+                         const std::string& issuer = "", bool authority = false) {
+        const std::string cert = dir(name + ".pem");
+        const std::string key = dir(name + "-key.pem");
+        ProgramRun made;
+        if (issuer.empty()) {
+            made = runProgram(
+                {"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                 key, "-out", cert, "-days", "2", "-subj", subject, "-addext",
+                 authority ? "basicConstraints=critical,CA:TRUE" : "extendedKeyUsage=codeSigning"});
+        } else {
+            made = runProgram({"/usr/bin/openssl", "req", "-newkey", "rsa:2048", "-nodes",
+                               "-keyout", key, "-out", dir(name + ".csr"), "-subj", subject});
+            ASSERT_EQ(made.status, 0) << made.err;
+            made = runProgram({"/usr/bin/openssl", "x509", "-req", "-in", dir(name + ".csr"), "-CA",
+                               dir(issuer + ".pem"), "-CAkey", dir(issuer + "-key.pem"),
+                               "-set_serial", "7", "-days", "2", "-out", cert});
+        }
         ASSERT_EQ(made.status, 0) << made.err;
+    }
+
+    // `in` signed by osslsigncode into `out` with the certificate `name`.
+    void sign(const std::string& in, const std::string& out, const std::string& name) {
+        const ProgramRun run =
+            runProgram({kEnv, "osslsigncode", "sign", "-h", "sha256", "-certs", dir(name + ".pem"),
+                        "-key", dir(name + "-key.pem"), "-in", in, "-out", out});
+        ASSERT_EQ(run.status, 0) << run.out << run.err;
+    }
+
+    // `path` with the byte at `at` changed.
+    void changeByte(const std::string& path, const std::string& out, std::size_t at) {
+        std::string bytes = readHostFile(path);
+        ASSERT_LT(at, bytes.size());
+        bytes[at] = static_cast<char>(bytes[at] ^ 1);
+        ASSERT_TRUE(writeHostFile(out, bytes));
     }
 
     TempPrefix prefix;
@@ -115,36 +167,39 @@ class PePackerTest : public ::testing::Test {
 };
 
 TEST_F(PePackerTest, ReplacesThePayloadOfEachStub) {
-    const std::string built = windowsLauncher();
-    if (!fs::exists(built)) {
-        GTEST_SKIP() << "no Windows launcher at " << built << " (cmake --preset mingw)";
+    makeCertificate("signer", "/CN=Ferrowick Test Signer");
+    // Stubs made of each image: as it is, with a section added after its last, signed, and
+    // with the payload table that older packers appended to a Windows stub (which Windows
+    // never reads).
+    std::vector<std::pair<std::string, std::string>> images = {{"a minimal image", "minimal"}};
+    if (fs::exists(windowsLauncher())) {
+        fs::copy_file(windowsLauncher(), dir("built.exe"));
+        images.emplace_back("the launcher as built", "built");
     }
-    makeCertificate();
-    fs::copy_file(built, dir("built.exe"));
-    ASSERT_EQ(runProgram({kDebianPython, FERROWICK_PE_TOOL, "add-section", dir("built.exe"),
-                          dir("after.exe"), ".fwnote", "discardable"})
-                  .status,
-              0);
-    // What the Linux packer used to make of a Windows stub: a table Windows never reads.
-    ASSERT_TRUE(writeHostFile(dir("appended.exe"),
-                              withResources(readHostFile(built), {{"TIMELISTINGS", "#132", "x"}})));
-    ASSERT_EQ(
-        runProgram({"/usr/bin/osslsigncode", "sign", "-h", "sha256", "-certs", dir("cert.pem"),
-                    "-key", dir("key.pem"), "-in", dir("built.exe"), "-out", dir("signed.exe")})
-            .status,
-        0);
     struct Case {
-        const char* what;
+        std::string what;
         std::string stub;
+        std::string image;  // what it was made of
         bool wasSigned;
-        bool judgedByPefile;  // Debian's pefile judges it too
-    } cases[] = {
-        // Relocations and debug sections after the resources, a symbol table after them.
-        {"the launcher as built", dir("built.exe"), false, false},
-        {"a section added after the last", dir("after.exe"), false, true},
-        {"signed", dir("signed.exe"), true, false},
-        {"with a payload table appended", dir("appended.exe"), false, false},
     };
+    std::vector<Case> cases;
+    for (const auto& [what, name] : images) {
+        const std::string image = dir(name + ".exe");
+        ASSERT_EQ(runProgram({kDebianPython, FERROWICK_PE_TOOL, "add-section", image,
+                              dir(name + "-after.exe"), ".fwnote", "discardable"})
+                      .status,
+                  0);
+        sign(image, dir(name + "-signed.exe"), "signer");
+        ASSERT_TRUE(
+            writeHostFile(dir(name + "-appended.exe"),
+                          withResources(readHostFile(image), {{"TIMELISTINGS", "#132", "x"}})));
+        cases.push_back({what, image, image, false});
+        cases.push_back(
+            {what + ", a section added after the last", dir(name + "-after.exe"), image, false});
+        cases.push_back({what + ", signed", dir(name + "-signed.exe"), image, true});
+        cases.push_back(
+            {what + ", with a payload table appended", dir(name + "-appended.exe"), image, false});
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const ProgramRun run =
@@ -166,6 +221,11 @@ TEST_F(PePackerTest, ReplacesThePayloadOfEachStub) {
         pe::Image image;
         ASSERT_EQ(pe::readImage(readerOf(out), out.size(), image), "");
         EXPECT_EQ(image.directories[pe::kCertificateDirectory].size, 0u);
+        // Debian's pefile judges the layout: SizeOfImage, each section after the
+        // resources aligned and byte for byte what it was, the checksum.
+        const ProgramRun judged = runProgram(
+            {kDebianPython, FERROWICK_PE_TOOL, "judge", c.stub, dir("out.exe"), archive});
+        EXPECT_EQ(judged.status, 0) << judged.out << judged.err;
 
         const ProgramRun check = pack({"--check", "--launcher", dir("out.exe")});
         EXPECT_EQ(check.status, 0) << check.out << check.err;
@@ -178,88 +238,158 @@ TEST_F(PePackerTest, ReplacesThePayloadOfEachStub) {
                 .status,
             0);
         EXPECT_EQ(readHostFile(dir("again.exe")), out);
-        if (std::string(c.what) != "signed") {
-            ASSERT_EQ(pack({"--payload", archive, "--stub", dir("built.exe"), "--output",
-                            dir("direct.exe")})
+        if (!c.wasSigned) {
+            ASSERT_EQ(pack({"--payload", archive, "--stub", c.image, "--output", dir("direct.exe")})
                           .status,
                       0);
-            EXPECT_EQ(out == readHostFile(dir("direct.exe")), c.stub != dir("after.exe"));
-        }
-        if (c.judgedByPefile) {
-            const ProgramRun judged = runProgram(
-                {kDebianPython, FERROWICK_PE_TOOL, "judge", c.stub, dir("out.exe"), archive});
-            EXPECT_EQ(judged.status, 0) << judged.out << judged.err;
+            EXPECT_EQ(out == readHostFile(dir("direct.exe")),
+                      c.stub.find("-after.exe") == std::string::npos);
         }
     }
 
     // The check reads such a launcher's resource, and names the table as a problem.
-    const ProgramRun appended = pack({"--check", "--launcher", dir("appended.exe")});
+    const ProgramRun appended = pack({"--check", "--launcher", dir("minimal-appended.exe")});
     EXPECT_EQ(appended.status, 1);
     EXPECT_NE(appended.out.find("problem: it also carries a payload table appended for a Linux "
                                 "launcher, which Windows never reads"),
               std::string::npos)
         << appended.out;
 
-    // Signed on the way, and osslsigncode agrees with the check.
+    // Signed on the way, and osslsigncode agrees with the packer.
     const ProgramRun signedRun =
-        pack({"--payload", archive, "--stub", dir("signed.exe"), "--output", dir("new.exe"),
-              "--sign-cert", dir("cert.pem"), "--sign-key", dir("key.pem")});
+        pack({"--payload", archive, "--stub", dir("minimal-signed.exe"), "--output", dir("new.exe"),
+              "--sign-cert", dir("signer.pem"), "--sign-key", dir("signer-key.pem")});
     ASSERT_EQ(signedRun.status, 0) << signedRun.err;
-    const std::string valid = "signature: valid (subject CN=Ferrowick Test Signer";
-    EXPECT_NE(signedRun.out.find(valid), std::string::npos) << signedRun.out;
-    EXPECT_NE(pack({"--check", "--launcher", dir("new.exe")}).out.find(valid), std::string::npos);
-    EXPECT_EQ(runProgram({"/usr/bin/osslsigncode", "verify", "-CAfile", dir("cert.pem"), "-in",
+    EXPECT_NE(signedRun.out.find("signature: valid (subject CN=Ferrowick Test Signer, not from an "
+                                 "authority this machine trusts)"),
+              std::string::npos)
+        << signedRun.out;
+    EXPECT_EQ(runProgram({kEnv, "osslsigncode", "verify", "-CAfile", dir("signer.pem"), "-in",
                           dir("new.exe")})
                   .status,
               0);
-    // Any byte changed after signing breaks it, and the check says so.
-    std::string changed = readHostFile(dir("new.exe"));
-    changed[changed.size() / 2] = static_cast<char>(changed[changed.size() / 2] ^ 1);
-    ASSERT_TRUE(writeHostFile(dir("changed.exe"), changed));
-    const ProgramRun broken = pack({"--check", "--launcher", dir("changed.exe")});
-    EXPECT_EQ(broken.status, 1);
-    EXPECT_NE(broken.out.find("signature: broken (its digest does not match the file"),
-              std::string::npos)
-        << broken.out;
 }
 
-// A minimal 64-bit image with one code section holding the launcher marker.
-std::string minimalImage() {
-    std::string b(0x400, '\0');
-    b.replace(0, 2, "MZ");
-    b[0x3C] = 0x40;
-    b.replace(0x40, 4, std::string("PE\0\0", 4));
-    auto put = [&b](std::size_t at, uint64_t v, int width) { pe::setLe(b, at, v, width); };
-    put(0x44, 0x8664, 2);  // machine
-    put(0x46, 1, 2);       // sections
-    put(0x54, 240, 2);     // optional header size
-    put(0x56, 0x22, 2);
-    const std::size_t o = 0x58;
-    put(o, 0x20B, 2);
-    put(o + 24, 0x140000000, 8);
-    put(o + 32, 0x1000, 4);
-    put(o + 36, 0x200, 4);
-    put(o + 56, 0x2000, 4);  // SizeOfImage
-    put(o + 60, 0x200, 4);   // SizeOfHeaders
-    put(o + 108, 16, 4);
-    const std::size_t s = o + 240;
-    b.replace(s, 5, ".text");
-    put(s + 8, 0x100, 4);
-    put(s + 12, 0x1000, 4);
-    put(s + 16, 0x200, 4);
-    put(s + 20, 0x200, 4);
-    put(s + 36, 0x60000020, 4);
-    const std::string marker = FERROWICK_LAUNCHER_MARKER_HEAD FERROWICK_LAUNCHER_MARKER_TAIL;
-    b.replace(0x210, marker.size(), marker);
-    return b;
+// What a signature is, told from the signature itself, as any osslsigncode signs it: the
+// file's digest computed anew, the signer's signature checked against its certificate,
+// and the certificate's chain against the authorities this machine trusts (openssl's,
+// which SSL_CERT_FILE names here).
+TEST_F(PePackerTest, TellsTheStateOfASignature) {
+    makeCertificate("signer", "/O=Orvelin Ltd/CN=Ferrowick Test Signer");
+    makeCertificate("authority", "/CN=Ferrowick Test Authority", "", true);
+    makeCertificate("issued", "/O=Orvelin Ltd/CN=Issued Signer", "authority");
+    sign(dir("minimal.exe"), dir("signed.exe"), "signer");
+    sign(dir("minimal.exe"), dir("issued.exe"), "issued");
+    const std::string signedImage = readHostFile(dir("signed.exe"));
+    const SignaturePlace place = signaturePlace(signedImage);
+    ASSERT_NE(place.size, 0u);
+    const std::string der = signedImage.substr(place.offset, place.size);
+    // The signer's signature value ends its SignerInfo, the last thing in the signature;
+    // the signed content names its kind (SpcPeImageData) early on.
+    const std::size_t derEnd =
+        4 + (static_cast<unsigned char>(der[2]) << 8 | static_cast<unsigned char>(der[3]));
+    const std::size_t peImageData =
+        der.find(std::string("\x2B\x06\x01\x04\x01\x82\x37\x02\x01\x0F", 10));
+    ASSERT_NE(peImageData, std::string::npos);
+    changeByte(dir("signed.exe"), dir("changed-image.exe"), 0x401);  // in the code
+    changeByte(dir("signed.exe"), dir("changed-value.exe"), place.offset + derEnd - 16);
+    changeByte(dir("signed.exe"), dir("changed-content.exe"), place.offset + peImageData + 9);
+    changeByte(dir("signed.exe"), dir("changed-tag.exe"), place.offset);
+
+    const std::string untrusted = ", not from an authority this machine trusts)";
+    const std::string signer = "valid (subject O=Orvelin Ltd, CN=Ferrowick Test Signer";
+    const std::string issued = "valid (subject O=Orvelin Ltd, CN=Issued Signer";
+    struct Case {
+        const char* what;
+        std::string file;
+        std::string trusting;  // the authorities this machine trusts, when given
+        std::string signature;
+    } cases[] = {
+        {"self-signed", "signed.exe", "", signer + untrusted},
+        {"self-signed, and trusted here", "signed.exe", "signer.pem", signer + ")"},
+        // Its signature holds the certificate but not the authority's.
+        {"issued by an authority unknown here", "issued.exe", "", issued + untrusted},
+        {"issued by an authority trusted here", "issued.exe", "authority.pem", issued + ")"},
+        {"a byte of the image changed after signing", "changed-image.exe", "signer.pem",
+         "broken (its digest does not match the file: it was changed after signing)"},
+        {"a byte of the signature value changed", "changed-value.exe", "signer.pem",
+         "broken (its signature does not verify)"},
+        {"a byte of the signed content changed", "changed-content.exe", "signer.pem",
+         "broken (its signature does not verify)"},
+        {"the signature no PKCS#7 structure", "changed-tag.exe", "signer.pem",
+         "broken (its signature cannot be read: it is no PKCS#7 signature of a Windows image)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> environment;
+        if (!c.trusting.empty()) {
+            environment.push_back("SSL_CERT_FILE=" + dir(c.trusting));
+        }
+        const ProgramRun check = pack({"--check", "--launcher", dir(c.file)}, environment);
+        EXPECT_EQ(lineStarting(check.out, "signature: "), "signature: " + c.signature)
+            << check.out << check.err;
+        const bool broken = c.signature.rfind("broken", 0) == 0;
+        EXPECT_EQ(check.status, broken ? 1 : 0) << check.out;
+        EXPECT_EQ(check.out.find("problem: its signature is broken") != std::string::npos, broken)
+            << check.out;
+    }
+
+    // Signing checks what it signed the same way: a certificate from an authority unknown
+    // here signs.
+    const ProgramRun signing =
+        pack({"--payload", archive, "--stub", dir("minimal.exe"), "--output", dir("new.exe"),
+              "--sign-cert", dir("issued.pem"), "--sign-key", dir("issued-key.pem")});
+    EXPECT_EQ(signing.status, 0) << signing.err;
+    EXPECT_NE(signing.out.find("; signature: " + issued + untrusted), std::string::npos)
+        << signing.out;
+}
+
+// A signature comes from a file anyone may have made: the reader takes nothing that is
+// not there, whatever is cut off or changed.
+TEST_F(PePackerTest, ReadsOnlyWhatASignatureHolds) {
+    makeCertificate("signer", "/CN=Ferrowick Test Signer");
+    sign(dir("minimal.exe"), dir("signed.exe"), "signer");
+    const std::string image = readHostFile(dir("signed.exe"));
+    const SignaturePlace place = signaturePlace(image);
+    ASSERT_NE(place.size, 0u);
+    const std::string der = image.substr(place.offset, place.size);
+    pack::Pkcs7Signature read;
+    ASSERT_EQ(pack::readPkcs7Signature(der, read), "");
+    EXPECT_EQ(read.imageDigestName, "sha256");
+    EXPECT_EQ(read.signerDigestName, "sha256");
+    EXPECT_EQ(read.imageDigest.size(), 32u);
+    EXPECT_EQ(read.contentDigest.size(), 32u);
+    EXPECT_EQ(read.signatureValue.size(), 256u);  // RSA, 2048 bits
+    EXPECT_NE(der.find(read.signerCertificate), std::string::npos);
+    EXPECT_NE(der.find(read.content), std::string::npos);
+    // Only the signed attributes' tag differs from where they stand.
+    EXPECT_NE(der.find(read.signedBytes.substr(1)), std::string::npos);
+    EXPECT_EQ(read.signedBytes[0], '\x31');
+
+    // Cut short anywhere, it is refused; with any byte changed, it is read or refused.
+    const std::size_t derEnd =
+        4 + (static_cast<unsigned char>(der[2]) << 8 | static_cast<unsigned char>(der[3]));
+    for (std::size_t size = 0; size < derEnd; ++size) {
+        const std::string cut = der.substr(0, size);
+        EXPECT_NE(pack::readPkcs7Signature(cut, read), "") << size;
+    }
+    for (std::size_t at = 0; at < der.size(); ++at) {
+        std::string changed = der;
+        changed[at] = static_cast<char>(changed[at] ^ 0x80);
+        static_cast<void>(pack::readPkcs7Signature(changed, read));
+    }
 }
 
 TEST_F(PePackerTest, RefusesStubsItCannotPack) {
-    ASSERT_TRUE(writeHostFile(dir("bare.exe"), minimalImage()));
-    ASSERT_TRUE(writeHostFile(dir("cut.exe"), minimalImage().substr(0, 0x300)));
-    std::string notPe = minimalImage();
+    ASSERT_TRUE(writeHostFile(dir("bare.exe"), bareImage()));
+    ASSERT_TRUE(writeHostFile(dir("cut.exe"), bareImage().substr(0, 0x300)));
+    std::string notPe = bareImage();
     notPe[0x40] = 'X';
     ASSERT_TRUE(writeHostFile(dir("mz-only.exe"), notPe));
+    ASSERT_EQ(runProgram({kDebianPython, FERROWICK_PE_TOOL, "add-section", dir("minimal.exe"),
+                          dir("writable.exe"), ".fwdata", "writable"})
+                  .status,
+              0);
     struct Case {
         const char* what;
         std::string stub;
@@ -275,22 +405,94 @@ TEST_F(PePackerTest, RefusesStubsItCannotPack) {
         {"a writable section after the resources", dir("writable.exe"),
          "its section \".fwdata\" follows the resources and cannot be moved", 0},
     };
-    const bool built = fs::exists(windowsLauncher()) &&
-                       runProgram({kDebianPython, FERROWICK_PE_TOOL, "add-section",
-                                   windowsLauncher(), dir("writable.exe"), ".fwdata", "writable"})
-                               .status == 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        if (!fs::exists(c.stub)) {
-            EXPECT_FALSE(built);
-            continue;
-        }
         const ProgramRun run =
             pack({"--payload", archive, "--stub", c.stub, "--output", dir("out.exe")});
         EXPECT_EQ(run.status, 1);
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         EXPECT_FALSE(fs::exists(dir("out.exe")));
         EXPECT_EQ(pack({"--check", "--launcher", c.stub}).status, c.checkStatus);
+    }
+}
+
+// The launcher that ships keeps no symbols or debug sections; its debug information lies
+// beside it in the file its debug link names, with that file's CRC-32.
+TEST_F(PePackerTest, TheLauncherAsBuiltCarriesNoDebugInformation) {
+    const std::string built = windowsLauncher();
+    if (!fs::exists(built)) {
+        GTEST_SKIP() << "no Windows launcher at " << built << " (cmake --preset mingw)";
+    }
+    const ProgramRun sections = runProgram({kEnv, "x86_64-w64-mingw32-objdump", "-h", built});
+    ASSERT_EQ(sections.status, 0) << sections.err;
+    EXPECT_EQ(sections.out.find(" .debug_"), std::string::npos) << sections.out;
+    EXPECT_NE(sections.out.find(" .gnu_debuglink "), std::string::npos) << sections.out;
+    const std::string bytes = readHostFile(built);
+    pe::Image image;
+    ASSERT_EQ(pe::readImage(readerOf(bytes), bytes.size(), image), "");
+    EXPECT_EQ(pe::getLe(bytes.data() + image.fileHeader + 12, 4), 0u) << "symbols are left";
+
+    ASSERT_EQ(runProgram({kEnv, "x86_64-w64-mingw32-objcopy", "--dump-section",
+                          ".gnu_debuglink=" + dir("link.bin"), built, dir("ignored.exe")})
+                  .status,
+              0);
+    const std::string link = readHostFile(dir("link.bin"));
+    const std::string name = link.substr(0, link.find('\0'));
+    EXPECT_EQ(name, fs::path(built).filename().string() + ".debug");
+    const std::string debug = readHostFile((fs::path(built).parent_path() / name).string());
+    ASSERT_FALSE(debug.empty());
+    EXPECT_EQ(
+        pe::getLe(link.data() + (name.size() + 4) / 4 * 4, 4),
+        crc32(0, reinterpret_cast<const Bytef*>(debug.data()), static_cast<uInt>(debug.size())));
+    const ProgramRun debugSections = runProgram({kEnv, "x86_64-w64-mingw32-objdump", "-h",
+                                                 (fs::path(built).parent_path() / name).string()});
+    EXPECT_NE(debugSections.out.find(" .debug_info "), std::string::npos) << debugSections.out;
+}
+
+// The README's figures of the Windows launcher are those the packer prints for the
+// launcher as built: what --check --stub says of it, and the image of a launcher made of
+// it with the worked example's payload.
+TEST_F(PePackerTest, TheReadmeStatesTheFiguresOfTheLauncherAsBuilt) {
+    const std::string built = windowsLauncher();
+    if (!fs::exists(built)) {
+        GTEST_SKIP() << "no Windows launcher at " << built << " (cmake --preset mingw)";
+    }
+    const std::string readme = readHostFile(FERROWICK_README);
+    ASSERT_FALSE(readme.empty());
+    const ProgramRun check = pack({"--check", "--payload", archive, "--stub", built});
+    ASSERT_EQ(check.status, 0) << check.out << check.err;
+    for (const std::string start : {"stub: Windows launcher (PE)", "stub image: "}) {
+        const std::string line = lineStarting(check.out, start);
+        ASSERT_FALSE(line.empty()) << check.out;
+        std::size_t stated = 0;
+        for (std::size_t at = 0; (at = readme.find("    " + start, at)) != std::string::npos;
+             at += start.size()) {
+            ++stated;
+            EXPECT_EQ(lineStarting(readme.substr(at + 4), start), line)
+                << "the README states other figures than --check --stub " << built;
+        }
+        EXPECT_GE(stated, 1u) << start;
+    }
+
+    // The worked example: a launcher with a payload of the stated size has the stated image.
+    std::smatch wrote;
+    ASSERT_TRUE(std::regex_search(readme, wrote,
+                                  std::regex("wrote Orvelin-setup.exe: a Windows launcher \\(PE\\) "
+                                             "carrying \\d+ items in a payload of (\\d+) bytes")));
+    const std::string stub = readHostFile(built);
+    uint64_t sizeOfImage = 0;
+    uint64_t largest = 0;
+    uint64_t limit = 0;
+    ASSERT_EQ(
+        pe::imageSizeFor(readerOf(stub), stub.size(), 54 + std::stoull(wrote[1]), sizeOfImage), "");
+    ASSERT_EQ(pe::largestPayload(readerOf(stub), stub.size(), 54, largest, limit), "");
+    const std::string image = "    image: " + std::to_string(sizeOfImage) + " bytes, at most " +
+                              std::to_string(limit) + " (SizeOfImage)\n";
+    const std::regex stated("    image: \\d+ bytes, at most \\d+ \\(SizeOfImage\\)\n");
+    const auto begin = std::sregex_iterator(readme.begin(), readme.end(), stated);
+    EXPECT_GE(std::distance(begin, std::sregex_iterator()), 1);
+    for (auto it = begin; it != std::sregex_iterator(); ++it) {
+        EXPECT_EQ(it->str(), image);
     }
 }
 
@@ -319,38 +521,41 @@ TEST(PeImageLimit, FollowsFromTheHeaders) {
         EXPECT_EQ(pe::largestImageSize(image), c.largest);
     }
 
-    // The launcher as built: the largest payload fills its image to the last byte of
-    // 2 GiB, one byte more takes another page, and packing refuses it before reading it.
-    const std::string built = windowsLauncher();
-    if (!fs::exists(built)) {
-        GTEST_SKIP() << "no Windows launcher at " << built;
+    // A stub: the largest payload fills its image to the last byte of 2 GiB, one byte
+    // more takes another page, and packing refuses it before reading it.
+    std::vector<std::pair<std::string, std::string>> stubs = {
+        {"a minimal image", imageWithResources()}};
+    if (fs::exists(windowsLauncher())) {
+        stubs.emplace_back("the launcher as built", readHostFile(windowsLauncher()));
     }
-    const std::string stub = readHostFile(built);
-    uint64_t largest = 0;
-    uint64_t limit = 0;
-    ASSERT_EQ(pe::largestPayload(readerOf(stub), stub.size(), 54, largest, limit), "");
-    EXPECT_EQ(limit, 0x80000000u);
-    uint64_t size = 0;
-    ASSERT_EQ(pe::imageSizeFor(readerOf(stub), stub.size(), 54 + largest, size), "");
-    EXPECT_EQ(size, 0x80000000u);
-    ASSERT_EQ(pe::imageSizeFor(readerOf(stub), stub.size(), 54 + largest + 1, size), "");
-    EXPECT_EQ(size, 0x80000000u + 0x1000);
-    pe::NewPayload tooLarge;
-    tooLarge.prefix = std::string(54, 'p');
-    tooLarge.size = largest + 1;
-    tooLarge.read = [](void*, std::size_t, uint64_t) {
-        ADD_FAILURE() << "a payload too large was read";
-        return false;
-    };
-    pe::Output nowhere;
-    nowhere.append = [](const void*, std::size_t) { return false; };
-    nowhere.writeAt = [](const void*, std::size_t, uint64_t) { return false; };
-    pe::Written written;
-    EXPECT_EQ(pe::writeWithPayload(readerOf(stub), stub.size(), tooLarge, nowhere, written),
-              "the payload of " + std::to_string(largest + 1) +
-                  " bytes would make the launcher's image larger than the 2147483648 bytes "
-                  "Windows loads (SizeOfImage); with this stub the payload may have at most " +
-                  std::to_string(largest) + " bytes");
+    for (const auto& [what, stub] : stubs) {
+        SCOPED_TRACE(what);
+        uint64_t largest = 0;
+        uint64_t limit = 0;
+        ASSERT_EQ(pe::largestPayload(readerOf(stub), stub.size(), 54, largest, limit), "");
+        EXPECT_EQ(limit, 0x80000000u);
+        uint64_t size = 0;
+        ASSERT_EQ(pe::imageSizeFor(readerOf(stub), stub.size(), 54 + largest, size), "");
+        EXPECT_EQ(size, 0x80000000u);
+        ASSERT_EQ(pe::imageSizeFor(readerOf(stub), stub.size(), 54 + largest + 1, size), "");
+        EXPECT_EQ(size, 0x80000000u + 0x1000);
+        pe::NewPayload tooLarge;
+        tooLarge.prefix = std::string(54, 'p');
+        tooLarge.size = largest + 1;
+        tooLarge.read = [](void*, std::size_t, uint64_t) {
+            ADD_FAILURE() << "a payload too large was read";
+            return false;
+        };
+        pe::Output nowhere;
+        nowhere.append = [](const void*, std::size_t) { return false; };
+        nowhere.writeAt = [](const void*, std::size_t, uint64_t) { return false; };
+        pe::Written written;
+        EXPECT_EQ(pe::writeWithPayload(readerOf(stub), stub.size(), tooLarge, nowhere, written),
+                  "the payload of " + std::to_string(largest + 1) +
+                      " bytes would make the launcher's image larger than the 2147483648 bytes "
+                      "Windows loads (SizeOfImage); with this stub the payload may have at most " +
+                      std::to_string(largest) + " bytes");
+    }
 }
 
 }  // namespace

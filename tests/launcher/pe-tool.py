@@ -6,8 +6,14 @@ so that the packer's own reader is not the only judge of what it writes.
       IN with a section of 512 bytes added after its last one.
   pe-tool.py judge STUB OUT PAYLOAD
       OUT is STUB with PAYLOAD as its TIMELISTINGS/#132 resource: every other resource
-      and every section after the resources byte-equal, the checksum right, SizeOfImage
-      the end of the last section, no certificate table. Prints what differs.
+      and every section after the resources byte-equal (but the debug entries' pointers,
+      which must lead to the same data), the COFF symbol and string tables where their
+      pointer leads, the checksum right, SizeOfImage the end of the last section, no
+      certificate table. Prints what differs.
+  pe-tool.py imports EXE
+      Every function EXE imports by name, "DLL!function" a line, then the
+      DependentLoadFlags of its load configuration ("dependent load flags: none" when
+      it has no load configuration).
 """
 import sys
 
@@ -57,6 +63,39 @@ def resources(pe):
     return found
 
 
+def debug_entries(pe):
+    """Each debug entry: the file offset of its fields, and the data it leads to by its
+    address and by its file offset."""
+    found = []
+    for entry in getattr(pe, "DIRECTORY_ENTRY_DEBUG", []):
+        s = entry.struct
+        by_address = pe.get_data(s.AddressOfRawData, s.SizeOfData) if s.AddressOfRawData else b""
+        by_offset = pe.__data__[s.PointerToRawData:s.PointerToRawData + s.SizeOfData]
+        found.append((s.get_file_offset(), by_address, by_offset))
+    return found
+
+
+def section_data(pe, section):
+    """A section's bytes, its debug entries' two pointers left out."""
+    data = bytearray(section.get_data())
+    for at, _, _ in debug_entries(pe):
+        at -= section.PointerToRawData
+        if 0 <= at < len(data):
+            data[at + 20:at + 28] = bytes(8)
+    return bytes(data)
+
+
+def symbols(pe):
+    """The COFF symbol table and the string table after it, where their pointer leads."""
+    header = pe.FILE_HEADER
+    if not header.PointerToSymbolTable:
+        return b""
+    data = pe.__data__
+    strings = header.PointerToSymbolTable + 18 * header.NumberOfSymbols
+    size = int.from_bytes(data[strings:strings + 4], "little")
+    return data[header.PointerToSymbolTable:strings + max(size, 4)]
+
+
 def judge(stub_path, out_path, payload_path):
     stub, out = pefile.PE(stub_path), pefile.PE(out_path)
     problems = []
@@ -83,8 +122,12 @@ def judge(stub_path, out_path, payload_path):
     rsrc = names.index(b".rsrc\0\0\0")
     if [s.Name for s in out.sections] != names:
         problems.append("the sections differ")
+    if symbols(stub) != symbols(out):
+        problems.append("the symbol table is not where its pointer leads")
+    if [e[1:] for e in debug_entries(stub)] != [e[1:] for e in debug_entries(out)]:
+        problems.append("a debug entry does not lead to its data")
     for old, new in zip(stub.sections[rsrc + 1:], out.sections[rsrc + 1:]):
-        if old.get_data() != new.get_data():
+        if section_data(stub, old) != section_data(out, new):
             problems.append("section %r changed as it moved" % old.Name)
         if new.VirtualAddress % oh.SectionAlignment or new.PointerToRawData % oh.FileAlignment:
             problems.append("section %r is not aligned" % old.Name)
@@ -93,10 +136,23 @@ def judge(stub_path, out_path, payload_path):
     return 1 if problems else 0
 
 
+def imports(path):
+    pe = pefile.PE(path)
+    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
+        for function in entry.imports:
+            if function.name:
+                print("%s!%s" % (entry.dll.decode(), function.name.decode()))
+    config = getattr(pe, "DIRECTORY_ENTRY_LOAD_CONFIG", None)
+    flags = getattr(config.struct, "DependentLoadFlags", None) if config else None
+    print("dependent load flags: %s" % ("none" if flags is None else hex(flags)))
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "add-section":
         add_section(*sys.argv[2:6])
     elif sys.argv[1] == "judge":
         sys.exit(judge(*sys.argv[2:5]))
+    elif sys.argv[1] == "imports":
+        imports(sys.argv[2])
     else:
         sys.exit(__doc__)

@@ -94,13 +94,20 @@ std::string buildArchive(const std::vector<RawEntry>& entries, const std::string
         }
         const auto offset = static_cast<uint32_t>(archive.size() - leading.size());
         std::string localExtra = e.localExtra;
+        const bool localUncompressed = e.zip64Local && (e.zip64LocalMarked & kCentralUncompressed);
+        const bool localCompressed = e.zip64Local && (e.zip64LocalMarked & kCentralCompressed);
         if (e.zip64Local) {
+            std::string sizes;
+            if (localUncompressed) {
+                append64(sizes, e.zip64LocalSize.value_or(size));
+            }
+            if (localCompressed) {
+                append64(sizes, data.size());
+            }
             std::string block;
             append16(block, 1);
-            append16(block, 16);
-            append64(block, e.zip64LocalSize.value_or(size));
-            append64(block, data.size());
-            localExtra = block + localExtra;
+            append16(block, static_cast<uint32_t>(sizes.size()));
+            localExtra = block + sizes + localExtra;
         }
         std::string local;
         append32(local, zip::kLocalHeaderSignature);
@@ -109,8 +116,8 @@ std::string buildArchive(const std::vector<RawEntry>& entries, const std::string
         append16(local, e.localMethod.value_or(e.method));
         append32(local, e.dosDateTime);
         append32(local, e.localCrc.value_or(crc));
-        append32(local, e.zip64Local ? 0xFFFFFFFF : static_cast<uint32_t>(data.size()));
-        append32(local, e.zip64Local ? 0xFFFFFFFF : size);
+        append32(local, localCompressed ? 0xFFFFFFFF : static_cast<uint32_t>(data.size()));
+        append32(local, localUncompressed ? 0xFFFFFFFF : size);
         append16(local, e.localNameLength.value_or(static_cast<uint16_t>(e.name.size())));
         append16(local, static_cast<uint32_t>(localExtra.size()));
         archive += local + e.name + localExtra + data;
@@ -133,7 +140,8 @@ std::string buildArchive(const std::vector<RawEntry>& entries, const std::string
         std::string centralExtra;
         if (marked != 0) {
             append16(centralExtra, zip::kZip64ExtraId);
-            append16(centralExtra, static_cast<uint32_t>(block.size()));
+            append16(centralExtra,
+                     e.zip64CentralStated.value_or(static_cast<uint16_t>(block.size())));
             centralExtra += block;
         }
         const auto field = [marked](unsigned bit, uint32_t value) {

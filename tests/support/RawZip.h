@@ -35,6 +35,9 @@ struct RawEntry {
     // that holds the sizes (the uncompressed one as given here, when given).
     bool zip64Local = false;
     std::optional<uint64_t> zip64LocalSize;
+    // With zip64Local: the sizes marked, as kCentralUncompressed and kCentralCompressed
+    // bits; the block holds just those, the uncompressed one first.
+    unsigned zip64LocalMarked = 3;
     // Central fields written as their Zip64 markers, with the real values in a Zip64
     // extra block of the central entry: kCentral... bits.
     unsigned zip64Central = 0;
@@ -42,6 +45,9 @@ struct RawEntry {
     // marked whether or not kCentralUncompressed is given).
     std::optional<uint64_t> zip64CentralSize;
     std::size_t zip64CentralCut = 0;  // bytes cut from the end of that block
+    // The size that block's header states instead of its own, which may run past the
+    // end of the extra field.
+    std::optional<uint16_t> zip64CentralStated;
 };
 
 inline constexpr unsigned kCentralUncompressed = 1;
