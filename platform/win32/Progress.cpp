@@ -118,13 +118,30 @@ HWND child(HWND parent, const char* windowClass, const char* text, DWORD style, 
     return control;
 }
 
+// The common controls' progress bar class. Their DLL is loaded here, from the system
+// folder, rather than imported: an import is loaded before the program's first line,
+// while the launcher's own folder is still searched for the DLLs it needs in turn.
+bool registerProgressBarClass() {
+    const HMODULE controls = LoadLibraryExA("comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (controls == nullptr) {
+        return false;
+    }
+    using Init = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    const auto init = reinterpret_cast<Init>(
+        reinterpret_cast<void*>(GetProcAddress(controls, "InitCommonControlsEx")));
+    const INITCOMMONCONTROLSEX classes{sizeof classes, ICC_PROGRESS_CLASS};
+    // Kept loaded: the class lives in it as long as the window may.
+    return init != nullptr && init(&classes) != FALSE;
+}
+
 // The window, in the lower part of the work area, below where the notices come up (in
 // its middle): two lines of text above the bar, laid out for the screen's resolution in
 // the font of message boxes.
 HWND createWindow(ProgressWindow& progress) {
     const HINSTANCE instance = GetModuleHandleA(nullptr);
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
+    if (!registerProgressBarClass()) {
+        return nullptr;
+    }
     if (!registerWindowClass(instance)) {
         return nullptr;
     }

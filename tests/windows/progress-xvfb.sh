@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The progress window for real, under a virtual X display with a window manager
 # (openbox), whose windows a user can move:
-# - a launcher carrying 300 MB in 6000 items must show, once the preparation notice is
+# - a launcher carrying 300 MB in 10000 items must show, once the preparation notice is
 #   answered, a window captioned "BRASKETTLE" with no system menu (nothing cancels it);
 #   it must repaint while items unpack (two shots of it a second apart differ), move when
 #   its title bar is dragged and paint itself there, stay after Alt+F4, and be gone when
@@ -40,8 +40,8 @@ python3 - "$work/large.zip" <<'PY'
 import os, sys, zipfile
 with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_STORED) as z:
     z.writestr("disk1/DATA.TAG", b"tag\r\n")
-    for i in range(1, 6000):
-        z.writestr(f"disk1/data/part{i // 100:02d}/item{i:04d}.cab", os.urandom(50 * 1024))
+    for i in range(1, 10000):
+        z.writestr(f"disk1/data/part{i // 100:02d}/item{i:05d}.cab", os.urandom(30 * 1024))
 PY
 cp "$pack" "$work/pack.exe"
 cp "$exe" "$work/stub.exe"
@@ -110,8 +110,7 @@ watchRun() {
             answered="$answered$w "
         done
         if [ -z "$shown" ] && [ -n "$progress" ] && [ $looked -eq 0 ] && exists "$progress"; then
-            looked=1
-            lookAtProgress "$name" "$progress"
+            lookAtProgress "$name" "$progress" && looked=1
         fi
         sleep 0.2
     done
@@ -127,8 +126,21 @@ watchRun() {
     cp "$drive/Dist/$name.log" "$work/$name.log" 2>/dev/null || true
 }
 
+# Whether a notice other than those answered (in watchRun's `answered`) is up beside the
+# progress window $1.
+noticeUp() {
+    local v
+    for v in $(xdotool search --onlyvisible --name '^BRASKETTLE$' 2>/dev/null || true); do
+        [ "$v" = "$1" ] && continue
+        case $answered in *" $v "*) continue ;; esac
+        return 0
+    done
+    return 1
+}
+
 # The window while items unpack: it repaints, moves with its title bar, paints itself
-# where it went, and does not close.
+# where it went, and does not close. Not looked at (status 1, to be tried again) when a
+# notice came up meanwhile: the unpacking waits while one is up (the patience notice).
 lookAtProgress() {
     local name=$1 w=$2 before after
     sleep 0.3
@@ -136,6 +148,13 @@ lookAtProgress() {
     shot "$work/$name-progress-1.png"
     sleep 1
     shot "$work/$name-progress-2.png"
+    if noticeUp "$w"; then
+        return 1
+    fi
+    # Nothing cancels it.
+    xdotool windowactivate --sync "$w" key alt+F4 2>/dev/null || true
+    sleep 0.5
+    exists "$w" || noticeUp "$w" || report "$name: Alt+F4 closed the progress window"
     crop "$work/$name-progress-1.png" "$before" "$work/$name-crop-1.png"
     crop "$work/$name-progress-2.png" "$before" "$work/$name-crop-2.png"
     local differing
@@ -159,17 +178,14 @@ lookAtProgress() {
     crop "$work/$name-progress-moved.png" "$after" "$work/$name-crop-moved.png"
     [ "$(convert "$work/$name-crop-moved.png" -format %k info:)" -gt 4 ] ||
         report "$name: the moved progress window is not painted"
-    # Nothing cancels it.
-    xdotool windowactivate --sync "$w" key alt+F4 2>/dev/null || true
-    sleep 0.5
-    exists "$w" || report "$name: Alt+F4 closed the progress window"
     echo "$name: progress window $before, moved to $after"
+    return 0
 }
 
 watchRun large large.exe
 echo "large: $notices notices; progress window ${progress:-none}, after notice $progressAfter"
 [ -n "$progress" ] || report "large: no progress window came up"
-# Opening, preparation, patience (6000 items), completion.
+# Opening, preparation, patience (10000 items), completion.
 [ "$notices" -eq 4 ] || report "large: $notices notices, not 4"
 [ "$progressAfter" -ge 2 ] || report "large: the progress window came before the preparation notice was answered"
 [ "$upAtLast" -eq 0 ] || report "large: the progress window was still there at the completion notice"
@@ -177,7 +193,7 @@ echo "large: $notices notices; progress window ${progress:-none}, after notice $
 last=$(ls "$work"/large-notice-*.png 2>/dev/null | sort -V | tail -n1)
 [ -n "$last" ] && cp "$last" "$work/large-completion.png"
 unpacked=$(find "$drive/Temp/_Download/_UnZip/disk1" -type f | wc -l)
-[ "$unpacked" -eq 6000 ] || report "large: $unpacked of 6000 items unpacked"
+[ "$unpacked" -eq 10000 ] || report "large: $unpacked of 10000 items unpacked"
 
 # The 300 MB go; the screenshots and the logs stay.
 rm -rf "$drive/Temp" "$drive/Dist/Release/large.exe"
