@@ -19,9 +19,10 @@
 #include <memory>
 #include <string>
 
+#include "pack/Packer.h"
+#include "pe/PePayload.h"
 #include "res/resource.h"
-#include "tools/PePayload.h"
-#include "tools/ferrowick-pack-common.h"
+#include "tools/ToolInfo.h"
 
 namespace {
 
@@ -418,6 +419,9 @@ std::string writeLauncher(const fw::pack::Options& options, const std::string& p
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (fw::tool::answered(argc, argv, "ferrowick-pack", fw::pack::kUsage, fw::pack::kHelp)) {
+        return 0;
+    }
     fw::pack::Backend backend;
     backend.defaultStub = defaultStub();
     backend.defaultCodePage = GetACP();

@@ -26,12 +26,13 @@
 #include <string_view>
 #include <vector>
 
+#include "pack/CodeSigning.h"
+#include "pack/Packer.h"
+#include "pe/PePayload.h"
 #include "platform/Platform.h"
 #include "platform/posix/ResourceTable.h"
 #include "res/resource.h"
-#include "tools/CodeSigning.h"
-#include "tools/PePayload.h"
-#include "tools/ferrowick-pack-common.h"
+#include "tools/ToolInfo.h"
 
 namespace {
 
@@ -516,6 +517,9 @@ std::string writeLauncher(const Options& options, const std::string& prefix,
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (fw::tool::answered(argc, argv, "ferrowick-pack", fw::pack::kUsage, fw::pack::kHelp)) {
+        return 0;
+    }
     fw::pack::Backend backend;
     backend.defaultStub = defaultStub();
     backend.defaultCodePage = fw::hostPlatform().ansiCodePage();

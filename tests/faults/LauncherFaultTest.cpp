@@ -26,7 +26,7 @@
 #include "tests/support/PrefixSnapshot.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/TempPrefix.h"
-#include "tools/ZipWriter.h"
+#include "pack/ZipWriter.h"
 
 namespace fw::test {
 namespace {

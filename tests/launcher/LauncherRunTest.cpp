@@ -22,7 +22,7 @@
 #include "tests/support/PrefixSnapshot.h"
 #include "tests/support/Programs.h"
 #include "tests/support/TempPrefix.h"
-#include "tools/SampleInstallerSet.h"
+#include "pack/SampleInstallerSet.h"
 
 namespace fw::test {
 namespace {

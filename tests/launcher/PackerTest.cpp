@@ -14,7 +14,7 @@
 #include "tests/support/Programs.h"
 #include "tests/support/RawZip.h"
 #include "tests/support/TempPrefix.h"
-#include "tools/ZipWriter.h"
+#include "pack/ZipWriter.h"
 
 namespace fw::test {
 namespace {

@@ -15,14 +15,14 @@
 #include <zlib.h>
 
 #include "res/resource.h"
-#include "tests/launcher/TestImages.h"
+#include "tests/pe/TestImages.h"
 #include "tests/support/Noise.h"
 #include "tests/support/Programs.h"
 #include "tests/support/TempPrefix.h"
-#include "tools/PePayload.h"
-#include "tools/Pkcs7Signature.h"
-#include "tools/ResourceTree.h"
-#include "tools/ZipWriter.h"
+#include "pe/PePayload.h"
+#include "pack/Pkcs7Signature.h"
+#include "pe/ResourceTree.h"
+#include "pack/ZipWriter.h"
 
 namespace fw::test {
 namespace {

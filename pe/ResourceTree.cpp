@@ -1,4 +1,4 @@
-#include "tools/ResourceTree.h"
+#include "pe/ResourceTree.h"
 
 #include <algorithm>
 #include <deque>

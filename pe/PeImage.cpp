@@ -1,4 +1,4 @@
-#include "tools/PeImage.h"
+#include "pe/PeImage.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,11 +1,11 @@
-#include "tests/launcher/TestImages.h"
+#include "tests/pe/TestImages.h"
 
 #include <cstdint>
 #include <string_view>
 
 #include "res/resource.h"
 #include "tests/support/RawZip.h"
-#include "tools/PeImage.h"
+#include "pe/PeImage.h"
 
 namespace fw::test {
 

@@ -1,4 +1,4 @@
-#include "tools/ferrowick-pack-common.h"
+#include "pack/Packer.h"
 
 #include <array>
 #include <cstdio>
@@ -10,11 +10,10 @@
 #include <system_error>
 
 #include "archive/ZipLayout.h"
-#include "tools/CodePageText.h"
-#include "tools/PackCheck.h"
-#include "tools/PackFolder.h"
-#include "tools/PePayload.h"
-#include "tools/ToolInfo.h"
+#include "pack/CodePageText.h"
+#include "pack/PackCheck.h"
+#include "pack/PackFolder.h"
+#include "pe/PePayload.h"
 
 namespace fw::pack {
 
@@ -39,8 +38,6 @@ const char* const kUsage =
     "                       [--sign-timestamp URL]]\n"
     "       ferrowick-pack --check (--payload ARCHIVE.zip | --folder DIR | --launcher FILE)\n"
     "                      [--stub STUB] [--code-page N]\n";
-
-namespace {
 
 const char* const kHelp =
     "Makes a launcher that carries an installer set: a copy of STUB (by default the\n"
@@ -79,8 +76,6 @@ const char* const kHelp =
     "signature the stub carried is dropped (it would no longer match).\n"
     "Exit status: 0 made (with --check: no problem), 1 refused (problems found),\n"
     "2 bad options.\n";
-
-}  // namespace
 
 bool parseOptions(int argc, char** argv, const std::string& defaultStub, Options& options) {
     auto bad = [](const std::string& what) {
@@ -345,9 +340,6 @@ Scratch memoryScratch() {
 }
 
 int runPacker(int argc, char** argv, const Backend& backend) {
-    if (fw::tool::answered(argc, argv, "ferrowick-pack", kUsage, kHelp)) {
-        return 0;
-    }
     Options options;
     if (!parseOptions(argc, argv, backend.defaultStub, options)) {
         std::fputs(kUsage, stderr);

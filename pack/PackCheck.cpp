@@ -1,4 +1,4 @@
-#include "tools/PackCheck.h"
+#include "pack/PackCheck.h"
 
 #include <unzip.h>
 
@@ -10,9 +10,9 @@
 #include "app/Text.h"
 #include "archive/ArchiveReader.h"
 #include "archive/detail/ReaderState.h"
+#include "pack/CodePageText.h"
 #include "platform/Mbcs.h"
 #include "platform/Platform.h"
-#include "tools/CodePageText.h"
 
 namespace fw::pack {
 

@@ -9,14 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "pack/CodeSigning.h"
 #include "res/resource.h"
-#include "tools/CodeSigning.h"
 
 namespace fw::pack {
 
 inline constexpr std::size_t kPrefixSize = FERROWICK_PAYLOAD_PREFIX_SIZE;
 
+// The usage lines, and what --help adds to them.
 extern const char* const kUsage;
+extern const char* const kHelp;
 
 struct Options {
     std::string payload;   // a ZIP archive

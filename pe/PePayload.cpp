@@ -1,9 +1,9 @@
-#include "tools/PePayload.h"
+#include "pe/PePayload.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "tools/ResourceTree.h"
+#include "pe/ResourceTree.h"
 
 namespace fw::pe {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/PeImage.h"
+#include "pe/PeImage.h"
 
 namespace fw::pe {
 

@@ -1,4 +1,4 @@
-#include "tools/CodeSigning.h"
+#include "pack/CodeSigning.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -15,8 +15,8 @@
 #include <functional>
 #include <vector>
 
-#include "tools/PeImage.h"
-#include "tools/Pkcs7Signature.h"
+#include "pack/Pkcs7Signature.h"
+#include "pe/PeImage.h"
 
 extern char** environ;
 

@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "tools/PeImage.h"
+#include "pe/PeImage.h"
 
 namespace fw::pe {
 
