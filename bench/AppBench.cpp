@@ -18,7 +18,7 @@
 #include "app/InstallPaths.h"
 #include "app/PayloadStaging.h"
 #include "platform/Platform.h"
-#include "tools/ZipWriter.h"
+#include "pack/ZipWriter.h"
 
 namespace {
 

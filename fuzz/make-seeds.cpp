@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "tests/support/RawZip.h"
-#include "tools/ZipWriter.h"
+#include "pack/ZipWriter.h"
 
 namespace fs = std::filesystem;
 using fw::test::RawEntry;
