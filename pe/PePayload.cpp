@@ -4,26 +4,21 @@
 #include <vector>
 
 #include "pe/ResourceTree.h"
+#include "platform/LittleEndian.h"
+#include "res/resource.h"
 
 namespace fw::pe {
 
 namespace {
 
 constexpr std::size_t kChunk = 1 << 20;
-constexpr std::size_t kDebugEntrySize = 28;
-constexpr std::size_t kCertificateAlignment = 8;
 
 // Bytes that replace the input's at `at` (an input file offset) as it is copied.
 struct Patch {
     uint64_t at = 0;
     std::string bytes;
 };
-
-std::string le(uint64_t value, int width) {
-    std::string out;
-    putLe(out, value, width);
-    return out;
-}
+using Patches = std::vector<Patch>;
 
 // A stub read and checked for a new payload: the resource section and what follows it.
 struct Plan {
@@ -33,6 +28,9 @@ struct Plan {
     ResourceData* payload = nullptr;
     uint64_t certificateStart = 0;  // file offsets; equal when there is none
     uint64_t certificateEnd = 0;
+    const Section& resources() const { return image.sections[rsrc]; }
+    uint64_t resourcesEnd() const { return uint64_t{resources().rawPointer} + resources().rawSize; }
+    bool certificate() const { return certificateEnd != certificateStart; }
 };
 
 bool inSectionsAfter(const Plan& plan, uint32_t rva) {
@@ -40,15 +38,11 @@ bool inSectionsAfter(const Plan& plan, uint32_t rva) {
     return index > static_cast<int>(plan.rsrc);
 }
 
-std::string prepare(const ReadAt& read, uint64_t size, Plan& plan) {
-    Image& image = plan.image;
-    if (std::string problem = readImage(read, size, image); !problem.empty()) {
-        return problem;
-    }
-    const Directory resources = image.directories.size() > kResourceDirectory
-                                    ? image.directories[kResourceDirectory]
-                                    : Directory{};
-    if (resources.address == 0 || resources.size == 0) {
+// The resource section: the one the resource directory begins, with data in the file.
+std::string findResources(Plan& plan) {
+    const Image& image = plan.image;
+    const Directory resources = image.directory(kResourceDirectory);
+    if (!resources.present()) {
         return "it has no resource section";
     }
     const int found = sectionOf(image, resources.address);
@@ -57,16 +51,23 @@ std::string prepare(const ReadAt& read, uint64_t size, Plan& plan) {
         return "its resources do not begin a section of their own";
     }
     plan.rsrc = static_cast<std::size_t>(found);
-    const Section& rsrc = image.sections[plan.rsrc];
-    if (rsrc.rawSize == 0 || rsrc.rawPointer < image.sizeOfHeaders) {
+    if (plan.resources().rawSize == 0 || plan.resources().rawPointer < image.sizeOfHeaders) {
         return "its resource section has no data in the file";
     }
+    return {};
+}
+
+// The sections lie in the file in the order of their addresses, and those after the
+// resources may move.
+std::string checkSections(const Plan& plan) {
+    const Image& image = plan.image;
+    const Section& rsrc = plan.resources();
     for (std::size_t i = 0; i < image.sections.size(); ++i) {
         const Section& s = image.sections[i];
         const uint64_t start = s.rawPointer;
         const uint64_t end = start + s.rawSize;
         const bool before = i < plan.rsrc && end <= rsrc.rawPointer;
-        const bool after = i > plan.rsrc && start >= uint64_t{rsrc.rawPointer} + rsrc.rawSize;
+        const bool after = i > plan.rsrc && start >= plan.resourcesEnd();
         if (s.rawSize != 0 && i != plan.rsrc && !before && !after) {
             return "its sections do not lie in the file in the order of their addresses";
         }
@@ -77,10 +78,16 @@ std::string prepare(const ReadAt& read, uint64_t size, Plan& plan) {
                    "can)";
         }
     }
+    return {};
+}
+
+// What the data directories point at moves only where the writer moves it: relocations
+// and debug data may lie after the resources, nothing may share their section.
+std::string checkDirectories(const Plan& plan) {
+    const Image& image = plan.image;
     for (std::size_t i = 0; i < image.directories.size(); ++i) {
         const Directory& d = image.directories[i];
-        if (i == kResourceDirectory || i == kCertificateDirectory || d.address == 0 ||
-            d.size == 0) {
+        if (i == kResourceDirectory || i == kCertificateDirectory || !d.present()) {
             continue;
         }
         const int holder = sectionOf(image, d.address);
@@ -93,46 +100,67 @@ std::string prepare(const ReadAt& read, uint64_t size, Plan& plan) {
                    " lies in a section after the resources";
         }
     }
-    if (image.directories.size() > kCertificateDirectory) {
-        const Directory& c = image.directories[kCertificateDirectory];
-        if (c.address != 0 && c.size != 0) {
-            if (c.address < image.sectionsEnd() || uint64_t{c.address} + c.size > size) {
-                return "its certificate table lies outside the end of the file";
-            }
-            plan.certificateStart = c.address;
-            plan.certificateEnd = uint64_t{c.address} + c.size;
+    return {};
+}
+
+// The certificate table, which lies in the file after the sections and is dropped.
+std::string findCertificate(Plan& plan, uint64_t size) {
+    const Directory c = plan.image.directory(kCertificateDirectory);
+    if (c.present()) {
+        if (c.address < plan.image.sectionsEnd() || uint64_t{c.address} + c.size > size) {
+            return "its certificate table lies outside the end of the file";
         }
+        plan.certificateStart = c.address;
+        plan.certificateEnd = uint64_t{c.address} + c.size;
     }
-    if (std::string problem = readResourceTree(read, image, plan.rsrc, plan.root);
-        !problem.empty()) {
-        return problem;
-    }
-    ResourceEntry* type = findEntry(plan.root, resourceKey(kPayloadType));
+    return {};
+}
+
+// The payload's place in the tree, one leaf in the launcher's language: another
+// language could be the one the loader picks.
+std::string placePayload(Plan& plan) {
+    ResourceEntry* type = findEntry(plan.root, resourceKey(FERROWICK_PAYLOAD_TYPE));
     if (type == nullptr || !type->directory) {
-        return std::string("it has no ") + kPayloadType + " resource";
+        return "it has no " FERROWICK_PAYLOAD_TYPE " resource";
     }
-    ResourceEntry& name = entryFor(*type->directory, resourceKey(kPayloadName));
-    // One payload, in the language the launcher is looked up in: another language could
-    // be the one the loader picks.
+    ResourceEntry& name = entryFor(*type->directory, resourceKey(FERROWICK_PAYLOAD_NAME));
     ResourceData kept;
     if (name.directory) {
-        ResourceKey english;
-        english.id = kPayloadLanguage;
-        if (const ResourceEntry* e = findEntry(*name.directory, english); e && !e->directory) {
+        if (const ResourceEntry* e = findEntry(*name.directory, resourceId(kPayloadLanguage));
+            e && !e->directory) {
             kept = e->data;
         }
     } else {
         name.directory = std::make_unique<ResourceDirectory>();
     }
     name.directory->entries.clear();
-    ResourceEntry leaf;
-    leaf.key.id = kPayloadLanguage;
-    leaf.data.codePage = kept.codePage;
-    leaf.data.reserved = kept.reserved;
-    leaf.data.replaced = true;
-    name.directory->entries.push_back(std::move(leaf));
-    plan.payload = &name.directory->entries.back().data;
+    ResourceData& leaf = entryFor(*name.directory, resourceId(kPayloadLanguage)).data;
+    leaf.source = DataSource::payload;
+    leaf.codePage = kept.codePage;
+    leaf.reserved = kept.reserved;
+    plan.payload = &leaf;
     return {};
+}
+
+std::string applyEdits(const ReadAt& read, const ResourceEdits& edits, Plan& plan) {
+    if (!edits.icon.empty()) {
+        if (std::string problem = replaceIcon(read, plan.root, edits.icon); !problem.empty()) {
+            return problem;
+        }
+    }
+    return edits.version.empty() ? std::string() : changeVersion(read, plan.root, edits.version);
+}
+
+// Reads the stub and plans its new resource tree: the payload's leaf, and the edits made.
+std::string prepare(const ReadAt& read, uint64_t size, const ResourceEdits& edits, Plan& plan) {
+    std::string problem = readImage(read, size, plan.image);
+    problem = problem.empty() ? findResources(plan) : problem;
+    problem = problem.empty() ? checkSections(plan) : problem;
+    problem = problem.empty() ? checkDirectories(plan) : problem;
+    problem = problem.empty() ? findCertificate(plan, size) : problem;
+    problem = problem.empty() ? readResourceTree(read, plan.image, plan.rsrc, plan.root) : problem;
+    problem = problem.empty() ? placePayload(plan) : problem;
+    return problem.empty() ? applyEdits(read, edits, plan) : problem;
 }
 
 // The new resource section and the image around it, for a payload resource of `size`.
@@ -150,7 +178,7 @@ bool layOut(Plan& plan, uint64_t resourceSize, Layout& layout) {
     }
     plan.payload->size = static_cast<uint32_t>(resourceSize);
     const Image& image = plan.image;
-    const Section& rsrc = image.sections[plan.rsrc];
+    const Section& rsrc = plan.resources();
     if (!layoutResourceTree(plan.root, rsrc.virtualAddress, layout.section)) {
         return false;
     }
@@ -167,106 +195,131 @@ bool layOut(Plan& plan, uint64_t resourceSize, Layout& layout) {
 
 // Where a byte of the stub lands in the output (it must lie outside the old resources).
 uint64_t movedOffset(const Plan& plan, const Layout& layout, uint64_t at) {
-    const Section& rsrc = plan.image.sections[plan.rsrc];
-    if (at < rsrc.rawPointer) {
+    if (at < plan.resources().rawPointer) {
         return at;
     }
     const uint64_t shifted = static_cast<uint64_t>(static_cast<int64_t>(at) + layout.fileShift);
-    return at >= plan.certificateEnd && plan.certificateEnd != plan.certificateStart
+    return at >= plan.certificateEnd && plan.certificate()
                ? shifted - (plan.certificateEnd - plan.certificateStart)
                : shifted;
 }
 
-std::string patches(const ReadAt& read, const Plan& plan, const Layout& layout,
-                    std::vector<Patch>& out) {
+uint32_t movedAddress(const Layout& layout, uint32_t rva) {
+    return static_cast<uint32_t>(rva + layout.virtualShift);
+}
+
+void patch(Patches& out, uint64_t at, uint64_t value, int width) {
+    out.push_back({at, little(value, width)});
+}
+
+// The headers: checksum (summed again as the file is written), sizes, the resource
+// directory, the certificate table and the symbol table's place.
+void headerPatches(const Plan& plan, const Layout& layout, Patches& out) {
     const Image& image = plan.image;
-    const Section& rsrc = image.sections[plan.rsrc];
-    out.push_back({checkSumOffset(image), le(0, 4)});
-    out.push_back({sizeOfImageOffset(image), le(layout.sizeOfImage, 4)});
-    if ((rsrc.characteristics & kSectionInitializedData) != 0) {
-        out.push_back(
-            {sizeOfInitializedDataOffset(image),
-             le(static_cast<uint32_t>(image.sizeOfInitializedData + layout.fileShift), 4)});
+    patch(out, checkSumOffset(image), 0, 4);
+    patch(out, sizeOfImageOffset(image), layout.sizeOfImage, 4);
+    if ((plan.resources().characteristics & kSectionInitializedData) != 0) {
+        patch(out, sizeOfInitializedDataOffset(image),
+              static_cast<uint32_t>(image.sizeOfInitializedData + layout.fileShift), 4);
     }
-    out.push_back({directoryOffset(image, kResourceDirectory) + 4, le(layout.section.size, 4)});
-    if (plan.certificateEnd != plan.certificateStart) {
-        out.push_back({directoryOffset(image, kCertificateDirectory), le(0, 8)});
+    patch(out, directoryOffset(image, kResourceDirectory) + 4, layout.section.size, 4);
+    if (plan.certificate()) {
+        patch(out, directoryOffset(image, kCertificateDirectory), 0, 8);
     }
-    if (image.symbolTable != 0 && image.symbolTable >= rsrc.rawPointer) {
-        out.push_back(
-            {symbolTableOffset(image), le(movedOffset(plan, layout, image.symbolTable), 4)});
-    }
-    out.push_back({sectionHeaderOffset(image, plan.rsrc) + 8, le(layout.section.size, 4)});
-    out.push_back({sectionHeaderOffset(image, plan.rsrc) + 16, le(layout.rawSize, 4)});
-    for (std::size_t i = plan.rsrc + 1; i < image.sections.size(); ++i) {
-        const Section& s = image.sections[i];
-        out.push_back({sectionHeaderOffset(image, i) + 12,
-                       le(static_cast<uint64_t>(s.virtualAddress + layout.virtualShift), 4)});
-        if (s.rawSize != 0) {
-            out.push_back({sectionHeaderOffset(image, i) + 20,
-                           le(movedOffset(plan, layout, s.rawPointer), 4)});
-        }
+    if (image.symbolTable != 0 && image.symbolTable >= plan.resources().rawPointer) {
+        patch(out, symbolTableOffset(image), movedOffset(plan, layout, image.symbolTable), 4);
     }
     for (int index : {kRelocationDirectory, kDebugDirectory}) {
-        if (static_cast<std::size_t>(index) < image.directories.size() &&
-            inSectionsAfter(plan, image.directories[static_cast<std::size_t>(index)].address)) {
-            out.push_back({directoryOffset(image, index),
-                           le(static_cast<uint64_t>(
-                                  image.directories[static_cast<std::size_t>(index)].address +
-                                  layout.virtualShift),
-                              4)});
+        const Directory d = image.directory(index);
+        if (d.present() && inSectionsAfter(plan, d.address)) {
+            patch(out, directoryOffset(image, index), movedAddress(layout, d.address), 4);
         }
     }
-    // Debug entries point at their data by address and by file offset.
-    if (image.directories.size() > kDebugDirectory) {
-        const Directory& d = image.directories[kDebugDirectory];
-        uint64_t at = 0;
-        if (d.address != 0 && d.size != 0) {
-            if (!fileOffsetOf(image, d.address, d.size, at)) {
-                return "its debug directory lies outside the file";
-            }
-            std::string entries(d.size / kDebugEntrySize * kDebugEntrySize, '\0');
-            if (!read(entries.data(), entries.size(), at)) {
-                return "its debug directory cannot be read";
-            }
-            for (std::size_t e = 0; e < entries.size(); e += kDebugEntrySize) {
-                const auto address = static_cast<uint32_t>(getLe(entries.data() + e + 20, 4));
-                const auto pointer = static_cast<uint32_t>(getLe(entries.data() + e + 24, 4));
-                if (address != 0 && inSectionsAfter(plan, address)) {
-                    out.push_back(
-                        {at + e + 20, le(static_cast<uint64_t>(address + layout.virtualShift), 4)});
-                }
-                if (pointer >= uint64_t{rsrc.rawPointer} + rsrc.rawSize) {
-                    out.push_back({at + e + 24, le(movedOffset(plan, layout, pointer), 4)});
-                }
-            }
+}
+
+// The section table: the resources' new sizes, and the sections after them moved.
+void sectionPatches(const Plan& plan, const Layout& layout, Patches& out) {
+    const Image& image = plan.image;
+    const uint64_t rsrc = sectionHeaderOffset(image, plan.rsrc);
+    patch(out, rsrc + sectionHeader::virtualSize, layout.section.size, 4);
+    patch(out, rsrc + sectionHeader::rawSize, layout.rawSize, 4);
+    for (std::size_t i = plan.rsrc + 1; i < image.sections.size(); ++i) {
+        const Section& s = image.sections[i];
+        const uint64_t header = sectionHeaderOffset(image, i);
+        patch(out, header + sectionHeader::virtualAddress, movedAddress(layout, s.virtualAddress),
+              4);
+        if (s.rawSize != 0) {
+            patch(out, header + sectionHeader::rawPointer, movedOffset(plan, layout, s.rawPointer),
+                  4);
         }
     }
-    // Relocations of pages after the resources would have to move with them.
-    if (layout.virtualShift != 0 && image.directories.size() > kRelocationDirectory) {
-        const Directory& d = image.directories[kRelocationDirectory];
-        uint64_t at = 0;
-        if (d.address != 0 && d.size != 0) {
-            if (!fileOffsetOf(image, d.address, d.size, at)) {
-                return "its relocations lie outside the file";
-            }
-            for (uint64_t block = 0; block + 8 <= d.size;) {
-                unsigned char header[8];
-                if (!read(header, 8, at + block)) {
-                    return "its relocations cannot be read";
-                }
-                const auto page = static_cast<uint32_t>(getLe(header, 4));
-                const auto blockSize = static_cast<uint32_t>(getLe(header + 4, 4));
-                if (page >= rsrc.virtualAddress &&
-                    sectionOf(image, page) >= static_cast<int>(plan.rsrc)) {
-                    return "its relocations apply to the resources or to a section after them";
-                }
-                if (blockSize < 8) {
-                    break;
-                }
-                block += blockSize;
-            }
+}
+
+// Debug entries point at their data by address and by file offset.
+std::string debugPatches(const ReadAt& read, const Plan& plan, const Layout& layout, Patches& out) {
+    const Directory d = plan.image.directory(kDebugDirectory);
+    uint64_t at = 0;
+    if (!d.present()) {
+        return {};
+    }
+    if (!fileOffsetOf(plan.image, d.address, d.size, at)) {
+        return "its debug directory lies outside the file";
+    }
+    std::string entries(d.size / kDebugEntrySize * kDebugEntrySize, '\0');
+    if (!read(entries.data(), entries.size(), at)) {
+        return "its debug directory cannot be read";
+    }
+    for (std::size_t e = 0; e < entries.size(); e += kDebugEntrySize) {
+        const char* entry = entries.data() + e;
+        const auto address = static_cast<uint32_t>(readLittle(entry + debugEntry::address, 4));
+        const auto pointer = static_cast<uint32_t>(readLittle(entry + debugEntry::pointer, 4));
+        if (address != 0 && inSectionsAfter(plan, address)) {
+            patch(out, at + e + debugEntry::address, movedAddress(layout, address), 4);
         }
+        if (pointer >= plan.resourcesEnd()) {
+            patch(out, at + e + debugEntry::pointer, movedOffset(plan, layout, pointer), 4);
+        }
+    }
+    return {};
+}
+
+// Relocations of pages after the resources would have to move with them.
+std::string checkRelocations(const ReadAt& read, const Plan& plan, const Layout& layout) {
+    const Directory d = plan.image.directory(kRelocationDirectory);
+    uint64_t at = 0;
+    if (layout.virtualShift == 0 || !d.present()) {
+        return {};
+    }
+    if (!fileOffsetOf(plan.image, d.address, d.size, at)) {
+        return "its relocations lie outside the file";
+    }
+    for (uint64_t block = 0; block + kRelocationBlockSize <= d.size;) {
+        unsigned char header[kRelocationBlockSize];
+        if (!read(header, sizeof header, at + block)) {
+            return "its relocations cannot be read";
+        }
+        const auto page = static_cast<uint32_t>(readLittle(header + relocationBlock::page, 4));
+        const auto size = static_cast<uint32_t>(readLittle(header + relocationBlock::size, 4));
+        if (page >= plan.resources().virtualAddress &&
+            sectionOf(plan.image, page) >= static_cast<int>(plan.rsrc)) {
+            return "its relocations apply to the resources or to a section after them";
+        }
+        if (size < kRelocationBlockSize) {
+            break;
+        }
+        block += size;
+    }
+    return {};
+}
+
+std::string patches(const ReadAt& read, const Plan& plan, const Layout& layout, Patches& out) {
+    headerPatches(plan, layout, out);
+    sectionPatches(plan, layout, out);
+    if (std::string problem = debugPatches(read, plan, layout, out); !problem.empty()) {
+        return problem;
+    }
+    if (std::string problem = checkRelocations(read, plan, layout); !problem.empty()) {
+        return problem;
     }
     std::sort(out.begin(), out.end(), [](const Patch& a, const Patch& b) { return a.at < b.at; });
     return {};
@@ -302,7 +355,7 @@ class Sink {
 };
 
 // Copies the stub's bytes [from, to) with the patches that fall in them.
-bool copyPatched(const ReadAt& read, uint64_t from, uint64_t to, const std::vector<Patch>& patches,
+bool copyPatched(const ReadAt& read, uint64_t from, uint64_t to, const Patches& patches,
                  std::vector<char>& buffer, Sink& sink) {
     for (uint64_t at = from; at < to;) {
         const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(to - at, buffer.size()));
@@ -337,6 +390,36 @@ bool copyStream(const ReadAt& read, uint64_t from, uint64_t size, std::vector<ch
     return true;
 }
 
+// The resource section: its tables, then each leaf's data, padded to the file alignment.
+bool writeResources(const ReadAt& stub, const NewPayload& payload, const Layout& layout,
+                    std::vector<char>& buffer, Sink& sink) {
+    if (!sink.put(layout.section.head.data(), layout.section.head.size())) {
+        return false;
+    }
+    uint64_t at = layout.section.head.size();
+    for (const ResourceBlock& block : layout.section.blocks) {
+        const ResourceData& data = *block.data;
+        bool copied = sink.zeros(block.offset - at);
+        switch (data.source) {
+            case DataSource::image:
+                copied = copied && copyStream(stub, data.fileOffset, data.size, buffer, sink);
+                break;
+            case DataSource::held:
+                copied = copied && sink.put(data.held.data(), data.held.size());
+                break;
+            case DataSource::payload:
+                copied = copied && sink.put(payload.prefix.data(), payload.prefix.size()) &&
+                         copyStream(payload.read, 0, payload.size, buffer, sink);
+                break;
+        }
+        if (!copied) {
+            return false;
+        }
+        at = block.offset + uint64_t{data.size};
+    }
+    return sink.zeros(layout.rawSize - at);
+}
+
 // The largest archive after a prefix of `prefixSize` whose image stays within `limit`;
 // false when not even an empty one does.
 bool largestIn(Plan& plan, uint64_t prefixSize, uint64_t limit, uint64_t& largest) {
@@ -365,32 +448,18 @@ bool largestIn(Plan& plan, uint64_t prefixSize, uint64_t limit, uint64_t& larges
 
 std::string findPayload(const ReadAt& read, uint64_t fileSize, PayloadPlace& place) {
     Image image;
-    if (std::string problem = readImage(read, fileSize, image); !problem.empty()) {
-        return problem;
-    }
-    const Directory resources = image.directories.size() > kResourceDirectory
-                                    ? image.directories[kResourceDirectory]
-                                    : Directory{};
-    const int section = resources.size != 0 ? sectionOf(image, resources.address) : -1;
-    if (section < 0 ||
-        image.sections[static_cast<std::size_t>(section)].virtualAddress != resources.address) {
-        return "it has no resource section";
-    }
     ResourceDirectory root;
-    if (std::string problem =
-            readResourceTree(read, image, static_cast<std::size_t>(section), root);
-        !problem.empty()) {
+    if (std::string problem = readImageResources(read, fileSize, image, root); !problem.empty()) {
         return problem;
     }
-    ResourceEntry* type = findEntry(root, resourceKey(kPayloadType));
-    ResourceEntry* name =
-        type && type->directory ? findEntry(*type->directory, resourceKey(kPayloadName)) : nullptr;
+    ResourceEntry* type = findEntry(root, resourceKey(FERROWICK_PAYLOAD_TYPE));
+    ResourceEntry* name = type && type->directory
+                              ? findEntry(*type->directory, resourceKey(FERROWICK_PAYLOAD_NAME))
+                              : nullptr;
     if (name == nullptr || !name->directory || name->directory->entries.empty()) {
         return "it carries no payload";
     }
-    ResourceKey english;
-    english.id = kPayloadLanguage;
-    const ResourceEntry* leaf = findEntry(*name->directory, english);
+    const ResourceEntry* leaf = findEntry(*name->directory, resourceId(kPayloadLanguage));
     leaf = leaf ? leaf : &name->directory->entries.front();
     if (leaf->directory) {
         return "its payload resource is a directory, not data";
@@ -404,7 +473,7 @@ std::string findPayload(const ReadAt& read, uint64_t fileSize, PayloadPlace& pla
 std::string largestPayload(const ReadAt& stub, uint64_t stubSize, uint64_t prefixSize,
                            uint64_t& largest, uint64_t& imageLimit) {
     Plan plan;
-    if (std::string problem = prepare(stub, stubSize, plan); !problem.empty()) {
+    if (std::string problem = prepare(stub, stubSize, {}, plan); !problem.empty()) {
         return problem;
     }
     imageLimit = largestImageSize(plan.image);
@@ -416,7 +485,7 @@ std::string largestPayload(const ReadAt& stub, uint64_t stubSize, uint64_t prefi
 
 std::string resourcePlace(const ReadAt& stub, uint64_t stubSize, ResourcePlace& place) {
     Plan plan;
-    if (std::string problem = prepare(stub, stubSize, plan); !problem.empty()) {
+    if (std::string problem = prepare(stub, stubSize, {}, plan); !problem.empty()) {
         return problem;
     }
     const Image& image = plan.image;
@@ -432,7 +501,7 @@ std::string resourcePlace(const ReadAt& stub, uint64_t stubSize, ResourcePlace& 
 std::string imageSizeFor(const ReadAt& stub, uint64_t stubSize, uint64_t resourceSize,
                          uint64_t& sizeOfImage) {
     Plan plan;
-    if (std::string problem = prepare(stub, stubSize, plan); !problem.empty()) {
+    if (std::string problem = prepare(stub, stubSize, {}, plan); !problem.empty()) {
         return problem;
     }
     Layout layout;
@@ -444,9 +513,9 @@ std::string imageSizeFor(const ReadAt& stub, uint64_t stubSize, uint64_t resourc
 }
 
 std::string writeWithPayload(const ReadAt& stub, uint64_t stubSize, const NewPayload& payload,
-                             const Output& out, Written& written) {
+                             const ResourceEdits& edits, const Output& out, Written& written) {
     Plan plan;
-    if (std::string problem = prepare(stub, stubSize, plan); !problem.empty()) {
+    if (std::string problem = prepare(stub, stubSize, edits, plan); !problem.empty()) {
         return problem;
     }
     Layout layout;
@@ -460,93 +529,32 @@ std::string writeWithPayload(const ReadAt& stub, uint64_t stubSize, const NewPay
                                                                        : std::string("0")) +
                " bytes";
     }
-    std::vector<Patch> changes;
+    Patches changes;
     if (std::string problem = patches(stub, plan, layout, changes); !problem.empty()) {
         return problem;
     }
-    const Image& image = plan.image;
-    const Section& rsrc = image.sections[plan.rsrc];
     std::vector<char> buffer(kChunk);
     Sink sink(out);
-    auto failed = [] { return std::string("cannot write"); };
-    if (!copyPatched(stub, 0, rsrc.rawPointer, changes, buffer, sink) ||
-        !sink.put(layout.section.head.data(), layout.section.head.size())) {
-        return failed();
-    }
-    uint64_t at = layout.section.head.size();
-    for (const ResourceBlock& block : layout.section.blocks) {
-        if (!sink.zeros(block.offset - at)) {
-            return failed();
-        }
-        const bool copied =
-            block.data->replaced
-                ? sink.put(payload.prefix.data(), payload.prefix.size()) &&
-                      copyStream(payload.read, 0, payload.size, buffer, sink)
-                : copyStream(stub, block.data->fileOffset, block.data->size, buffer, sink);
-        if (!copied) {
-            return failed();
-        }
-        at = block.offset + uint64_t{block.data->size};
-    }
-    const uint64_t sectionsEnd = image.sectionsEnd();
-    const uint64_t rsrcEnd = uint64_t{rsrc.rawPointer} + rsrc.rawSize;
-    const bool certificate = plan.certificateEnd != plan.certificateStart;
-    const uint64_t keptUpTo = certificate ? plan.certificateStart : stubSize;
-    if (!sink.zeros(layout.rawSize - at) ||
-        !copyPatched(stub, rsrcEnd, std::max(sectionsEnd, rsrcEnd), changes, buffer, sink) ||
-        !copyPatched(stub, std::max(sectionsEnd, rsrcEnd), keptUpTo, changes, buffer, sink) ||
-        (certificate && !copyPatched(stub, plan.certificateEnd, stubSize, changes, buffer, sink))) {
-        return failed();
-    }
-    const std::string sum = le(sink.checksum(), 4);
-    if (!out.writeAt(sum.data(), sum.size(), checkSumOffset(image))) {
-        return failed();
+    const Section& rsrc = plan.resources();
+    const uint64_t sectionsEnd = std::max(plan.image.sectionsEnd(), plan.resourcesEnd());
+    const uint64_t keptUpTo = plan.certificate() ? plan.certificateStart : stubSize;
+    // The headers and the sections before the resources, the new resource section, the
+    // sections after it and what follows them, less a certificate table.
+    const bool copied =
+        copyPatched(stub, 0, rsrc.rawPointer, changes, buffer, sink) &&
+        writeResources(stub, payload, layout, buffer, sink) &&
+        copyPatched(stub, plan.resourcesEnd(), sectionsEnd, changes, buffer, sink) &&
+        copyPatched(stub, sectionsEnd, keptUpTo, changes, buffer, sink) &&
+        (!plan.certificate() ||
+         copyPatched(stub, plan.certificateEnd, stubSize, changes, buffer, sink));
+    const std::string sum = little(sink.checksum(), 4);
+    if (!copied || !out.writeAt(sum.data(), sum.size(), checkSumOffset(plan.image))) {
+        return "cannot write";
     }
     written.fileSize = sink.written();
     written.sizeOfImage = layout.sizeOfImage;
-    written.certificateDropped = certificate;
+    written.certificateDropped = plan.certificate();
     return {};
-}
-
-std::string finishImage(ImageFile& file, bool& certificateDropped) {
-    certificateDropped = false;
-    Image image;
-    if (std::string problem = readImage(file.read, file.size, image); !problem.empty()) {
-        return problem;
-    }
-    const std::string zero(8, '\0');
-    if (image.directories.size() > kCertificateDirectory) {
-        const Directory c = image.directories[kCertificateDirectory];
-        if (c.address != 0 && c.size != 0) {
-            if (!file.writeAt(zero.data(), 8, directoryOffset(image, kCertificateDirectory))) {
-                return "cannot write";
-            }
-            // The table ends the file, padded to 8 bytes; elsewhere only unreferenced.
-            if (alignUp(uint64_t{c.address} + c.size, kCertificateAlignment) >= file.size &&
-                c.address >= image.sectionsEnd()) {
-                if (!file.truncate(c.address)) {
-                    return "cannot write";
-                }
-                file.size = c.address;
-            }
-            certificateDropped = true;
-        }
-    }
-    if (!file.writeAt(zero.data(), 4, checkSumOffset(image))) {
-        return "cannot write";
-    }
-    Checksum sum;
-    std::vector<char> buffer(kChunk);
-    for (uint64_t at = 0; at < file.size;) {
-        const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(file.size - at, kChunk));
-        if (!file.read(buffer.data(), n, at)) {
-            return "cannot read it back";
-        }
-        sum.add(buffer.data(), n);
-        at += n;
-    }
-    const std::string value = le(sum.value(file.size), 4);
-    return file.writeAt(value.data(), 4, checkSumOffset(image)) ? std::string() : "cannot write";
 }
 
 }  // namespace fw::pe

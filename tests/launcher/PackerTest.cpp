@@ -10,11 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include "pack/ZipWriter.h"
 #include "platform/posix/ResourceTable.h"
 #include "tests/support/Programs.h"
 #include "tests/support/RawZip.h"
 #include "tests/support/TempPrefix.h"
-#include "pack/ZipWriter.h"
 
 namespace fw::test {
 namespace {

@@ -14,15 +14,16 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include "pack/Pkcs7Signature.h"
+#include "pack/ZipWriter.h"
+#include "pe/PePayload.h"
+#include "pe/ResourceTree.h"
+#include "platform/LittleEndian.h"
 #include "res/resource.h"
 #include "tests/pe/TestImages.h"
 #include "tests/support/Noise.h"
 #include "tests/support/Programs.h"
 #include "tests/support/TempPrefix.h"
-#include "pe/PePayload.h"
-#include "pack/Pkcs7Signature.h"
-#include "pe/ResourceTree.h"
-#include "pack/ZipWriter.h"
 
 namespace fw::test {
 namespace {
@@ -430,7 +431,7 @@ TEST_F(PePackerTest, TheLauncherAsBuiltCarriesNoDebugInformation) {
     const std::string bytes = readHostFile(built);
     pe::Image image;
     ASSERT_EQ(pe::readImage(readerOf(bytes), bytes.size(), image), "");
-    EXPECT_EQ(pe::getLe(bytes.data() + image.fileHeader + 12, 4), 0u) << "symbols are left";
+    EXPECT_EQ(readLittle(bytes.data() + image.fileHeader + 12, 4), 0u) << "symbols are left";
 
     ASSERT_EQ(runProgram({kEnv, "x86_64-w64-mingw32-objcopy", "--dump-section",
                           ".gnu_debuglink=" + dir("link.bin"), built, dir("ignored.exe")})
@@ -442,7 +443,7 @@ TEST_F(PePackerTest, TheLauncherAsBuiltCarriesNoDebugInformation) {
     const std::string debug = readHostFile((fs::path(built).parent_path() / name).string());
     ASSERT_FALSE(debug.empty());
     EXPECT_EQ(
-        pe::getLe(link.data() + (name.size() + 4) / 4 * 4, 4),
+        readLittle(link.data() + (name.size() + 4) / 4 * 4, 4),
         crc32(0, reinterpret_cast<const Bytef*>(debug.data()), static_cast<uInt>(debug.size())));
     const ProgramRun debugSections = runProgram({kEnv, "x86_64-w64-mingw32-objdump", "-h",
                                                  (fs::path(built).parent_path() / name).string()});
@@ -550,7 +551,7 @@ TEST(PeImageLimit, FollowsFromTheHeaders) {
         nowhere.append = [](const void*, std::size_t) { return false; };
         nowhere.writeAt = [](const void*, std::size_t, uint64_t) { return false; };
         pe::Written written;
-        EXPECT_EQ(pe::writeWithPayload(readerOf(stub), stub.size(), tooLarge, nowhere, written),
+        EXPECT_EQ(pe::writeWithPayload(readerOf(stub), stub.size(), tooLarge, {}, nowhere, written),
                   "the payload of " + std::to_string(largest + 1) +
                       " bytes would make the launcher's image larger than the 2147483648 bytes "
                       "Windows loads (SizeOfImage); with this stub the payload may have at most " +

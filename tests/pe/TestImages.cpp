@@ -3,9 +3,10 @@
 #include <cstdint>
 #include <string_view>
 
+#include "pe/PeImage.h"
+#include "platform/LittleEndian.h"
 #include "res/resource.h"
 #include "tests/support/RawZip.h"
-#include "pe/PeImage.h"
 
 namespace fw::test {
 
@@ -21,13 +22,11 @@ constexpr uint32_t kData = 0x40000040;         // initialized data, readable
 constexpr uint32_t kDiscardable = 0x42000040;  // and discardable
 
 void put(std::string& image, std::size_t at, uint64_t value, int width) {
-    pe::setLe(image, at, value, width);
+    storeLittle(image.data() + at, value, width);
 }
 
 std::string le(uint64_t value, int width) {
-    std::string out;
-    pe::putLe(out, value, width);
-    return out;
+    return little(value, width);
 }
 
 std::size_t alignFile(std::size_t size) {
@@ -210,7 +209,7 @@ SignaturePlace signaturePlace(const std::string& image) {
     if (table.size <= 8 || uint64_t{table.address} + table.size > image.size()) {
         return {};
     }
-    const auto length = static_cast<std::size_t>(pe::getLe(image.data() + table.address, 4));
+    const auto length = static_cast<std::size_t>(readLittle(image.data() + table.address, 4));
     return {table.address + 8, length - 8};
 }
 
