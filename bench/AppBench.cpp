@@ -17,8 +17,8 @@
 #include "app/Folders.h"
 #include "app/InstallPaths.h"
 #include "app/PayloadStaging.h"
-#include "platform/Platform.h"
 #include "pack/ZipWriter.h"
+#include "platform/Platform.h"
 
 namespace {
 
