@@ -27,10 +27,16 @@ winrun() { "$wine_run" "$work/wineprefix" "$@"; }
 cp "$setup" "$f/Set/SETUP.EXE"
 printf 'tag\r\n' >"$f/Set/DATA.TAG"
 printf 'read me\r\n' >"$f/Set/Sub/readme.txt"
-touch -d '2015-03-04 05:06:07' "$f/Set/SETUP.EXE" "$f/Set/DATA.TAG" "$f/Set/Sub/readme.txt"
+# Data that does not compress, more than the built launcher carries: its resource section
+# grows, and the sections after it move.
+"$python" -c 'import random, sys; sys.stdout.buffer.write(random.Random(7).randbytes(3 << 20))' \
+    >"$f/Set/Sub/noise.bin"
+touch -d '2015-03-04 05:06:07' "$f/Set/SETUP.EXE" "$f/Set/DATA.TAG" "$f/Set/Sub/readme.txt" \
+    "$f/Set/Sub/noise.bin"
 # A last access after the last write and within a day: reading the files for one packer
 # does not move it (relatime) before the other reads it.
-touch -a -d '1 hour ago' "$f/Set/SETUP.EXE" "$f/Set/DATA.TAG" "$f/Set/Sub/readme.txt"
+touch -a -d '1 hour ago' "$f/Set/SETUP.EXE" "$f/Set/DATA.TAG" "$f/Set/Sub/readme.txt" \
+    "$f/Set/Sub/noise.bin"
 (cd "$f" && "$python" -c '
 import os, zipfile
 with zipfile.ZipFile("set.zip", "w", zipfile.ZIP_DEFLATED) as z:
@@ -58,7 +64,7 @@ for stub in built after signed appended; do
     "$linpack" --payload "$f/set.zip" --stub "$s/$stub.exe" --output "$s/lin-$stub.exe" \
         >/dev/null 2>"$s/lin-$stub.err" || report "$stub: Linux packer: $(cat "$s/lin-$stub.err")"
     cmp "$s/win-$stub.exe" "$s/lin-$stub.exe" || report "$stub: the two packers' launchers differ"
-    "$linpack" --check --launcher "$s/win-$stub.exe" >"$s/check-$stub.txt" ||
+    "$linpack" --check --launcher "$s/win-$stub.exe" >"$s/check-$stub.txt" 2>&1 ||
         report "$stub: the Linux check of the Windows packer's launcher: $(cat "$s/check-$stub.txt")"
 done
 grep -q "its signature is dropped.*sign .* again" "$s/win-signed.err" ||
