@@ -113,6 +113,13 @@ class PePackerTest : public ::testing::Test {
         help.data = "read me";
         ASSERT_TRUE(zipwrite::writeArchive(archive, {setup, help}));
         ASSERT_TRUE(writeHostFile(dir("minimal.exe"), imageWithResources()));
+        // An icon file of one image.
+        std::string image = little(40, 4) + little(16, 4) + little(32, 4) + little(1, 2) +
+                            little(4, 2) + std::string(24, '\0') + std::string(64 + 128 + 64, 'i');
+        ASSERT_TRUE(writeHostFile(
+            dir("minimal-icon.ico"),
+            little(0, 2) + little(1, 2) + little(1, 2) + std::string("\x10\x10\x10\0", 4) +
+                little(1, 2) + little(4, 2) + little(image.size(), 4) + little(22, 4) + image));
     }
 
     std::string dir(const std::string& name) const { return prefix.root() + "/" + name; }
@@ -269,6 +276,79 @@ TEST_F(PePackerTest, ReplacesThePayloadOfEachStub) {
                           dir("new.exe")})
                   .status,
               0);
+}
+
+// A launcher of the product's own: every image of the icon file replaces the first icon
+// group and the icon resources only it listed, the version strings are set (FileVersion
+// and ProductVersion the fixed numbers too), and nothing else of the resources changes.
+// python3-pefile reads what the packer wrote, and the packer's check tells it.
+TEST_F(PePackerTest, GivesTheLauncherTheProductsIconAndVersion) {
+    ASSERT_EQ(runProgram({kDebianPython, FERROWICK_PE_TOOL, "make-icon", dir("new.ico")}).status,
+              0);
+    std::vector<std::pair<std::string, std::string>> stubs = {
+        {"a minimal image, without icon or version", dir("minimal.exe")}};
+    if (fs::exists(windowsLauncher())) {
+        stubs.emplace_back("the launcher as built", windowsLauncher());
+    }
+    const std::vector<std::string> looks = {
+        "--icon",    dir("new.ico"),
+        "--version", "CompanyName=Orvelin Ltd",
+        "--version", "FileVersion=2.1.0.7",
+        "--version", "ProductVersion=3.0",
+        "--version", "LegalCopyright=\xC2\xA9 2026 Orvelin Ltd"};
+    for (const auto& [what, stub] : stubs) {
+        SCOPED_TRACE(what);
+        std::vector<std::string> options = {"--payload", archive,    "--stub",
+                                            stub,        "--output", dir("looks.exe")};
+        options.insert(options.end(), looks.begin(), looks.end());
+        const ProgramRun run = pack(options);
+        ASSERT_EQ(run.status, 0) << run.err;
+
+        const ProgramRun read =
+            runProgram({kDebianPython, FERROWICK_PE_TOOL, "looks", dir("looks.exe")});
+        ASSERT_EQ(read.status, 0) << read.err;
+        for (const std::string line :
+             {"icon 48x48 32 bits, 9640 bytes in icon 1 of 9640 bytes\n",
+              "icon 32x32 32 bits, 4264 bytes in icon 2 of 4264 bytes\n",
+              "icon 16x16 32 bits, 1128 bytes in icon 3 of 1128 bytes\n",
+              "CompanyName=Orvelin Ltd\n", "FileVersion=2.1.0.7\n", "ProductVersion=3.0\n",
+              "LegalCopyright=\xC2\xA9 2026 Orvelin Ltd\n", "fixed file version: 2.1.0.7\n"}) {
+            EXPECT_NE(read.out.find(line), std::string::npos) << line << read.out;
+        }
+        const ProgramRun check = pack({"--check", "--launcher", dir("looks.exe")});
+        EXPECT_EQ(check.status, 0) << check.out << check.err;
+        for (const std::string line :
+             {"\nicon: 48x48 (32 bits), 32x32 (32 bits), 16x16 (32 bits)\n",
+              "\nversion: file 2.1.0.7, product 3.0.0.0\n",
+              "\nversion string: CompanyName \"Orvelin Ltd\"\n",
+              "\nversion string: LegalCopyright \"\xC2\xA9 2026 Orvelin Ltd\"\n"}) {
+            EXPECT_NE(check.out.find(line), std::string::npos) << line << check.out;
+        }
+
+        // Every other resource as it was; the icons and the version are all that changed.
+        std::map<std::string, std::string> before = otherResources(readHostFile(stub));
+        std::map<std::string, std::string> after = otherResources(readHostFile(dir("looks.exe")));
+        for (auto* resources : {&before, &after}) {
+            std::erase_if(*resources, [](const auto& r) {
+                return r.first.rfind("3/", 0) == 0 || r.first.rfind("14/", 0) == 0 ||
+                       r.first.rfind("16/", 0) == 0;
+            });
+        }
+        EXPECT_EQ(after, before);
+
+        // Packed again with another icon, the one before leaves no image behind.
+        ASSERT_EQ(pack({"--payload", archive, "--stub", dir("looks.exe"), "--output",
+                        dir("again.exe"), "--icon", dir("minimal-icon.ico")})
+                      .status,
+                  0);
+        const std::map<std::string, std::string> again =
+            otherResources(readHostFile(dir("again.exe")));
+        EXPECT_EQ(std::count_if(again.begin(), again.end(),
+                                [](const auto& r) { return r.first.rfind("3/", 0) == 0; }),
+                  1);
+        EXPECT_NE(again.find("3/1/1033"), again.end());
+        EXPECT_NE(again.find("16/1/1033"), again.end()) << "the version went";
+    }
 }
 
 // What a signature is, told from the signature itself, as any osslsigncode signs it: the
