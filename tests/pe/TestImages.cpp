@@ -1,6 +1,7 @@
 #include "tests/pe/TestImages.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <string_view>
 
 #include "pe/PeImage.h"
@@ -125,6 +126,21 @@ std::string resourceSection(uint32_t rva, const std::string& payload, const std:
 
 }  // namespace
 
+std::string windowsLauncher() {
+    const char* named = std::getenv("FERROWICK_WINDOWS_LAUNCHER");
+    return named != nullptr && *named ? named : FERROWICK_WINDOWS_LAUNCHER_DEFAULT;
+}
+
+pe::ReadAt readerOf(const std::string& bytes) {
+    return [&bytes](void* buffer, std::size_t size, uint64_t offset) {
+        if (offset > bytes.size() || size > bytes.size() - offset) {
+            return false;
+        }
+        bytes.copy(static_cast<char*>(buffer), size, static_cast<std::size_t>(offset));
+        return true;
+    };
+}
+
 std::string bareImage() {
     std::string b = headers(1);
     put(b, kOptionalHeader + 56, 0x2000, 4);  // SizeOfImage
@@ -194,14 +210,7 @@ std::string imageWithResources() {
 
 SignaturePlace signaturePlace(const std::string& image) {
     pe::Image read;
-    const pe::ReadAt reader = [&image](void* buffer, std::size_t size, uint64_t offset) {
-        if (offset > image.size() || size > image.size() - offset) {
-            return false;
-        }
-        image.copy(static_cast<char*>(buffer), size, static_cast<std::size_t>(offset));
-        return true;
-    };
-    if (!pe::readImage(reader, image.size(), read).empty() ||
+    if (!pe::readImage(readerOf(image), image.size(), read).empty() ||
         read.directories.size() <= pe::kCertificateDirectory) {
         return {};
     }
