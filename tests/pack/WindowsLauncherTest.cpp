@@ -55,7 +55,8 @@ TEST(AppendedTable, IsLeftOutOfAWindowsStub) {
     std::string badOffset = withTable(image);
     storeLittle(badOffset.data() + badOffset.size() - 8, badOffset.size(), 8);
     std::string imageOverTable = withTable(image);
-    storeLittle(imageOverTable.data() + imageOverTable.size() - 24, imageOverTable.size(), 8);
+    char* trailer = imageOverTable.data() + imageOverTable.size() - 32;
+    storeLittle(trailer + 8, readLittle(trailer + 24, 8) + 1, 8);  // image size, table offset
     struct Case {
         const char* what;
         std::string bytes;
