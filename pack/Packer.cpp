@@ -287,23 +287,38 @@ std::string zipProblem(const ReadAt& readAt, uint64_t size) {
     return {};
 }
 
+namespace {
+
+// Reads the first `limit` bytes of the file `what` names at `path`, and one more, which
+// tells a longer file from one of that size. Why it cannot be read, or empty.
+std::string readLeading(const std::string& what, const std::string& path, std::size_t limit,
+                        std::string& bytes) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        return what + " " + path + " is a folder";
+    }
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(limit + 1, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!in && !in.eof()) {
+        return "cannot read " + what + " " + path;
+    }
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return {};
+}
+
+}  // namespace
+
 std::string loadPrefix(const std::string& path, std::string& prefix) {
     if (path.empty()) {
         prefix = defaultPrefix();
         return {};
     }
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
-        return "the prefix file " + path + " is a folder";
+    std::string bytes;
+    if (std::string problem = readLeading("the prefix file", path, kPrefixSize, bytes);
+        !problem.empty()) {
+        return problem;
     }
-    std::ifstream in(path, std::ios::binary);
-    // One byte more than needed tells a longer file from a right one.
-    std::string bytes(kPrefixSize + 1, '\0');
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!in && !in.eof()) {
-        return "cannot read the prefix file " + path;
-    }
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
     if (bytes.size() != kPrefixSize) {
         return "the prefix file " + path + " has " +
                (bytes.size() > kPrefixSize ? std::string("more than 54")
@@ -324,17 +339,11 @@ namespace {
 constexpr std::size_t kLargestIconFile = 16 << 20;
 
 std::string loadIcon(const std::string& path, std::vector<pe::IconImage>& images) {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
-        return "the icon " + path + " is a folder";
+    std::string bytes;
+    if (std::string problem = readLeading("the icon", path, kLargestIconFile, bytes);
+        !problem.empty()) {
+        return problem;
     }
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes(kLargestIconFile + 1, '\0');
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!in && !in.eof()) {
-        return "cannot read the icon " + path;
-    }
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
     if (bytes.size() > kLargestIconFile) {
         return "the icon " + path + " is refused: it is over 16 MB";
     }
