@@ -110,7 +110,7 @@ std::string writeWindowsLauncher(const Options& options, const ReadAt& stub, uin
     resource.read = payload.readAt;
     resource.size = payload.size;
     pe::Written written;
-    const std::string problem = pe::writeWithPayload(stub, stubSize, resource, edits, out, written);
+    std::string problem = pe::writeWithPayload(stub, stubSize, resource, edits, out, written);
     if (problem == "cannot write" || problem.rfind("the payload", 0) == 0) {
         return problem;
     }
