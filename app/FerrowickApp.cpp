@@ -7,8 +7,12 @@
 CFerrowickApp::CFerrowickApp() : CWinApp(nullptr) {}
 
 CFerrowickApp::~CFerrowickApp() {
-    if (!anotherRunning_) {
+    if (!stagingNotOurs_) {
         fw::os().removeFile(kUnpackedSetup);
+    }
+    // Only now: another launcher must not unpack before the set-up program has gone.
+    if (holdsLock_) {
+        fw::os().releaseSingleInstance();
     }
 }
 

@@ -4,27 +4,37 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "app/CommandLine.h"
 #include "app/LaunchLog.h"
+#include "app/OwnFolders.h"
 #include "app/WinApp.h"
 #include "res/resource.h"  // ID_APP_ABOUT
+
+// A test option: the installation unpacks on at most `limit` threads (4 by default).
+// With 1 the run is, call for call, the one-thread walk over the items: the fault sweeps
+// take it, so that the n-th call of a run is always the same call.
+void SetUnpackWorkerLimit(int limit);
 
 class CFerrowickApp : public CWinApp {
   public:
     CFerrowickApp();
-    // Removes the unpacked set-up program; the launched installer is done with it.
+    // Removes the unpacked set-up program, which the launched installer is done with,
+    // then gives the single-instance lock up.
     ~CFerrowickApp() override;
 
     // The installation: notices, staging, unpacking, the resource folder copy and the
-    // launch of the installer. False when it stops early: silently when the payload
-    // cannot be loaded or the staging archive cannot be written (exit status 1); with a
-    // notice when another launcher is running (3), when items could not be unpacked (2),
-    // when the set-up program cannot be started safely with its folder or its arguments
-    // (4), or when the command line cannot be used (5). The command line's /? shows the
-    // usage and does nothing else; under /S a complete run ends with SETUP.exe's status.
+    // launch of the installer. False when it stops early, always with a notice: when the
+    // installation files cannot be prepared (exit status 1: a folder of the launcher's is
+    // refused or cannot be made, an earlier run's file cannot be removed, the payload
+    // cannot be loaded or staged), when another launcher is running (3), when items could
+    // not be unpacked (2), when the set-up program cannot be started safely with its
+    // folder or its arguments (4), or when the command line cannot be used (5). The
+    // command line's /? shows the usage and does nothing else; under /S a complete run
+    // ends with SETUP.exe's status.
     bool InitInstance() override;
 
     bool OnCommand(uint32_t id) override;
@@ -47,8 +57,27 @@ class CFerrowickApp : public CWinApp {
     // Logs how the run ended and makes `status` its exit status.
     void End(int status, std::string_view how);
 
-    // Another launcher was running: the set-up program it unpacked is its own.
-    bool anotherRunning_ = false;
+    // Makes or checks C:\Temp\_Download, the launcher's own folder that holds the lock
+    // and the default log, once; true when it can be used (app/InstallPreparation.cpp).
+    bool DownloadFolderReady();
+    // Makes or checks and empties the staging folder, checks the product folders that are
+    // there, and stages the payload; false, the run ended, when any of it fails.
+    bool PrepareInstallationFiles();
+    // Makes or checks the product folders (with `existingOnly`, those that are there);
+    // false, the run ended, when one is refused.
+    bool PrepareProductFolders(bool existingOnly);
+    // Ends the run with status 1: `logged` under `what` in the log, the notice shown.
+    bool FailPreparation(std::string_view what, const std::string& logged,
+                         const std::string& notice, std::string_view how);
+    // The same for one of the launcher's own folders that cannot be used.
+    bool FailFolder(const FolderProblem& problem);
+
+    // Another launcher is running, or the staging folder is refused: what lies there is
+    // not this run's to remove.
+    bool stagingNotOurs_ = false;
+    bool holdsLock_ = false;
+    bool downloadChecked_ = false;
+    std::optional<FolderProblem> downloadProblem_;
     LaunchOptions options_;
     LaunchLog log_;
 };

@@ -8,6 +8,13 @@
 
 namespace {
 
+// Before every other initialisation of the program (the priority runs it ahead of all
+// static objects): from here on the system looks for DLLs it loads by name in its own
+// folder only, not beside the launcher.
+[[gnu::constructor(101)]] void restrictLibrarySearchFirst() {
+    fw::win32::restrictLibrarySearch();
+}
+
 // Runs before the application object is made (same file, earlier definition): the
 // multibyte code page is the system's ANSI code page from the start, as the run-time
 // library's own start-up would set it.

@@ -24,3 +24,20 @@ std::string_view FileErrorText(uint32_t error) {
             return {};
     }
 }
+
+std::string SystemWords(uint32_t error) {
+    if (error == 0) {
+        return "the system gave no reason";
+    }
+    std::string text;
+    std::string number = "error " + std::to_string(error);
+    if (!fw::os().errorText(error, text) || text.empty()) {
+        return number;
+    }
+    return text + " (" + number + ")";
+}
+
+std::string ReasonFor(uint32_t error) {
+    const std::string_view text = FileErrorText(error);
+    return text.empty() ? SystemWords(error) : std::string(text);
+}

@@ -18,6 +18,8 @@ inline constexpr const char* kProductFolder = "C:\\Product_Released\\Pellmoor";
 inline constexpr const char* kUnpackedSetup = "C:\\Temp\\_Download\\_UnZip\\disk1\\SETUP.EXE";
 // The log of a run under /S without /log: beside the staging folder, never inside it.
 inline constexpr const char* kDefaultLog = "C:\\Temp\\_Download\\Ferrowick.log";
+// The single-instance lock: in the launcher's own folder, where nobody else can make it.
+inline constexpr const char* kInstanceLock = "C:\\Temp\\_Download\\Ferrowick.lock";
 
 // The command interpreter takes lines of at most 8191 characters. The launch command's
 // program, the unpack prefix with a top folder of a name under 260 characters, takes less

@@ -1,5 +1,4 @@
 // The installation that runs as the application's start-up.
-#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -7,10 +6,10 @@
 #include "app/FerrowickApp.h"
 #include "app/File.h"
 #include "app/FileErrors.h"
-#include "app/Folders.h"
 #include "app/InstallPaths.h"
-#include "app/PayloadStaging.h"
+#include "app/OwnFolders.h"
 #include "archive/ArchiveReader.h"
+#include "archive/ArchiveUnpacker.h"
 #include "platform/Mbcs.h"
 #include "platform/Platform.h"
 
@@ -20,6 +19,8 @@ constexpr int32_t kPatienceIndex = 600;
 constexpr uint32_t kLaunchWaitMilliseconds = 5000;
 // Failed items that the failure notice names; the rest are counted.
 constexpr std::size_t kFailuresNamed = 5;
+// Threads that unpack at most (a test option: with 1 the run is the one-thread walk).
+int unpackWorkerLimit = 4;
 
 // Exit statuses: 1 is the framework's failed start (the two silent early exits).
 constexpr int kExitUnpackFailed = 2;
@@ -117,14 +118,14 @@ std::string FailureNotice(const UnpackOutcome& outcome) {
            "any other set-up windows, and then run this program again.";
 }
 
-// Unpacks one item. A file that an earlier run left in the item's place read-only
-// (complete or cut short) is refused by the reader; its read-only, hidden and system
-// attributes are cleared and the item is unpacked again. `error` is the system's last
-// error when the result is not AR_OK.
-ArchiveResult ExtractReplacing(ArchiveHandle archive, int32_t index, const std::string& target,
-                               uint32_t& error) {
+// Unpacks one item, on a worker's thread. A file that an earlier run left in the item's
+// place read-only (complete or cut short) is refused by the reader; its read-only, hidden
+// and system attributes are cleared and the item is unpacked again. `error` is the
+// system's last error when the result is not AR_OK.
+ArchiveResult ExtractReplacing(ArchiveHandle archive, const DescribedItem& item,
+                               const std::string& target, uint32_t& error) {
     constexpr uint32_t kProtecting = fw::kAttrReadOnly | fw::kAttrHidden | fw::kAttrSystem;
-    ArchiveResult result = ExtractArchiveItem(archive, index, target.c_str());
+    ArchiveResult result = ExtractDescribedItem(archive, item, target.c_str());
     error = result == AR_OK ? 0 : fw::os().lastError();
     if (result != AR_CANNOT_OPEN) {
         return result;
@@ -139,18 +140,14 @@ ArchiveResult ExtractReplacing(ArchiveHandle archive, int32_t index, const std::
         error = fw::os().lastError();
         return result;
     }
-    result = ExtractArchiveItem(archive, index, target.c_str());
+    result = ExtractDescribedItem(archive, item, target.c_str());
     error = result == AR_OK ? 0 : fw::os().lastError();
     return result;
 }
 
-// The record's name, which the reader keeps NUL-terminated within its buffer.
-std::string ItemName(const ArchiveItem& item) {
-    return std::string(item.name, strnlen(item.name, sizeof(item.name)));
-}
-
 // Unpacks every item of the staging archive; finds the top folder of the first item
 // name that has one, and counts what could not be unpacked. Every failed item is logged.
+// Items are unpacked on several threads, but each is reported here in archive order.
 UnpackOutcome UnpackStagingArchive(const LaunchLog& log) {
     UnpackOutcome outcome;
     ArchiveHandle archive = OpenArchive(kStagingArchive);
@@ -162,27 +159,30 @@ UnpackOutcome UnpackStagingArchive(const LaunchLog& log) {
     outcome.itemCount = count;
     log.Line("items", outcome.archiveRead ? std::to_string(count)
                                           : "none: the installation archive could not be read");
-    for (int32_t i = 0; i < count; ++i) {
-        if (i == kPatienceIndex) {
-            AfxMessageBox(kPatienceNotice, MB_OK, 0);
-        }
-        // An item that cannot be described has no target to name: its number stands in.
-        ArchiveResult result = GetArchiveItem(archive, i, item);
-        std::string target = "item " + std::to_string(i + 1) + " of the archive";
-        uint32_t error = result == AR_OK ? 0 : fw::os().lastError();
-        if (result == AR_OK) {
-            const std::string name = ItemName(item);
-            if (outcome.topFolder.empty()) {
-                outcome.topFolder = TopFolderOf(name);
+    {
+        fw::archive::ArchiveUnpacker unpacker(archive, count, kUnpackPrefix,
+                                              fw::archive::unpackWorkers(unpackWorkerLimit),
+                                              ExtractReplacing);
+        fw::archive::ItemOutcome unpacked;
+        for (int32_t i = 0; i < count; ++i) {
+            if (i == kPatienceIndex) {
+                AfxMessageBox(kPatienceNotice, MB_OK, 0);
             }
-            target = kUnpackPrefix + name;
-            result = ExtractReplacing(archive, i, target, error);
-        }
-        if (result != AR_OK) {
-            const std::string failure = target + ": " + Reason(result, error);
-            log.Line("failed item", failure);
-            if (++outcome.failedCount <= static_cast<int32_t>(kFailuresNamed)) {
-                outcome.firstFailures.push_back(failure);
+            unpacker.next(unpacked);
+            // An item that cannot be described has no target to name: its number stands in.
+            std::string target = "item " + std::to_string(i + 1) + " of the archive";
+            if (unpacked.described) {
+                if (outcome.topFolder.empty()) {
+                    outcome.topFolder = TopFolderOf(unpacked.name);
+                }
+                target = kUnpackPrefix + unpacked.name;
+            }
+            if (unpacked.result != AR_OK) {
+                const std::string failure = target + ": " + Reason(unpacked.result, unpacked.error);
+                log.Line("failed item", failure);
+                if (++outcome.failedCount <= static_cast<int32_t>(kFailuresNamed)) {
+                    outcome.firstFailures.push_back(failure);
+                }
             }
         }
     }
@@ -202,6 +202,10 @@ std::string ProgramName() {
 
 }  // namespace
 
+void SetUnpackWorkerLimit(int limit) {
+    unpackWorkerLimit = limit;
+}
+
 int CFerrowickApp::DoMessageBox(const std::string& text, uint32_t type, uint32_t helpContext) {
     log_.Line("notice", text);
     if (options_.silent) {
@@ -215,9 +219,10 @@ void CFerrowickApp::StartLog(bool fresh) {
     if (options_.logFile) {
         path = *options_.logFile;
     } else if (options_.silent) {
-        // Beside the staging folder, whose levels would be made anyway.
-        CreateFolderIfMissing(kStagingLevel1);
-        CreateFolderIfMissing(kStagingLevel2);
+        // Beside the staging folder, in the launcher's own folder; never in one refused.
+        if (!DownloadFolderReady()) {
+            return;
+        }
         path = kDefaultLog;
     } else {
         return;
@@ -255,33 +260,25 @@ bool CFerrowickApp::InitInstance() {
         End(kExitLaunchRefused, "the launcher's: SETUP.exe cannot be started safely");
         return false;
     }
+    // The lock file lies in the launcher's own folder, where nobody else can make it.
+    if (!DownloadFolderReady()) {
+        stagingNotOurs_ = true;
+        StartLog(false);
+        return FailFolder(*downloadProblem_);
+    }
     // A second launcher would rewrite the staging archive under the first one.
-    if (!fw::os().claimSingleInstance()) {
-        anotherRunning_ = true;
+    if (!fw::os().claimSingleInstance(kInstanceLock)) {
+        stagingNotOurs_ = true;
         StartLog(false);
         AfxMessageBox(kAlreadyRunningNotice, MB_OK, 0);
         End(kExitAlreadyRunning, "the launcher's: another launcher is running");
         return false;
     }
+    holdsLock_ = true;
     StartLog(true);
     AfxMessageBox(kOpeningNotice, MB_OK, 0);
-    CreateFolderIfMissing(kStagingLevel1);
-    CreateFolderIfMissing(kStagingLevel2);
-    CreateFolderIfMissing(kStagingFolder);
-
-    std::size_t archiveSize = 0;
-    switch (StagePayload(kStagingArchive, &archiveSize)) {
-        case StagingResult::staged:
-            log_.Line("staging archive",
-                      std::string(kStagingArchive) + ", " + std::to_string(archiveSize) + " bytes");
-            break;
-        case StagingResult::payloadNotLoadable:
-            End(1, "the launcher's: the installer set could not be loaded from the program");
-            return false;
-        default:
-            log_.Line("staging archive", std::string(kStagingArchive) + " could not be written");
-            End(1, "the launcher's: the staging archive could not be written");
-            return false;
+    if (!PrepareInstallationFiles()) {
+        return false;
     }
 
     const UnpackOutcome unpacked = UnpackStagingArchive(log_);
@@ -295,8 +292,9 @@ bool CFerrowickApp::InitInstance() {
     AfxMessageBox(kCompletionNotice, MB_OK, 0);
 
     const std::string resourceFolder = ResourceFolderFrom(m_pszHelpFilePath);
-    CreateFolderIfMissing(kProductParent);
-    CreateFolderIfMissing(kProductFolder);
+    if (!PrepareProductFolders(false)) {
+        return false;
+    }
     CopyResourceFolder("", "", resourceFolder, kProductFolder);
 
     // A top folder that cannot be named safely on a command line launches nothing.

@@ -11,11 +11,11 @@
 
 #include "archive/ArchiveReader.h"
 #include "archive/ZipLayout.h"
+#include "archive/detail/ArchiveReader.h"
 #include "archive/detail/EndRecord.h"
 #include "archive/detail/ItemAttributes.h"
 #include "archive/detail/ItemName.h"
 #include "archive/detail/ItemTimes.h"
-#include "archive/detail/ReaderState.h"
 #include "platform/Mbcs.h"
 
 using fw::archive::ArchiveReader;
@@ -46,8 +46,8 @@ void fillBaseFolder(ArchiveReader& reader) {
     reader.baseFolderKnown = true;
 }
 
-// minizip refuses an archive whose end-of-central-directory record starts at byte 0,
-// which is exactly an archive of no items. Accept that one when it is well formed.
+// An archive of no items, which minizip refuses (quirk 1 in archive/detail/ArchiveReader.h),
+// when it is well formed.
 bool openArchiveOfNoItems(ArchiveReader& reader, const char* path) {
     if (!reader.file.open(path)) {
         return false;
@@ -78,28 +78,25 @@ struct CentralEntry {
     fw::zip::Zip64Fields fields;
 };
 
-// The local header must agree with the central entry. minizip's own check when it opens
-// the item lets a method other than 0 and 8 through. A local size of 0xFFFFFFFF stands
-// for the one in the local Zip64 extra block, checked by zip64SizesAgree once the extra
-// field is read; a size the central entry marks must be marked in the local header too,
-// since minizip compares the two 32-bit fields as they stand.
+// The local header must agree with the central entry: its method (stored or deflated),
+// and unless the sizes follow the data, its CRC-32 and sizes. A local size of 0xFFFFFFFF
+// stands for the one in the local Zip64 extra block, checked by zip64SizesAgree once the
+// extra field is read; a real 32-bit size must equal the central entry's, even where the
+// central entry takes it from its Zip64 block.
 bool localHeaderAgrees(const fw::zip::LocalHeader& local, const unz_file_info64& info,
                        const CentralEntry& central) {
     const uint64_t method = local.method;
     if (local.signature != fw::zip::kLocalHeaderSignature || method != info.compression_method ||
-        (method != 0 && method != 8)) {
+        (method != fw::zip::kMethodStored && method != fw::zip::kMethodDeflated)) {
         return false;
     }
-    const auto sizeAgrees = [](uint64_t inLocal, uint64_t inCentral, bool markedInCentral) {
-        return inLocal == kZip64Marker || (!markedInCentral && inLocal == inCentral);
+    const auto sizeAgrees = [](uint64_t inLocal, uint64_t inCentral) {
+        return inLocal == kZip64Marker || inLocal == inCentral;
     };
-    const bool compressedMarked = central.stored.compressedSize == kZip64Marker;
-    const bool uncompressedMarked = central.stored.uncompressedSize == kZip64Marker;
     if (!(local.flags & fw::zip::kFlagDataDescriptor) &&
         (local.crc != info.crc ||
-         !sizeAgrees(local.compressedSize, central.fields.compressedSize, compressedMarked) ||
-         !sizeAgrees(local.uncompressedSize, central.fields.uncompressedSize,
-                     uncompressedMarked))) {
+         !sizeAgrees(local.compressedSize, central.fields.compressedSize) ||
+         !sizeAgrees(local.uncompressedSize, central.fields.uncompressedSize))) {
         return false;
     }
     return local.nameLength == info.size_filename;
@@ -130,10 +127,22 @@ bool zip64SizesAgree(const fw::zip::LocalHeader& local, const CentralEntry& cent
                                                : central.fields.compressedSize);
 }
 
-// Reads `count` bytes at `at`; false when the file has fewer.
+// Reads `count` bytes at `at` through the windows; false when the file has fewer.
 bool readAt(ArchiveReader& reader, uint64_t at, unsigned char* out, std::size_t count) {
     return reader.file.seek(static_cast<int64_t>(at), fw::SeekOrigin::begin) >= 0 &&
            reader.file.read(out, count) == static_cast<int64_t>(count);
+}
+
+// Reads `count` bytes of the local header of an item whose data holds `dataSize` bytes.
+// The data is the reader's own business (ItemData): behind a large item the window is
+// kept small; behind a small one it spans the next items' headers too.
+bool readLocal(ArchiveReader& reader, uint64_t at, unsigned char* out, std::size_t count,
+               uint64_t dataSize) {
+    constexpr std::size_t kSmall = 1024;
+    const std::size_t fill = dataSize < fw::archive::SeamFile::kBufferSize / 2
+                                 ? fw::archive::SeamFile::kBufferSize
+                                 : kSmall;
+    return reader.file.readAt(at, out, count, fill) == static_cast<int64_t>(count);
 }
 
 // Marks `index` and everything after it unreachable.
@@ -155,9 +164,7 @@ ArchiveResult currentInfo(ArchiveReader& reader, unz_file_info64& info, char* na
 }
 
 // The current item's central entry as it stands in the archive, its Zip64 block
-// resolved. minizip on 64-bit POSIX systems never reads that block (it compares with
-// (unsigned long)-1) while Windows builds do, so the reader takes the fields from the
-// entry's own bytes, and both read every archive alike.
+// resolved (quirk 4 in archive/detail/ArchiveReader.h).
 ArchiveResult readCentralEntry(ArchiveReader& reader, const unz_file_info64& info,
                                CentralEntry& entry) {
     unsigned char bytes[fw::zip::kCentralHeaderSize];
@@ -216,7 +223,6 @@ ArchiveResult positionAt(ArchiveReader& reader, int32_t index) {
         return AR_BAD_CATALOGUE;
     }
     if (index < reader.currentIndex || reader.positionLost) {
-        reader.entry.valid = false;
         ++reader.restarts;
         if (unzGoToFirstFile(reader.container) != UNZ_OK) {
             return lost(reader, 0);
@@ -225,7 +231,6 @@ ArchiveResult positionAt(ArchiveReader& reader, int32_t index) {
         reader.positionLost = false;
     }
     while (reader.currentIndex < index) {
-        reader.entry.valid = false;
         ++reader.steps;
         if (unzGoToNextFile(reader.container) != UNZ_OK) {
             return lost(reader, reader.currentIndex + 1);
@@ -235,7 +240,7 @@ ArchiveResult positionAt(ArchiveReader& reader, int32_t index) {
     return AR_OK;
 }
 
-ArchiveResult describeCurrent(ArchiveReader& reader, ArchiveItem& item) {
+ArchiveResult describeCurrent(ArchiveReader& reader) {
     unz_file_info64 info{};
     char stored[kStoredNameSize];
     if (const ArchiveResult read = currentInfo(reader, info, stored, sizeof stored);
@@ -258,8 +263,9 @@ ArchiveResult describeCurrent(ArchiveReader& reader, ArchiveItem& item) {
     }
 
     const uint64_t headerOffset = reader.archiveStart + central.fields.localHeaderOffset;
+    const uint64_t dataSize = central.fields.compressedSize;
     unsigned char header[kLocalHeaderSize];
-    if (!readAt(reader, headerOffset, header, sizeof header)) {
+    if (!readLocal(reader, headerOffset, header, sizeof header, dataSize)) {
         return AR_BAD_LOCAL_HEADER;
     }
     const fw::zip::LocalHeader local = fw::zip::decodeLocalHeader(header);
@@ -267,11 +273,11 @@ ArchiveResult describeCurrent(ArchiveReader& reader, ArchiveItem& item) {
         return AR_BAD_LOCAL_HEADER;
     }
     const std::size_t extraSize = local.extraLength;
+    const uint64_t extraStart = headerOffset + kLocalHeaderSize + local.nameLength;
     std::unique_ptr<unsigned char[]> extra;
     if (extraSize > 0) {
         extra.reset(new (std::nothrow) unsigned char[extraSize]);
-        if (!extra || !readAt(reader, headerOffset + kLocalHeaderSize + local.nameLength,
-                              extra.get(), extraSize)) {
+        if (!extra || !readLocal(reader, extraStart, extra.get(), extraSize, dataSize)) {
             return AR_READ_FAILED;
         }
     }
@@ -279,33 +285,27 @@ ArchiveResult describeCurrent(ArchiveReader& reader, ArchiveItem& item) {
         return AR_BAD_LOCAL_HEADER;
     }
 
-    ArchiveItem described;
-    described.index = reader.currentIndex;
-    cleanItemName(name, described.name, sizeof described.name);
-    described.attributes = itemAttributes(static_cast<uint32_t>(info.version),
-                                          static_cast<uint32_t>(info.external_fa));
+    DescribedItem& described = reader.cachedItem;
+    ArchiveItem& item = described.record;
+    item = ArchiveItem{};
+    item.index = reader.currentIndex;
+    cleanItemName(name, item.name, sizeof item.name);
+    item.attributes = itemAttributes(static_cast<uint32_t>(info.version),
+                                     static_cast<uint32_t>(info.external_fa));
     const ItemTimes times = itemTimes(static_cast<uint32_t>(info.dosDate), extra.get(), extraSize);
-    described.lastAccessTime = times.lastAccess;
-    described.creationTime = times.creation;
-    described.lastWriteTime = times.lastWrite;
-    described.compressedSize = static_cast<uint32_t>(central.fields.compressedSize);
-    described.uncompressedSize = static_cast<uint32_t>(central.fields.uncompressedSize);
-
-    item = described;
-    reader.cachedItem = described;
+    item.lastAccessTime = times.lastAccess;
+    item.creationTime = times.creation;
+    item.lastWriteTime = times.lastWrite;
+    item.compressedSize = static_cast<uint32_t>(central.fields.compressedSize);
+    item.uncompressedSize = static_cast<uint32_t>(central.fields.uncompressedSize);
+    described.data = ArchiveItemData{reader.file.fileOffset(extraStart + extraSize),
+                                     central.fields.compressedSize,
+                                     central.fields.uncompressedSize,
+                                     static_cast<uint32_t>(info.crc),
+                                     static_cast<uint32_t>(info.flag),
+                                     static_cast<uint32_t>(info.compression_method),
+                                     static_cast<uint32_t>(info.dosDate)};
     reader.cachedIndex = reader.currentIndex;
-    reader.entry.valid = true;
-    reader.entry.index = reader.currentIndex;
-    reader.entry.data = ItemData{central.fields.uncompressedSize,
-                                 static_cast<uint32_t>(info.crc),
-                                 static_cast<uint32_t>(info.flag),
-                                 static_cast<uint32_t>(info.compression_method),
-                                 static_cast<uint32_t>(info.dosDate),
-                                 central.stored.anyMarked(),
-                                 reader.archiveStart + central.stored.localHeaderOffset,
-                                 headerOffset,
-                                 headerOffset + kLocalHeaderSize + local.nameLength + extraSize +
-                                     central.fields.compressedSize};
     return AR_OK;
 }
 
@@ -355,10 +355,11 @@ ArchiveHandle OpenArchive(const char* path) {
     return handle;
 }
 
-ArchiveResult GetArchiveItem(ArchiveHandle handle, int32_t index, ArchiveItem& item) {
-    item.index = 0;
-    item.name[0] = '\0';
-    item.uncompressedSize = 0;
+ArchiveResult DescribeArchiveItem(ArchiveHandle handle, int32_t index, DescribedItem& item) {
+    ArchiveItem& record = item.record;
+    record.index = 0;
+    record.name[0] = '\0';
+    record.uncompressedSize = 0;
     if (!handle) {
         return AR_BAD_ARGUMENT;
     }
@@ -369,19 +370,37 @@ ArchiveResult GetArchiveItem(ArchiveHandle handle, int32_t index, ArchiveItem& i
     if (index < -1 || index >= reader.itemCount) {
         return AR_BAD_ARGUMENT;
     }
-    if (index != -1 && index == reader.cachedIndex) {
-        item = reader.cachedItem;
-        return AR_OK;
-    }
     if (index == -1) {
-        item = ArchiveItem{};
-        item.index = reader.itemCount;
+        item = DescribedItem{};
+        item.record.index = reader.itemCount;
         return AR_OK;
     }
-    if (const ArchiveResult placed = fw::archive::positionAt(reader, index); placed != AR_OK) {
-        return placed;
+    if (index != reader.cachedIndex) {
+        if (const ArchiveResult placed = fw::archive::positionAt(reader, index); placed != AR_OK) {
+            return placed;
+        }
+        if (const ArchiveResult described = fw::archive::describeCurrent(reader);
+            described != AR_OK) {
+            return described;
+        }
     }
-    return fw::archive::describeCurrent(reader, item);
+    item = reader.cachedItem;
+    return AR_OK;
+}
+
+ArchiveResult GetArchiveItem(ArchiveHandle handle, int32_t index, ArchiveItem& item) {
+    item.index = 0;
+    item.name[0] = '\0';
+    item.uncompressedSize = 0;
+    if (!IsReaderHandle(handle)) {
+        return handle ? AR_WRONG_KIND : AR_BAD_ARGUMENT;
+    }
+    DescribedItem described;
+    const ArchiveResult result = DescribeArchiveItem(handle, index, described);
+    if (result == AR_OK) {
+        item = described.record;
+    }
+    return result;
 }
 
 ArchiveResult GetArchiveItemStoredName(ArchiveHandle handle, int32_t index, std::string& name) {

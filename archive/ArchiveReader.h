@@ -1,11 +1,15 @@
 // The archive reader: a small handle-based interface over one ZIP file on disk.
 //
 // Open an archive, count and describe its items, unpack one item to a path, close it.
-// The container is read through minizip and inflated through zlib; the handle, the
-// positioning and its one-record cache, the name clean-up, attributes, time stamps,
-// folder creation and output files are the reader's own. It throws nothing, shows
-// nothing and leaves on disk whatever it wrote before a failure: the result code is
-// its only report.
+// minizip keeps the catalogue (the central directory); the reader reads each item's data
+// itself, with positioned reads, and inflates it and checks its CRC-32 with ISA-L. The
+// handle, the positioning and its one-item cache, the name clean-up, attributes, time
+// stamps, folder creation and output files are the reader's own. It throws nothing,
+// shows nothing and leaves on disk whatever it wrote before a failure: the result code
+// is its only report.
+//
+// Threads: a handle serves one thread at a time, but for ExtractDescribedItem, which
+// several threads may call at once on one handle, each for an item of its own.
 #pragma once
 
 #include <cstdint>
@@ -85,8 +89,26 @@ struct ArchiveItem {
     uint32_t uncompressedSize = 0;
 };
 
+// Where an item's data lies and how it is kept: what describing an item learns beyond
+// its record, and all that unpacking its data needs.
+struct ArchiveItemData {
+    uint64_t dataOffset = 0;  // in the archive file, past the local header
+    uint64_t compressedSize = 0;
+    uint64_t uncompressedSize = 0;
+    uint32_t crc = 0;
+    uint32_t flags = 0;  // general-purpose flags
+    uint32_t method = 0;
+    uint32_t dosDateTime = 0;  // time in the low half: the check of an encrypted item
+};
+
+// An item described, ready to be unpacked on any thread.
+struct DescribedItem {
+    ArchiveItem record;
+    ArchiveItemData data;
+};
+
 namespace fw::archive {
-struct ArchiveReader;  // the reader's own state (archive/detail/ReaderState.h)
+struct ArchiveReader;  // the reader's own state (archive/detail/ArchiveReader.h)
 }
 
 // What an ArchiveHandle points at. `kind` 1 marks a reader handle.
@@ -147,6 +169,9 @@ ArchiveHandle OpenArchive(const char* path);
 // and the field are taken.
 ArchiveResult GetArchiveItem(ArchiveHandle handle, int32_t index, ArchiveItem& item);
 
+// As GetArchiveItem, into `item.record`, and says where the item's data lies.
+ArchiveResult DescribeArchiveItem(ArchiveHandle handle, int32_t index, DescribedItem& item);
+
 // Unpacks item `index` to `targetPath`, creating every missing folder on the way.
 // A null target or an index below 0 gives AR_BAD_ARGUMENT. The item is described first;
 // when that fails, its code is the result and nothing is created. A composed path
@@ -154,13 +179,30 @@ ArchiveResult GetArchiveItem(ArchiveHandle handle, int32_t index, ArchiveItem& i
 // Separators are found multibyte-aware. An item whose size is 0 is written empty with
 // AR_OK and its times. Data that ends before the item's stated size, or whose CRC-32
 // does not match, gives AR_INFLATE_FAILED; the file written so far stays, without the
-// item's times. Encrypted items are read with the empty password.
+// item's times. Encrypted items are read with the empty password. Data that runs on past
+// the stated size is cut there.
 ArchiveResult ExtractArchiveItem(ArchiveHandle handle, int32_t index, const char* targetPath);
+
+// Unpacks an item that DescribeArchiveItem described on this handle, as ExtractArchiveItem
+// does but without positioning: it touches none of the handle's state but the archive
+// file, which it reads at offsets, and the buffers it borrows, so several threads may
+// call it at once. The extraction's own calls are ExtractArchiveItem's after its
+// description.
+ArchiveResult ExtractDescribedItem(ArchiveHandle handle, const DescribedItem& item,
+                                   const char* targetPath);
 
 // The stored bytes of item `index`'s name, as the central directory holds them: what
 // names an item whose description failed. Handle and index checks as GetArchiveItem's;
 // AR_BAD_CATALOGUE when the item's central entry cannot be reached.
 ArchiveResult GetArchiveItemStoredName(ArchiveHandle handle, int32_t index, std::string& name);
+
+// Makes the folders that ExtractDescribedItem makes for `item` at `targetPath` (for a
+// folder item, the folder itself) and nothing else: so that every folder can be made
+// before items are unpacked on several threads. AR_OK, or the result that stops the
+// extraction before any folder is made (AR_PATH_TOO_LONG, AR_BAD_ARGUMENT,
+// AR_WRONG_KIND). Thread and handle as for ExtractDescribedItem.
+ArchiveResult MakeItemFolders(ArchiveHandle handle, const DescribedItem& item,
+                              const char* targetPath);
 
 // Releases the handle, its reader and the archive file.
 ArchiveResult CloseArchive(ArchiveHandle handle);

@@ -18,7 +18,8 @@ using zip::readLittle;
 constexpr std::uint64_t kSearchedBytes = 0xFFFF;
 constexpr std::uint64_t kPiece = 0x400;
 
-// Reads as minizip does: what lies past the end of the file reads as zeros.
+// Reads as minizip does: what lies past the end of the file reads as zeros (quirk 2 in
+// archive/detail/ArchiveReader.h).
 bool readAt(SeamFile& file, std::uint64_t at, unsigned char* out, std::size_t count) {
     std::memset(out, 0, count);
     return file.seek(static_cast<std::int64_t>(at), SeekOrigin::begin) >= 0 &&

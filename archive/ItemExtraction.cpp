@@ -5,9 +5,9 @@
 #include <string_view>
 
 #include "archive/ArchiveReader.h"
-#include "archive/detail/ItemStream.h"
+#include "archive/detail/ArchiveReader.h"
+#include "archive/detail/ItemData.h"
 #include "archive/detail/PathText.h"
-#include "archive/detail/ReaderState.h"
 #include "platform/Mbcs.h"
 
 using fw::archive::ArchiveReader;
@@ -57,66 +57,22 @@ ArchiveResult prepareOutputPath(const ArchiveReader& reader, std::string_view ta
     return AR_OK;
 }
 
-bool makeBuffer(std::unique_ptr<unsigned char[]>& buffer) {
-    if (!buffer) {
-        buffer.reset(new (std::nothrow) unsigned char[fw::archive::kPieceSize]);
-    }
-    return buffer != nullptr;
-}
-
-// While an item with Zip64 fields is read, minizip's positions for it are the reader's.
-class ArmedItem {
-  public:
-    ArmedItem(fw::archive::SeamFile& file, const fw::archive::ItemData& data) : file_(file) {
-        if (data.zip64) {
-            file_.armItem(data.claimedOffset, data.localHeaderOffset, data.dataEnd);
-        }
-    }
-    ~ArmedItem() { file_.disarmItem(); }
-    ArmedItem(const ArmedItem&) = delete;
-    ArmedItem& operator=(const ArmedItem&) = delete;
-
-  private:
-    fw::archive::SeamFile& file_;
-};
-
-ArchiveResult copyItemData(ArchiveReader& reader, const ArchiveItem& item, fw::FileHandle out) {
-    const fw::archive::ItemData& data = reader.entry.data;
-    if (!makeBuffer(reader.extractionBuffer) ||
-        (fw::archive::isEncrypted(data) && data.method == Z_DEFLATED &&
-         !makeBuffer(reader.rawBuffer))) {
+// Unpacks the item's data into `out` in a workspace borrowed from the handle; sets the
+// item's times when all of it arrived.
+ArchiveResult copyItemData(ArchiveReader& reader, const DescribedItem& item, fw::FileHandle out) {
+    std::unique_ptr<fw::archive::Workspace> space = reader.workspaces.take();
+    if (!space) {
         return AR_INFLATE_FAILED;  // no memory
     }
-    const ArmedItem armed(reader.file, data);
-    fw::archive::ItemStream stream(reader.container);
-    stream.open(data, reader.rawBuffer.get());  // when it fails, the first read reports it
-    unsigned char* const buffer = reader.extractionBuffer.get();
-    for (;;) {
-        const fw::archive::Piece piece = stream.read(buffer, fw::archive::kPieceSize);
-        if (piece.count == fw::archive::kReadBadPassword) {
-            return AR_BAD_PASSWORD;
-        }
-        if (piece.count < 0) {
-            return AR_INFLATE_FAILED;
-        }
-        if (piece.count > 0 &&
-            !fw::os().writeFile(out, buffer, static_cast<std::size_t>(piece.count))) {
-            return AR_WRITE_FAILED;
-        }
-        if (piece.end) {
-            // A CRC-32 that does not match is a failure here, and the file keeps the time
-            // of its creation.
-            if (!stream.close()) {
-                return AR_INFLATE_FAILED;
-            }
-            fw::os().setFileTimes(out, &item.creationTime, &item.lastAccessTime,
-                                  &item.lastWriteTime);
-            return AR_OK;
-        }
-        if (piece.count == 0) {
-            return AR_INFLATE_FAILED;  // the data ended before the item's stated size
-        }
+    const ArchiveResult result =
+        fw::archive::copyItemData(reader.file.handle(), item.data, out, *space);
+    reader.workspaces.give(std::move(space));
+    if (result == AR_OK) {
+        const ArchiveItem& record = item.record;
+        fw::os().setFileTimes(out, &record.creationTime, &record.lastAccessTime,
+                              &record.lastWriteTime);
     }
+    return result;
 }
 
 }  // namespace
@@ -135,16 +91,29 @@ ArchiveResult ExtractArchiveItem(ArchiveHandle handle, int32_t index, const char
     if (const ArchiveResult placed = fw::archive::positionAt(reader, index); placed != AR_OK) {
         return placed;
     }
-    ArchiveItem item;
-    if (reader.cachedIndex == index && reader.entry.valid && reader.entry.index == index) {
-        item = reader.cachedItem;
-    } else if (const ArchiveResult described = fw::archive::describeCurrent(reader, item);
-               described != AR_OK) {
-        return described;
+    if (reader.cachedIndex != index) {
+        if (const ArchiveResult described = fw::archive::describeCurrent(reader);
+            described != AR_OK) {
+            return described;
+        }
     }
+    return ExtractDescribedItem(handle, reader.cachedItem, targetPath);
+}
 
+ArchiveResult ExtractDescribedItem(ArchiveHandle handle, const DescribedItem& item,
+                                   const char* targetPath) {
+    if (!handle) {
+        return AR_BAD_ARGUMENT;
+    }
+    if (!IsReaderHandle(handle)) {
+        return AR_WRONG_KIND;
+    }
+    if (!targetPath) {
+        return AR_BAD_ARGUMENT;
+    }
+    ArchiveReader& reader = *handle->reader;
     const std::string_view target(targetPath);
-    if (item.attributes & fw::kAttrDirectory) {
+    if (item.record.attributes & fw::kAttrDirectory) {
         return extractFolder(reader, target, targetPath);
     }
     char output[kArchivePathSize];
@@ -152,7 +121,7 @@ ArchiveResult ExtractArchiveItem(ArchiveHandle handle, int32_t index, const char
         prepared != AR_OK) {
         return prepared;
     }
-    const fw::FileHandle out = fw::os().createFile(output, item.attributes, false);
+    const fw::FileHandle out = fw::os().createFile(output, item.record.attributes, false);
     if (out == fw::kInvalidFile) {
         return AR_CANNOT_OPEN;
     }
@@ -162,4 +131,21 @@ ArchiveResult ExtractArchiveItem(ArchiveHandle handle, int32_t index, const char
         result = AR_WRITE_FAILED;
     }
     return result;
+}
+
+ArchiveResult MakeItemFolders(ArchiveHandle handle, const DescribedItem& item,
+                              const char* targetPath) {
+    if (!IsReaderHandle(handle)) {
+        return handle ? AR_WRONG_KIND : AR_BAD_ARGUMENT;
+    }
+    if (!targetPath) {
+        return AR_BAD_ARGUMENT;
+    }
+    const ArchiveReader& reader = *handle->reader;
+    const std::string_view target(targetPath);
+    if (item.record.attributes & fw::kAttrDirectory) {
+        return extractFolder(reader, target, targetPath);
+    }
+    char output[kArchivePathSize];
+    return prepareOutputPath(reader, target, output);
 }

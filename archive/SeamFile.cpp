@@ -20,8 +20,7 @@ bool SeamFile::open(const char* path) {
         close();
         return false;
     }
-    position_ = physical_ = shift_ = 0;
-    item_ = ArmedItem{};
+    position_ = shift_ = 0;
     failed_ = false;
     end_ = UINT64_MAX;
     return true;
@@ -37,58 +36,27 @@ void SeamFile::close() {
     }
 }
 
-bool SeamFile::physicalSeek(std::uint64_t to) {
-    if (physical_ == to) {
-        return true;
-    }
-    const std::int64_t at =
-        os().seekFile(handle_, static_cast<std::int64_t>(to), SeekOrigin::begin);
-    if (at < 0) {
-        return false;
-    }
-    physical_ = static_cast<std::uint64_t>(at);
-    return physical_ == to;
-}
-
-void SeamFile::armItem(std::uint64_t claimed, std::uint64_t start, std::uint64_t end) {
-    item_ = ArmedItem{true, false, false, claimed, start, end + shift_};
-}
-
-std::uint64_t SeamFile::fileOffset(std::uint64_t at) const {
-    if (item_.moved && at >= item_.claimed) {
-        at = at - item_.claimed + item_.start;
-    }
-    return at + shift_;
-}
-
 std::int64_t SeamFile::read(void* buffer, std::size_t count) {
+    const std::int64_t n = readAt(position_, buffer, count, kBufferSize);
+    if (n > 0) {
+        position_ += static_cast<std::uint64_t>(n);
+    }
+    return n;
+}
+
+std::int64_t SeamFile::readAt(std::uint64_t at, void* buffer, std::size_t count, std::size_t fill) {
     if (handle_ == kInvalidFile) {
         failed_ = true;
         return -1;
     }
-    auto* out = static_cast<unsigned char*>(buffer);
-    const std::uint64_t at = fileOffset(position_);
-    std::size_t inFile = count;
-    if (item_.armed) {
-        inFile = at >= item_.end
-                     ? 0
-                     : static_cast<std::size_t>(std::min<std::uint64_t>(count, item_.end - at));
-    }
-    std::int64_t n = inFile > 0 ? readFile(out, inFile, at) : 0;
-    if (n < 0) {
-        return -1;
-    }
-    if (static_cast<std::size_t>(n) == inFile && inFile < count) {
-        std::memset(out + inFile, 0, count - inFile);  // past the armed item's end
-        n = static_cast<std::int64_t>(count);
-    }
-    position_ += static_cast<std::uint64_t>(n);
-    return n;
+    return readFile(static_cast<unsigned char*>(buffer), count, fileOffset(at),
+                    std::min(fill, kBufferSize));
 }
 
 // At most one platform read per call, so a short platform read shows as a short read
 // here too, as it would on the file itself.
-std::int64_t SeamFile::readFile(unsigned char* out, std::size_t count, std::uint64_t at) {
+std::int64_t SeamFile::readFile(unsigned char* out, std::size_t count, std::uint64_t at,
+                                std::size_t fill) {
     std::size_t done = 0;
     for (std::size_t i = 0; i < kWindows; ++i) {
         const Window& window = windows_[i];
@@ -110,16 +78,17 @@ std::int64_t SeamFile::readFile(unsigned char* out, std::size_t count, std::uint
     }
     // Windows start at multiples of their size, so that reads going backwards (the
     // search for the end records) cost no more than reads going forwards; a read that
-    // would cross into the next multiple starts its window itself.
+    // would cross into the next multiple, or fills less than a whole window, starts its
+    // window itself.
     std::uint64_t start = at - at % kBufferSize;
-    if (at - start + want > kBufferSize) {
+    if (at - start + want > kBufferSize || fill < kBufferSize) {
         start = at;
     }
     if (want < kBufferSize) {
         recent_ = (recent_ + 1) % kWindows;  // with two, the one used less recently
         Window& window = windows_[recent_];
         window.length = 0;
-        const std::int64_t n = readPlatform(window.bytes.get(), kBufferSize, start);
+        const std::int64_t n = readPlatform(window.bytes.get(), std::max(fill, want), start);
         if (n < 0) {
             return -1;
         }
@@ -138,19 +107,14 @@ std::int64_t SeamFile::readFile(unsigned char* out, std::size_t count, std::uint
 }
 
 std::int64_t SeamFile::readPlatform(unsigned char* out, std::size_t count, std::uint64_t at) {
-    if (!physicalSeek(at)) {
-        failed_ = true;
-        return -1;
-    }
-    const std::int64_t n = os().readFile(handle_, out, count);
+    const std::int64_t n = os().readFileAt(handle_, out, count, at);
     if (n < 0) {
         failed_ = true;
         return -1;
     }
-    if (n == 0) {
-        end_ = at;
+    if (n == 0 && count > 0) {
+        end_ = std::min(end_, at);
     }
-    physical_ += static_cast<std::uint64_t>(n);
     return n;
 }
 
@@ -159,11 +123,6 @@ std::int64_t SeamFile::seek(std::int64_t offset, SeekOrigin origin) {
     switch (origin) {
         case SeekOrigin::begin:
             to = offset;
-            if (item_.armed && !item_.decided) {
-                item_.decided = true;
-                item_.moved = offset >= 0 && static_cast<std::uint64_t>(offset) == item_.claimed &&
-                              item_.claimed != item_.start;
-            }
             break;
         case SeekOrigin::current:
             to = static_cast<std::int64_t>(position_) + offset;
@@ -174,7 +133,6 @@ std::int64_t SeamFile::seek(std::int64_t offset, SeekOrigin origin) {
             }
             const std::int64_t at = os().seekFile(handle_, offset, SeekOrigin::end);
             if (at >= 0) {
-                physical_ = static_cast<std::uint64_t>(at);
                 to = at - static_cast<std::int64_t>(shift_);
             }
             break;

@@ -26,6 +26,10 @@ inline constexpr std::size_t kEndSize = 22;
 inline constexpr std::size_t kZip64EndSize = 56;
 inline constexpr std::size_t kZip64LocatorSize = 20;
 
+// Compression methods the reader unpacks.
+inline constexpr std::uint32_t kMethodStored = 0;
+inline constexpr std::uint32_t kMethodDeflated = 8;
+
 // General-purpose flag bits.
 inline constexpr std::uint32_t kFlagEncrypted = 0x1;
 inline constexpr std::uint32_t kFlagDataDescriptor = 0x8;  // CRC and sizes follow the data

@@ -1,7 +1,8 @@
 // Times the application layer's own work on the POSIX backend: writing a large payload
 // to the staging archive (throughput, and the resident memory it adds: none beyond the
 // payload, since it is written straight from the resource), the whole installation over
-// an archive of many small items, and the resource folder copy of a wide tree.
+// an archive of many small items (once more over the tree it left, which is emptied
+// first, and that emptying alone), and the resource folder copy of a wide tree.
 // Usage: ferrowick-app-bench [payload megabytes, default 128]
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -17,6 +18,7 @@
 #include "app/Folders.h"
 #include "app/InstallPaths.h"
 #include "app/PayloadStaging.h"
+#include "app/StagingFolderCleaning.h"
 #include "pack/ZipWriter.h"
 #include "platform/Platform.h"
 
@@ -95,6 +97,18 @@ int main(int argc, char** argv) {
     }
     std::printf("%-40s %8.3f s %10.1f items/s\n", "install 2000 items of 4 kB", secondsSince(start),
                 2000 / secondsSince(start));
+    // Again over that tree, which is emptied first; then the emptying alone.
+    start = Clock::now();
+    {
+        CFerrowickApp app;
+        app.InitInstance();
+    }
+    std::printf("%-40s %8.3f s %10.1f items/s\n", "install them again over the first run's",
+                secondsSince(start), 2000 / secondsSince(start));
+    start = Clock::now();
+    const bool emptied = !EmptyFolder(kStagingFolder);
+    std::printf("%-40s %8.3f s %10.1f items/s%s\n", "empty the staging folder of them",
+                secondsSince(start), 2000 / secondsSince(start), emptied ? "" : "  (FAILED)");
 
     // The resource folder copy: 2000 files in 40 folders.
     const fs::path source = fs::path(root) / "drive_c" / "src";

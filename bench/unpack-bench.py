@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Unpack benchmark: ferrowick-unpack against miniunzip, bsdtar and unzip.
+"""Unpack benchmark: ferrowick-unpack against miniunzip, bsdtar, unzip and 7z.
 
 Shapes of payload:
   installer   (the default) shaped like the shipped installer set, at a scale (1.0 is
@@ -8,8 +8,10 @@ Shapes of payload:
               1,000.
 Each payload is unpacked with every tool, interleaved in a shuffled order each round,
 RUNS times each into fresh folders on the same file system, after one untimed warm-up
-round. Reports the median, minimum and maximum wall time, the ratios of the medians
-against miniunzip and bsdtar, and the peak resident memory.
+round: ferrowick-unpack on every core (min(processors, 4) workers) and with one worker
+(--workers 1), miniunzip, bsdtar, unzip and 7z. Reports the median, minimum and maximum
+wall time, the ratios of the medians against miniunzip and bsdtar, and the peak
+resident memory.
 
 Usage: unpack-bench.py [--shape installer|many-items] [--scale 0.25] [--items 100000]
                        [--runs 5] [--unpack PATH] [--work DIR] [--fresh-fs]
@@ -36,6 +38,7 @@ TARGETS = {
     "installer": {"miniunzip": 1.05, "bsdtar": 1.10, "rss_kb": 16 * 1024},
     "many-items": {"miniunzip": None, "bsdtar": 1.20, "rss_kb": None},
 }
+ONE_WORKER = "ferrowick-unpack 1"
 PER_FOLDER = 1000
 
 
@@ -43,9 +46,12 @@ def tools(unpack, archive):
     # Each entry: name, command for an output folder, extra environment.
     return [
         ("ferrowick-unpack", lambda out: [unpack, archive, out], {"LC_ALL": "zh_CN.UTF-8"}),
+        (ONE_WORKER, lambda out: [unpack, "--workers", "1", archive, out],
+         {"LC_ALL": "zh_CN.UTF-8"}),
         ("miniunzip", lambda out: ["miniunzip", "-o", archive, "-d", out], {}),
         ("bsdtar", lambda out: ["bsdtar", "-xf", archive, "-C", out], {}),
         ("unzip", lambda out: ["unzip", "-q", "-o", archive, "-d", out], {}),
+        ("7z", lambda out: ["7z", "x", "-y", "-bso0", "-bsp0", "-o" + out, archive], {}),
     ]
 
 
@@ -137,7 +143,8 @@ def report(title, archive, runs, table, walls, peaks, counts, targets):
               (name, medians[name], min(w), max(w), medians[name] / medians["miniunzip"],
                medians[name] / medians["bsdtar"], peaks[name] / 1024, counts[name]))
     ours = "ferrowick-unpack"
-    checks = [("same number of files as bsdtar", counts[ours] == counts["bsdtar"])]
+    checks = [("same number of files as bsdtar", counts[ours] == counts["bsdtar"]),
+              ("one worker: the same number", counts[ONE_WORKER] == counts["bsdtar"])]
     for other in ("miniunzip", "bsdtar"):
         if targets[other]:
             checks.append(("within %.2fx of %s" % (targets[other], other),
@@ -163,7 +170,7 @@ def main():
                         help="unpack onto a new journaled ext4 file system (needs root)")
     args = parser.parse_args()
 
-    for program in ("miniunzip", "bsdtar", "unzip"):
+    for program in ("miniunzip", "bsdtar", "unzip", "7z"):
         if not shutil.which(program):
             sys.exit("%s is missing: run tools/install-deps" % program)
     if not os.access(args.unpack, os.X_OK):

@@ -19,3 +19,9 @@ if(FERROWICK_SANITIZE)
                         -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined)
 endif()
+
+# The tsan preset: the tests that run the backend and the unpacking on several threads.
+if(FERROWICK_TSAN)
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer -g)
+    add_link_options(-fsanitize=thread)
+endif()

@@ -1,7 +1,7 @@
 # Dependencies of the Windows cross build. zlib comes from Debian's mingw package
 # (libz-mingw-w64-dev); minizip is compiled here from the source of Debian's zlib
-# package, which tools/install-windows-deps unpacks into .deps/; GoogleTest is compiled
-# from Debian's googletest sources.
+# package, which tools/install-windows-deps unpacks into .deps/, as it builds ISA-L from
+# Debian's libisal source there; GoogleTest is compiled from Debian's googletest sources.
 set(ZLIB_USE_STATIC_LIBS ON)
 find_package(ZLIB REQUIRED)
 
@@ -28,6 +28,28 @@ target_link_libraries(ferrowick_minizip_impl PUBLIC ZLIB::ZLIB)
 
 add_library(ferrowick_minizip INTERFACE)
 target_link_libraries(ferrowick_minizip INTERFACE ferrowick_minizip_impl)
+
+# ISA-L, built for mingw from the source of Debian's libisal package by
+# tools/install-windows-deps (its assembly needs nasm, which its own makefile drives).
+file(GLOB _isalCandidates LIST_DIRECTORIES true "${PROJECT_SOURCE_DIR}/.deps/libisal-*")
+list(SORT _isalCandidates ORDER DESCENDING)
+list(GET _isalCandidates 0 _isalFound)
+set(FERROWICK_ISAL_SOURCE "${_isalFound}" CACHE PATH
+    "a libisal source tree built with arch=mingw (tools/install-windows-deps makes one)")
+if(NOT EXISTS "${FERROWICK_ISAL_SOURCE}/bin/isa-l.a")
+    message(FATAL_ERROR "ISA-L for mingw not found; run tools/install-windows-deps")
+endif()
+add_library(ferrowick_isal_impl STATIC IMPORTED)
+set_target_properties(ferrowick_isal_impl PROPERTIES
+    IMPORTED_LOCATION "${FERROWICK_ISAL_SOURCE}/bin/isa-l.a")
+# Its headers as the Linux package installs them: <isa-l/igzip_lib.h>.
+set(_isalHeaders "${CMAKE_BINARY_DIR}/isal-include")
+file(MAKE_DIRECTORY "${_isalHeaders}/isa-l")
+file(GLOB _isalPublic "${FERROWICK_ISAL_SOURCE}/include/*.h")
+file(COPY ${_isalPublic} DESTINATION "${_isalHeaders}/isa-l")
+add_library(ferrowick_isal INTERFACE)
+target_include_directories(ferrowick_isal SYSTEM INTERFACE "${_isalHeaders}")
+target_link_libraries(ferrowick_isal INTERFACE ferrowick_isal_impl)
 
 if(FERROWICK_TESTS)
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

@@ -9,7 +9,7 @@
 #include "app/InstallPaths.h"
 #include "app/Text.h"
 #include "archive/ArchiveReader.h"
-#include "archive/detail/ReaderState.h"
+#include "archive/detail/ArchiveReader.h"
 #include "pack/CodePageText.h"
 #include "platform/Mbcs.h"
 #include "platform/Platform.h"
@@ -48,6 +48,17 @@ int64_t readArchive(FileHandle file, void* buffer, std::size_t count) {
         return -1;
     }
     session->position += n;
+    return static_cast<int64_t>(n);
+}
+int64_t readArchiveAt(FileHandle file, void* buffer, std::size_t count, uint64_t offset) {
+    if (file != kArchiveFile) {
+        return -1;
+    }
+    const uint64_t left = session->size - std::min(offset, session->size);
+    const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(count, left));
+    if (n > 0 && !(*session->readAt)(buffer, n, offset)) {
+        return -1;
+    }
     return static_cast<int64_t>(n);
 }
 int64_t seekArchive(FileHandle file, int64_t offset, SeekOrigin origin) {
@@ -110,6 +121,7 @@ class CheckPlatform {
         table_.openFile = openArchive;
         table_.createFile = createDiscard;
         table_.readFile = readArchive;
+        table_.readFileAt = readArchiveAt;
         table_.writeFile = writeDiscard;
         table_.seekFile = seekArchive;
         table_.setFileTimes = timesDiscarded;

@@ -10,18 +10,14 @@
 //
 // The I/O path. Each cache belongs to one layer and assumes only what that layer knows:
 // - the archive reader (archive/detail/SeamFile.h) is the one read cache: two 64 KB
-//   windows over the archive, for minizip's small reads of the directory and headers and
-//   its 16 KB pieces of data; it assumes the archive, opened for reading and shared with
-//   readers only, does not change while it is open;
-// - the POSIX backend's I/O worker (platform/posix/IoWorker.h) does all of that
-//   backend's background I/O: writes of a file made with createFile gathered into 64 KB
-//   blocks and written by the worker, and the closes that free large removed files. A
-//   write of mapped bytes (a loaded resource) is no background work: the caller copies it
-//   file to file and the write returns its outcome. Every other call on a handle waits
-//   for that handle's work, a call that opens, copies or runs a file by its name waits
-//   for all of it, and a failure in the background is returned by the handle's next
-//   write, setting of times or close, so callers above the seam see the writes as done,
-//   or as failed.
+//   windows over the archive, for minizip's small reads of the directory and the local
+//   headers; it reads each item's data itself, at offsets in 256 KB pieces past the
+//   windows; it assumes the archive, opened for reading and shared with readers only,
+//   does not change while it is open;
+// - the POSIX backend (platform/posix/FileWrites.h) writes behind nothing: each write is
+//   made on the caller's thread and returns its outcome, as WriteFile does into the
+//   system's cache; a write of mapped bytes (a loaded resource) is copied file to file by
+//   the kernel. Its one background work is the close that frees a large removed file.
 // The Win32 backend caches nothing; the system's own cache does that work there.
 #pragma once
 
@@ -110,22 +106,44 @@ inline constexpr uint32_t kErrorCantResolveFilename = 1921;
 // Origins for seekFile, as FILE_BEGIN, FILE_CURRENT and FILE_END.
 enum class SeekOrigin { begin, current, end };
 
+// What became of a folder that the launcher keeps for itself (makeOwnFolder).
+enum class FolderVerdict {
+    made,                // it was missing and has been made
+    accepted,            // it was there, and nobody else may change it
+    tightened,           // it was there, the running user's and open to others: no longer
+    ownedByAnother,      // refused: another user owns it
+    changeableByOthers,  // refused: other users may change it or what it holds
+    occupied,            // a file, or a link or junction, stands in its place
+    failed,              // it could not be made, examined or tightened: lastError says why
+};
+
+// Threads: calls for different handles, and calls by name, may come from several threads
+// at once; calls for one handle come from one thread at a time. lastError is each
+// thread's own.
+//
 // Every call of the seam, once: X(result, name, (parameters)). This one list makes the
 // Platform table, the backends' declarations and the fault layer's names and forwarding,
 // so each call is found by its one name everywhere.
 #define FW_PLATFORM_CALLS(X)                                                                   \
     /* --- files and folders ---------------------------------------------------------------   \
-       What creates, changes or removes an entry (createDirectory, createFile, removeFile,     \
-       the destination of copyFile, setFileAttributes) never goes through a symbolic link,     \
-       junction or other reparse point below the drive's root folder, nor writes into a file   \
-       that has other hard links: the first is refused (kErrorCantResolveFilename), the second \
-       gets a new file. Only regular files are opened or copied. */                            \
+       What creates, changes or removes an entry (createDirectory, makeOwnFolder, createFile,  \
+       removeFile, emptyFolder, the destination of copyFile, setFileAttributes) never goes     \
+       through a symbolic link, junction or other reparse point below the drive's root folder, \
+       nor writes into a file that has other hard links: the first is refused                  \
+       (kErrorCantResolveFilename), the second gets a new file. Only regular files are opened  \
+       or copied. */                                                                           \
     /* GetFileAttributesA: the attribute bits, or kInvalidAttributes when there is no such     \
        path. */                                                                                \
     X(uint32_t, getFileAttributes, (const char* path))                                         \
     /* CreateDirectoryA(path, NULL): one level; false when it exists already or cannot be      \
        made. */                                                                                \
     X(bool, createDirectory, (const char* path))                                               \
+    /* One level that belongs to the launcher. Made with an access list of its own that        \
+       inherits nothing: SYSTEM, Administrators and the running user have full control, and,   \
+       with `everyoneReads`, Users may read and run what it holds (POSIX: mode 0700, or 0755). \
+       One that exists is judged as platform/FolderSafety.h says: accepted, tightened to that  \
+       list (or mode) when the running user owns it, or refused. */                            \
+    X(FolderVerdict, makeOwnFolder, (const char* path, bool everyoneReads))                    \
     /* CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, NORMAL, NULL). */ \
     X(FileHandle, openFile, (const char* path))                                                \
     /* CreateFileA(path, GENERIC_WRITE [| GENERIC_READ], 0, NULL, CREATE_ALWAYS, attributes,   \
@@ -133,6 +151,11 @@ enum class SeekOrigin { begin, current, end };
     X(FileHandle, createFile, (const char* path, uint32_t attributes, bool alsoRead))          \
     /* ReadFile: the number of bytes read (0 at the end), or -1 on failure. */                 \
     X(std::int64_t, readFile, (FileHandle file, void* buffer, std::size_t count))              \
+    /* ReadFile with an OVERLAPPED offset: reads at `offset`, so that threads may read one     \
+       handle at once; where the file pointer is left is not said (Win32 moves it, POSIX       \
+       does not). The count read (0 at or past the end), or -1. */                             \
+    X(std::int64_t, readFileAt,                                                                \
+      (FileHandle file, void* buffer, std::size_t count, std::uint64_t offset))                \
     /* WriteFile: true when all `count` bytes were written. */                                 \
     X(bool, writeFile, (FileHandle file, const void* data, std::size_t count))                 \
     /* SetFilePointer: the new position, or -1 on failure. */                                  \
@@ -144,6 +167,12 @@ enum class SeekOrigin { begin, current, end };
     X(bool, closeFile, (FileHandle file))                                                      \
     /* The run-time library's remove(): a file only; a read-only file is refused. */           \
     X(bool, removeFile, (const char* path))                                                    \
+    /* Removes everything below the folder `path`, which stays: files (read-only ones made     \
+       writable first), folders with all they hold, and links and junctions themselves, never  \
+       what they lead to; whatever their names, in the ANSI code page or not, reachable by a   \
+       Win32 path or not. Stops at the first entry that cannot be removed: false, with         \
+       `failed` its path (a character the code page lacks as '?') and lastError why. */        \
+    X(bool, emptyFolder, (const char* path, std::string& failed))                              \
     /* CopyFileA(source, destination, FALSE): contents, attributes and last-write time. */     \
     X(bool, copyFile, (const char* source, const char* destination))                           \
     /* FindFirstFileA / FindNextFileA / FindClose. */                                          \
@@ -161,6 +190,9 @@ enum class SeekOrigin { begin, current, end };
     X(bool, setFileAttributes, (const char* path, uint32_t attributes))                        \
     /* GetLastError: why the last failed call of this thread failed, as a Win32 code. */       \
     X(uint32_t, lastError, ())                                                                 \
+    /* FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM): the system's own words for an error that    \
+       lastError gave, without a line end; false when the system has none. */                  \
+    X(bool, errorText, (uint32_t error, std::string & text))                                   \
     /* --- text and time -------------------------------------------------------------------   \
        The process's ANSI code page (GetACP), which is also its multibyte code page. */        \
     X(uint32_t, ansiCodePage, ())                                                              \
@@ -194,12 +226,17 @@ enum class SeekOrigin { begin, current, end };
     /* A program's usage, as a program of the system shows it: a message box (MB_OK) where     \
        programs have windows, standard output where they are started from a shell. */          \
     X(void, showUsage, (const char* text, const char* caption))                                \
+    /* The processors this process may run on (GetProcessAffinityMask); at least 1. */         \
+    X(uint32_t, processorCount, ())                                                            \
     /* Sleep. */                                                                               \
     X(void, sleep, (uint32_t milliseconds))                                                    \
-    /* One launcher at a time on this machine: claims a lock that the system releases when     \
-       the process ends, however it ends (a named mutex). False only when another process      \
-       holds it; claiming it again in the same process succeeds. */                            \
-    X(bool, claimSingleInstance, ())
+    /* One launcher at a time on this machine: opens the lock file `lockFile` (made when       \
+       missing) so that no other process can hold it too (share mode 0; flock), until          \
+       releaseSingleInstance or the end of the process, however it ends. False only when       \
+       another process holds it; claiming it again in the same process succeeds. */            \
+    X(bool, claimSingleInstance, (const char* lockFile))                                       \
+    /* Gives the lock up and removes its file. */                                              \
+    X(void, releaseSingleInstance, ())
 
 // The table of the seam: one function pointer per call of FW_PLATFORM_CALLS. Tables are
 // filled with designated initializers, so a missing or misplaced entry does not compile.

@@ -10,13 +10,13 @@
 namespace fw::archive {
 
 struct EndRecord {
-    // False when the record's fixed fields run past the end of the file: minizip reads
-    // the missing bytes as zeros, so a cut record would pass for an archive of no items.
+    // False when the record's fixed fields run past the end of the file: a cut record
+    // would pass for an archive of no items (quirk 2 in archive/detail/ArchiveReader.h).
     bool whole = false;
     std::uint64_t directorySize = 0;
     // Bytes ahead of an archive whose Zip64 locator counts from the archive's start
-    // (a self-extractor's stub): minizip takes the locator's offset as a file offset, so
-    // the file must be read shifted by this many bytes for minizip to find the record.
+    // (a self-extractor's stub): the file is read shifted by this many bytes for minizip
+    // to find the record (quirk 3 in archive/detail/ArchiveReader.h).
     std::uint64_t shift = 0;
     // Where the archive starts in the file as read shifted, as minizip derives it (the
     // end record's position less the central directory's size and offset): every offset

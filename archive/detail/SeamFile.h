@@ -1,17 +1,14 @@
 // minizip's file access over the platform seam, with the reader's one cache of the
 // archive: two read windows.
 //
-// minizip reads the central directory and local headers a few bytes at a time and
-// seeks before every read, and an item's data in pieces of 16 KB; a window turns those
-// into one platform read per window. Two windows, refilled least recently used first,
-// keep the directory's entries and the current item's header and data apart, which the
-// walk over the items visits in turn.
-// The description's own reads of the central entry, the local header and its extra field
-// go through the same object, so the logical position and the windows stay coherent.
+// minizip reads the central directory a few bytes at a time and seeks before every read;
+// a window turns those into one platform read per window. Two windows, refilled least
+// recently used first, keep the directory's entries apart from whatever else the reader
+// looks at between them. Reads go to the platform at offsets (readFileAt), so they leave
+// the file pointer alone and other threads may read the same handle meanwhile.
 //
 // Positions are minizip's: the file's own, less `shift` bytes ahead of the archive that
-// minizip must not count; and while an item is armed (see armItem), minizip's copy of
-// its local header's offset stands for the real one.
+// minizip must not count (quirk 3 in archive/detail/ArchiveReader.h).
 #pragma once
 
 #include <unzip.h>
@@ -47,6 +44,10 @@ class SeamFile {
     // Reads up to `count` bytes at the current position: the count delivered (short only
     // at the end of the file), or -1 when the platform reports a failure.
     std::int64_t read(void* buffer, std::size_t count);
+    // Reads up to `count` bytes at position `at`, as read does after a seek there, but a
+    // window it has to fill spans at most `fill` bytes (and at least `count`): for a local
+    // header, whose item's data the reader reads on its own.
+    std::int64_t readAt(std::uint64_t at, void* buffer, std::size_t count, std::size_t fill);
     // Moves the logical position; -1 on failure (a negative result or no file size).
     std::int64_t seek(std::int64_t offset, SeekOrigin origin);
     std::uint64_t tell() const { return position_; }
@@ -54,36 +55,19 @@ class SeamFile {
 
     // From now on, position 0 is the file's byte `shift`.
     void setShift(std::uint64_t shift) { shift_ = shift; }
-
-    // While one item is read: minizip may hold its local header's offset as the Zip64
-    // marker (`claimed`) instead of the real one (`start`). When the first seek goes to
-    // `claimed`, every position from there on is moved by the difference. Nothing at or
-    // past `end` (the end of the item's data) is read: such bytes read as zeros, so that
-    // minizip, which may not know the item's compressed size and always fetches whole
-    // pieces, neither fails at the file's end nor sees another record.
-    void armItem(std::uint64_t claimed, std::uint64_t start, std::uint64_t end);
-    void disarmItem() { item_ = ArmedItem{}; }
+    // The file offset of position `at`.
+    std::uint64_t fileOffset(std::uint64_t at) const { return at + shift_; }
+    FileHandle handle() const { return handle_; }
 
     // The table handed to unzOpen2_64; its opaque pointer is this object, whose open
     // callback keeps the file already open, or opens the path it is given.
     zlib_filefunc64_def functions();
 
   private:
-    bool physicalSeek(std::uint64_t to);
-    std::int64_t readFile(unsigned char* out, std::size_t count, std::uint64_t at);
+    std::int64_t readFile(unsigned char* out, std::size_t count, std::uint64_t at,
+                          std::size_t fill);
     // One platform read of up to `count` bytes at the file offset `at`; -1 on failure.
     std::int64_t readPlatform(unsigned char* out, std::size_t count, std::uint64_t at);
-    // The file offset of minizip's position `at`.
-    std::uint64_t fileOffset(std::uint64_t at) const;
-
-    struct ArmedItem {
-        bool armed = false;
-        bool decided = false;  // the first seek has been made
-        bool moved = false;    // positions from `claimed` on are moved to `start`
-        std::uint64_t claimed = 0;
-        std::uint64_t start = 0;
-        std::uint64_t end = UINT64_MAX;  // a file offset
-    };
 
     struct Window {
         std::uint64_t start = 0;
@@ -93,9 +77,7 @@ class SeamFile {
 
     FileHandle handle_ = kInvalidFile;
     std::uint64_t position_ = 0;  // minizip's position that the next read starts at
-    std::uint64_t physical_ = 0;  // where the platform's file pointer stands
     std::uint64_t shift_ = 0;
-    ArmedItem item_;
     Window windows_[kWindows];
     std::size_t recent_ = 0;  // the window used last
     bool failed_ = false;

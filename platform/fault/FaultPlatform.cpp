@@ -19,6 +19,8 @@ R failure() {
         return FindStep::failed;
     } else if constexpr (std::is_same_v<R, Resource>) {
         return Resource{};
+    } else if constexpr (std::is_same_v<R, FolderVerdict>) {
+        return FolderVerdict::failed;
     } else if constexpr (std::is_same_v<R, uint32_t>) {
         return kInvalidAttributes;
     } else if constexpr (std::is_void_v<R>) {
@@ -45,13 +47,15 @@ struct Forward<C, Member, R (*)(Args...)> {
         const auto verdict = active->decide(C, path, limit);
         if (verdict == FaultInjector::Verdict::fail) {
             // A release that reports failure still releases, as CloseHandle and
-            // FindClose do: failing one must not leak the handle it was given.
-            if constexpr (C == Call::closeFile || C == Call::findClose) {
+            // FindClose do: failing one must not leak the handle it was given (nor the
+            // lock, which the system gives up when the process ends anyway).
+            if constexpr (C == Call::closeFile || C == Call::findClose ||
+                          C == Call::releaseSingleInstance) {
                 (active->below().*Member)(args...);
             }
             return failure<R>();
         }
-        if constexpr (C == Call::readFile) {
+        if constexpr (C == Call::readFile || C == Call::readFileAt) {
             if (verdict == FaultInjector::Verdict::shorten) {
                 return shortRead(limit, args...);
             }
@@ -64,6 +68,13 @@ struct Forward<C, Member, R (*)(Args...)> {
             return 0;
         }
         return active->below().readFile(file, buffer, count < limit ? count : limit);
+    }
+    static R shortRead(std::size_t limit, FileHandle file, void* buffer, std::size_t count,
+                       std::uint64_t offset) {
+        if (limit == 0) {
+            return 0;
+        }
+        return active->below().readFileAt(file, buffer, count < limit ? count : limit, offset);
     }
 };
 
@@ -99,15 +110,26 @@ void FaultInjector::failFrom(Call call, int nth, std::string pathPart) {
     rules_.push_back({call, nth, true, false, 0, std::move(pathPart)});
 }
 
-void FaultInjector::shortReadNth(int nth, std::size_t limit) {
-    rules_.push_back({Call::readFile, nth, false, true, limit, {}});
+void FaultInjector::shortReadNth(Call read, int nth, std::size_t limit) {
+    rules_.push_back({read, nth, false, true, limit, {}});
 }
 
-void FaultInjector::shortReadFrom(int nth, std::size_t limit) {
-    rules_.push_back({Call::readFile, nth, true, true, limit, {}});
+void FaultInjector::shortReadFrom(Call read, int nth, std::size_t limit) {
+    rules_.push_back({read, nth, true, true, limit, {}});
+}
+
+int FaultInjector::calls(Call call) const {
+    const std::lock_guard guard(lock_);
+    return counts_[static_cast<std::size_t>(call)];
+}
+
+int FaultInjector::injected() const {
+    const std::lock_guard guard(lock_);
+    return injected_;
 }
 
 FaultInjector::Verdict FaultInjector::decide(Call call, const char* path, std::size_t& limit) {
+    const std::lock_guard guard(lock_);
     ++counts_[static_cast<std::size_t>(call)];
     Verdict verdict = Verdict::pass;
     for (Rule& rule : rules_) {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstddef>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -35,20 +36,22 @@ class FaultInjector {
     void failNth(Call call, int nth, std::string pathPart = {});
     // Fails every call of `call` from the n-th matching one on.
     void failFrom(Call call, int nth = 1, std::string pathPart = {});
-    // The n-th readFile delivers at most `limit` bytes (0: as at the end of the file).
-    void shortReadNth(int nth, std::size_t limit);
-    // Every readFile from the n-th on delivers at most `limit` bytes.
-    void shortReadFrom(int nth, std::size_t limit);
+    // The n-th call of `read` (readFile or readFileAt) delivers at most `limit` bytes (0: as
+    // at the end of the file).
+    void shortReadNth(Call read, int nth, std::size_t limit);
+    // Every call of `read` from the n-th on delivers at most `limit` bytes.
+    void shortReadFrom(Call read, int nth, std::size_t limit);
 
     // How many calls of `call` went through this layer, failed ones included.
-    int calls(Call call) const { return counts_[static_cast<std::size_t>(call)]; }
+    int calls(Call call) const;
     // How many calls were failed or shortened.
-    int injected() const { return injected_; }
+    int injected() const;
 
     // The table this layer forwards to.
     const Platform& below() const { return *below_; }
 
-    // For the forwarding functions: decides what happens to the next call of `call`.
+    // For the forwarding functions: decides what happens to the next call of `call`. Calls
+    // may come from several threads; they are counted one at a time.
     enum class Verdict { pass, fail, shorten };
     Verdict decide(Call call, const char* path, std::size_t& limit);
 
@@ -62,6 +65,7 @@ class FaultInjector {
         std::string pathPart;
         int matched = 0;
     };
+    mutable std::mutex lock_;
     std::vector<Rule> rules_;
     std::array<int, kCallCount> counts_{};
     int injected_ = 0;

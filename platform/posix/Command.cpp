@@ -16,7 +16,6 @@
 #include "platform/Mbcs.h"
 #include "platform/posix/Backend.h"
 #include "platform/posix/CodePage.h"
-#include "platform/posix/IoWorker.h"
 #include "platform/posix/Paths.h"
 
 extern char** environ;
@@ -363,7 +362,6 @@ int runCommand(const char* commandLine) {
     if (commandLine == nullptr) {
         return 1;  // system(NULL): an interpreter is there
     }
-    io::waitAll();  // the program finds the files as they were written
     const CommandLine command = splitCommandLine(interpretedLine(commandLine));
     if (command.program.empty()) {
         return 0;

@@ -5,13 +5,14 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <string>
 
 #include "platform/posix/Backend.h"
 #include "platform/posix/CodePage.h"
+#include "platform/posix/FileWrites.h"
 #include "platform/posix/FolderNames.h"
-#include "platform/posix/IoWorker.h"
 #include "platform/posix/MappedFiles.h"
 #include "platform/posix/Paths.h"
 #include "platform/posix/Time.h"
@@ -20,7 +21,7 @@ namespace fw::posix {
 
 namespace {
 
-// Files at least this large are freed on the I/O worker when removed.
+// Files at least this large are freed on a thread of their own when removed.
 constexpr off_t kFreedBehind = 4 * 1024 * 1024;
 
 int toFd(FileHandle file) {
@@ -159,7 +160,6 @@ bool createDirectory(const char* path) {
 }
 
 FileHandle openFile(const char* path) {
-    io::waitAll();  // what open handles wrote is there for the reader
     HostPath target;
     if (!resolvePath(path, target) || !target.exists) {
         return kInvalidFile;
@@ -222,14 +222,26 @@ FileHandle createFile(const char* path, uint32_t attributes, bool alsoRead) {
             close(fd);
             return kInvalidFile;
         }
-        io::opened(fd);
         return fd;
     }
 }
 
 std::int64_t readFile(FileHandle file, void* buffer, std::size_t count) {
-    io::wait(toFd(file));  // a failed write stays for the next write or the close
     return readSome(toFd(file), buffer, count);
+}
+
+std::int64_t readFileAt(FileHandle file, void* buffer, std::size_t count, std::uint64_t offset) {
+    if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
+        errno = EINVAL;
+        return -1;
+    }
+    for (;;) {
+        const ssize_t got = pread(toFd(file), buffer, count < SSIZE_MAX ? count : SSIZE_MAX,
+                                  static_cast<off_t>(offset));
+        if (got >= 0 || errno != EINTR) {
+            return got;
+        }
+    }
 }
 
 bool writeFile(FileHandle file, const void* data, std::size_t count) {
@@ -240,14 +252,13 @@ bool writeFile(FileHandle file, const void* data, std::size_t count) {
     }
     // Bytes that are still in a mapped file (a loaded resource) go file to file.
     const auto span = mappedFileSpan(data, count);
-    return span ? io::copy(fd, data, *span, count) : io::write(fd, data, count);
+    return span ? writeMapped(fd, data, *span, count) : writeFully(fd, data, count);
 }
 
 std::int64_t seekFile(FileHandle file, std::int64_t offset, SeekOrigin origin) {
     const int whence = origin == SeekOrigin::begin     ? SEEK_SET
                        : origin == SeekOrigin::current ? SEEK_CUR
                                                        : SEEK_END;
-    io::wait(toFd(file));
     return lseek(toFd(file), offset, whence);
 }
 
@@ -264,8 +275,7 @@ bool setFileTimes(FileHandle file, const FileTime* /*creation: no POSIX counterp
             return false;
         }
     }
-    // The times go on after the last data, or the data's landing would overwrite them.
-    return io::wait(toFd(file)) && futimens(toFd(file), times) == 0;
+    return futimens(toFd(file), times) == 0;
 }
 
 bool closeFile(FileHandle file) {
@@ -274,14 +284,8 @@ bool closeFile(FileHandle file) {
         errno = EBADF;
         return false;
     }
-    const bool written = io::closing(fd);
-    const int error = errno;
     // On Linux the descriptor is released even when close() is interrupted.
-    const bool closed = close(fd) == 0 || errno == EINTR;
-    if (!written) {
-        errno = error;
-    }
-    return written && closed;
+    return close(fd) == 0 || errno == EINTR;
 }
 
 bool removeFile(const char* path) {
@@ -300,7 +304,7 @@ bool removeFile(const char* path) {
         return false;
     }
     // A large file's storage is freed at its last close, not by unlink(): holding it
-    // open lets the worker do that while the caller goes on. The name is gone at once.
+    // open lets another thread do that while the caller goes on. The name is gone at once.
     const int held = S_ISREG(info.st_mode) && info.st_size >= kFreedBehind
                          ? open(target.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK)
                          : -1;
@@ -313,14 +317,13 @@ bool removeFile(const char* path) {
         return false;
     }
     if (held >= 0) {
-        io::closeLater(held);
+        closeBehind(held);
     }
     noteRemoved(target.path);
     return true;
 }
 
 bool copyFile(const char* source, const char* destination) {
-    io::waitAll();
     HostPath from;
     HostPath to;
     if (!resolvePath(source, from) || !from.exists || from.trailingSeparator ||
@@ -382,7 +385,7 @@ bool copyFile(const char* source, const char* destination) {
         if (got == 0) {
             break;
         }
-        if (!io::writeFully(out.fd, buffer.get(), static_cast<std::size_t>(got))) {
+        if (!writeFully(out.fd, buffer.get(), static_cast<std::size_t>(got))) {
             return fail();
         }
     }
@@ -417,7 +420,6 @@ bool appendText(const char* path, const char* text) {
         errno = EINVAL;
         return false;
     }
-    io::waitAll();
     for (int attempt = 0;; ++attempt) {
         HostPath target;
         struct stat existing {};
@@ -450,7 +452,7 @@ bool appendText(const char* path, const char* text) {
             return false;
         }
         const std::string utf8 = ansiToUtf8(text, ansiCodePage());
-        if (!io::writeFully(file.fd, utf8.data(), utf8.size())) {
+        if (!writeFully(file.fd, utf8.data(), utf8.size())) {
             return false;
         }
         const int fd = file.fd;
@@ -504,6 +506,23 @@ uint32_t lastError() {
         default:
             return errno == 0 ? 0 : 31;  // ERROR_GEN_FAILURE
     }
+}
+
+bool errorText(uint32_t error, std::string& text) {
+    // The errno of the failure just met, when it is the one `error` stands for; else the
+    // first errno here that lastError turns into `error`.
+    static constexpr int kMeanings[] = {ENOENT, EACCES,       EROFS, EBUSY,
+                                        ENOSPC, ENAMETOOLONG, ELOOP, EIO};
+    const int saved = errno;
+    int meaning = lastError() == error ? saved : 0;
+    for (const int candidate : kMeanings) {
+        errno = candidate;
+        if (meaning == 0 && lastError() == error) {
+            meaning = candidate;
+        }
+    }
+    errno = saved;
+    return meaning != 0 && utf8ToAnsi(std::strerror(meaning), ansiCodePage(), text);
 }
 
 }  // namespace fw::posix

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 namespace fw::posix {
@@ -18,8 +19,15 @@ struct Mapping {
 };
 
 // A process maps a handful of resources at most; never destroyed, as the mappings live on.
-std::vector<Mapping>& mappings() {
-    static auto* const instance = new std::vector<Mapping>;
+// Every write looks here, from whichever thread: the list is read and changed under its
+// lock.
+struct Mappings {
+    std::mutex lock;
+    std::vector<Mapping> list;
+};
+
+Mappings& mappings() {
+    static auto* const instance = new Mappings;
     return *instance;
 }
 
@@ -30,13 +38,17 @@ constexpr std::size_t kMostPerCall = 0x7FFFF000;
 
 void noteMappedFile(const void* base, std::size_t size, int fd, std::uint64_t offset) {
     if (base != nullptr && size > 0 && fd >= 0) {
-        mappings().push_back({reinterpret_cast<std::uintptr_t>(base), size, {fd, offset}});
+        Mappings& m = mappings();
+        const std::lock_guard guard(m.lock);
+        m.list.push_back({reinterpret_cast<std::uintptr_t>(base), size, {fd, offset}});
     }
 }
 
 std::optional<FileSpan> mappedFileSpan(const void* data, std::size_t count) {
     const auto at = reinterpret_cast<std::uintptr_t>(data);
-    for (const Mapping& m : mappings()) {
+    Mappings& all = mappings();
+    const std::lock_guard guard(all.lock);
+    for (const Mapping& m : all.list) {
         if (at >= m.base && at - m.base <= m.size && count <= m.size - (at - m.base)) {
             return FileSpan{m.span.fd, m.span.offset + (at - m.base)};
         }

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "platform/posix/Paths.h"
@@ -41,8 +42,11 @@ std::string makeFolder(const std::string& folder, mode_t mode) {
 
 void ensurePrefix() {
     // One attempt per prefix: the second call for the same prefix costs a comparison.
+    // Threads resolving paths at once take turns; never destroyed: paths resolve at exit.
+    static auto* const lock = new std::mutex;
     static auto* const tried = new std::string;
     static bool triedAny = false;
+    const std::lock_guard guard(*lock);
     const std::string prefix = prefixFolder();
     if (triedAny && *tried == prefix) {
         return;

@@ -2,7 +2,7 @@
 // strings, the notices and the About box on standard error, output and the usage on
 // standard output, and sleeping.
 #include <fcntl.h>
-#include <sys/file.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,10 +14,9 @@
 
 #include "platform/posix/Backend.h"
 #include "platform/posix/CodePage.h"
-#include "platform/posix/IoWorker.h"
+#include "platform/posix/FileWrites.h"
 #include "platform/posix/MappedFiles.h"
 #include "platform/posix/Paths.h"
-#include "platform/posix/PrefixSetUp.h"
 #include "platform/posix/ResourceTable.h"
 #include "res/resource.h"
 
@@ -69,7 +68,7 @@ const OwnResources& ownResources() {
 
 // Notices have nowhere else to go: a failed write is let be.
 void toStandardError(std::string_view text) {
-    io::writeFully(STDERR_FILENO, text.data(), text.size());
+    writeFully(STDERR_FILENO, text.data(), text.size());
 }
 
 // A modal box waits for the user only when there is one at a terminal; otherwise it
@@ -177,44 +176,21 @@ void showUsage(const char* text, const char* /*caption*/) {
     writeStandardOutput(text);
 }
 
+uint32_t processorCount() {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0) {
+        return static_cast<uint32_t>(CPU_COUNT(&allowed));
+    }
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<uint32_t>(online) : 1;
+}
+
 void sleep(uint32_t milliseconds) {
     timespec left{static_cast<time_t>(milliseconds / 1000),
                   static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
-}
-
-}  // namespace fw::posix
-
-namespace fw::posix {
-
-bool claimSingleInstance() {
-    // The prefix folder itself is locked: nothing is created, and the kernel releases
-    // the lock with the last descriptor, when the process ends however it ends.
-    static std::string heldPrefix;
-    static int held = -1;
-    ensurePrefix();
-    const std::string prefix = prefixFolder();
-    if (held >= 0 && heldPrefix == prefix) {
-        return true;
-    }
-    const int fd = open(prefix.empty() ? "/" : prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return true;  // no prefix yet: nothing there for two launchers to share
-    }
-    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EINTR) {
-            const bool taken = errno == EWOULDBLOCK;
-            close(fd);
-            return !taken;
-        }
-    }
-    if (held >= 0) {
-        close(held);
-    }
-    held = fd;
-    heldPrefix = prefix;
-    return true;
 }
 
 }  // namespace fw::posix

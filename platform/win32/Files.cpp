@@ -8,6 +8,7 @@
 
 #include "platform/win32/Backend.h"
 #include "platform/win32/Handles.h"
+#include "platform/win32/Links.h"
 
 namespace fw::win32 {
 
@@ -23,6 +24,8 @@ FILETIME toFiletime(const FileTime& t) {
 bool isSeparator(char c) {
     return c == '\\' || c == '/';
 }
+
+}  // namespace
 
 // The attributes of `path` (INVALID_FILE_ATTRIBUTES when there is none), after looking
 // at each level above it from below the drive's root down: false, with the last error
@@ -52,6 +55,8 @@ bool attributesWithoutLinks(const char* path, DWORD& attributes) {
     return true;
 }
 
+namespace {
+
 // Writing into a file that has other hard links would change them too: such a file is
 // removed first, so that the write makes a new one.
 bool unshare(const char* path, DWORD attributes) {
@@ -70,6 +75,8 @@ bool unshare(const char* path, DWORD attributes) {
     CloseHandle(file);
     return !shared || DeleteFileA(path);
 }
+
+}  // namespace
 
 // Ready to be created or written: no link on the way, and no hard link shared.
 bool writable(const char* path) {
@@ -92,8 +99,6 @@ bool parentWithoutLinks(const char* path) {
     return end == text.size() ||
            attributesWithoutLinks(std::string(text.substr(0, end)).c_str(), attributes);
 }
-
-}  // namespace
 
 uint32_t getFileAttributes(const char* path) {
     return GetFileAttributesA(path);
@@ -122,6 +127,19 @@ std::int64_t readFile(FileHandle file, void* buffer, std::size_t count) {
     const auto want = static_cast<DWORD>(count < kMaxPiece ? count : kMaxPiece);
     if (!ReadFile(toHandle(file), buffer, want, &got, nullptr)) {
         return -1;
+    }
+    return got;
+}
+
+std::int64_t readFileAt(FileHandle file, void* buffer, std::size_t count, std::uint64_t offset) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    const auto want = static_cast<DWORD>(count < kMaxPiece ? count : kMaxPiece);
+    if (!ReadFile(toHandle(file), buffer, want, &got, &at)) {
+        // Reading at or past the end is a read of nothing, as without an offset.
+        return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
     }
     return got;
 }
@@ -226,6 +244,22 @@ bool setFileAttributes(const char* path, uint32_t attributes) {
 
 uint32_t lastError() {
     return GetLastError();
+}
+
+bool errorText(uint32_t error, std::string& text) {
+    char* message = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<char*>(&message), 0, nullptr);
+    if (length == 0 || message == nullptr) {
+        return false;
+    }
+    text.assign(message, length);
+    LocalFree(message);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    return true;
 }
 
 }  // namespace fw::win32

@@ -1,5 +1,4 @@
-// The process: its command line, its own image's resources, modal windows, output, the
-// single-instance lock.
+// The process: its command line, its own image's resources, modal windows, output.
 #include <windows.h>
 // After <windows.h>, which it needs.
 #include <shellapi.h>
@@ -145,26 +144,23 @@ void showUsage(const char* text, const char* caption) {
     MessageBoxA(nullptr, text, caption, MB_OK);
 }
 
-void sleep(uint32_t milliseconds) {
-    Sleep(milliseconds);
+uint32_t processorCount() {
+    DWORD_PTR process = 0;
+    DWORD_PTR system = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
+        uint32_t count = 0;
+        for (; process != 0; process &= process - 1) {
+            ++count;
+        }
+        return count;
+    }
+    SYSTEM_INFO info{};
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? info.dwNumberOfProcessors : 1;
 }
 
-bool claimSingleInstance() {
-    // Held until the process ends: the system closes the handle then, however it ends.
-    static HANDLE held = nullptr;
-    if (held != nullptr) {
-        return true;
-    }
-    const HANDLE mutex = CreateMutexA(nullptr, FALSE, "Global\\Ferrowick.Launcher");
-    if (mutex == nullptr) {
-        return true;  // no lock to be had: a launcher alone goes on as it would
-    }
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseHandle(mutex);
-        return false;
-    }
-    held = mutex;
-    return true;
+void sleep(uint32_t milliseconds) {
+    Sleep(milliseconds);
 }
 
 }  // namespace fw::win32

@@ -48,7 +48,12 @@ TEST_F(PayloadStagingTest, TellsAnUnloadablePayloadFromAnArchiveThatCannotBeMade
     EXPECT_FALSE(fs::exists(archive));
 
     platform.script.payload = std::string(60, 'x');
-    EXPECT_EQ(StagePayload("C:\\Temp\\missing\\Morvanta.zip"), StagingResult::archiveNotCreatable);
+    uint32_t error = 0;
+    EXPECT_EQ(StagePayload("C:\\Temp\\missing\\Morvanta.zip", nullptr, &error),
+              StagingResult::archiveNotCreatable);
+    EXPECT_EQ(error, fw::kErrorPathNotFound) << "the system's error, for the failure notice";
+    EXPECT_EQ(StagePayload(kStagingArchive, nullptr, &error), StagingResult::staged);
+    EXPECT_EQ(error, 0u);
 }
 
 TEST_F(PayloadStagingTest, FailedWriteOrCloseRemovesThePartialArchive) {

@@ -113,6 +113,7 @@ struct Outcome {
     bool setupLeft = false;
     bool productFolder = false;
     bool unpackedAsExpected = false;  // every item's file, byte for byte, read-only as it is
+    bool anyUnpacked = false;         // some item's file is there as this payload has it
     bool copied = false;              // the resource folder's files are in the product folder
 };
 
@@ -121,11 +122,13 @@ class LauncherFaultTest : public ::testing::TestWithParam<Call> {
     static void SetUpTestSuite() {
         setenv("LC_ALL", "zh_CN.UTF-8", 1);  // code page 936
         payload_ = new std::string(makePayload());
+        SetUnpackWorkerLimit(1);  // so that call n is the same call in every run
     }
     static void TearDownTestSuite() {
         delete payload_;
         payload_ = nullptr;
         unsetenv("LC_ALL");
+        SetUnpackWorkerLimit(4);
     }
 
     static Outcome run(const std::function<void(FaultInjector&)>& arm,
@@ -191,6 +194,8 @@ class LauncherFaultTest : public ::testing::TestWithParam<Call> {
                  ((info.st_mode & S_IWUSR) == 0) != file.readOnly)) {
                 outcome.unpackedAsExpected = false;
             }
+            outcome.anyUnpacked =
+                outcome.anyUnpacked || (fs::exists(host) && readHostFile(host) == file.data);
         }
         outcome.copied = readHostFile(prefix.host("C:/Product_Released/Pellmoor/sub/b.txt")) == "b";
         return outcome;
@@ -207,21 +212,28 @@ class LauncherFaultTest : public ::testing::TestWithParam<Call> {
 
 std::string* LauncherFaultTest::payload_ = nullptr;
 
-// Only a failure while the payload is staged ends the run early: finding the resource,
-// or creating, writing or closing the staging archive (the first of each, and the only
-// one before the unpacking starts; the earlier run left the staging folders). `nth` 0
-// stands for every call.
-bool stopsEarly(Call call, int nth) {
+// The calls that prepare the installation files: the launcher's own folders made or
+// checked, the staging folder emptied of the earlier run's tree, the payload staged.
+bool prepares(Call call) {
     switch (call) {
+        case Call::makeOwnFolder:
+        case Call::emptyFolder:
         case Call::findResource:
-            return true;
         case Call::createFile:
         case Call::writeFile:
         case Call::closeFile:
-            return nth <= 1;
+            return true;
         default:
             return false;
     }
+}
+
+// A failure while the installation files are prepared ends the run with status 1: finding
+// the resource, the folders made, checked or emptied, or the first file created, written
+// or closed (the staging archive). Later calls of those kinds may come after the
+// unpacking. `nth` 0 stands for every call.
+bool stopsEarly(Call call, int nth) {
+    return prepares(call) && (call == Call::findResource || nth <= 1);
 }
 
 // The n-th calls to fail: all of them for a kind that a clean run makes rarely, a spread
@@ -252,9 +264,17 @@ void expectSound(const Outcome& o, Call call, int nth, const std::string& what) 
         return;
     }
     if (stopsEarly(call, nth)) {
-        // Silent: the opening notice only, and nothing after the staging.
         EXPECT_EQ(o.status, 1);
-        EXPECT_EQ(notices.size(), 1u);
+    }
+    if (o.status == 1) {
+        // Told: the failure notice (after the opening notice, unless the launcher's own
+        // folder came first), and nothing unpacked, copied or launched.
+        EXPECT_TRUE(prepares(call)) << o.status;
+        ASSERT_FALSE(notices.empty());
+        EXPECT_EQ(notices.back().rfind(kFailureNotice, 0), 0u) << notices.back();
+        EXPECT_LE(notices.size(), 2u);
+        EXPECT_FALSE(o.anyUnpacked);
+        EXPECT_FALSE(o.stagingArchiveLeft);
         EXPECT_TRUE(o.world.commands.empty());
         EXPECT_TRUE(o.world.sleeps.empty());
         EXPECT_FALSE(o.productFolder);
@@ -317,7 +337,9 @@ TEST_F(LauncherFaultTest, CleanRunUnpacksCopiesAndLaunches) {
     EXPECT_TRUE(o.unpackedAsExpected);
     EXPECT_TRUE(o.copied);
     EXPECT_EQ(o.world.notices.size(), 3u);  // opening, preparation, completion: no copy failure
-    EXPECT_EQ(o.calls[static_cast<std::size_t>(Call::setFileAttributes)], 1);  // the leftover
+    // The earlier run's tree goes with the staging folder's emptying, its read-only file too.
+    EXPECT_EQ(o.calls[static_cast<std::size_t>(Call::emptyFolder)], 1);
+    EXPECT_EQ(o.calls[static_cast<std::size_t>(Call::setFileAttributes)], 0);
     EXPECT_EQ(o.world.commands, std::vector<std::string>{kLaunch});
     EXPECT_EQ(o.world.sleeps, std::vector<uint32_t>{5000});
     EXPECT_FALSE(o.stagingArchiveLeft);
@@ -340,12 +362,13 @@ TEST_P(LauncherFaultTest, EndsSoundlyWhateverCallFails) {
 }
 
 TEST_F(LauncherFaultTest, ShortReadsOfTheStagingArchiveEndSoundly) {
-    const int reads = cleanCalls()[static_cast<std::size_t>(Call::readFile)];
+    const int reads = cleanCalls()[static_cast<std::size_t>(Call::readFileAt)];
     ASSERT_GT(reads, 0);
     for (int nth : nthCalls(reads)) {
         for (std::size_t limit : {std::size_t{0}, std::size_t{1}, std::size_t{7}}) {
-            const Outcome o = run([&](FaultInjector& f) { f.shortReadNth(nth, limit); });
-            expectSound(o, Call::readFile, nth,
+            const Outcome o =
+                run([&](FaultInjector& f) { f.shortReadNth(Call::readFileAt, nth, limit); });
+            expectSound(o, Call::readFileAt, nth,
                         "read " + std::to_string(nth) + " cut to " + std::to_string(limit));
         }
     }

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -91,6 +92,11 @@ void expectCompleteTree(const TempPrefix& prefix, const std::vector<sample::Samp
     }
 }
 
+mode_t modeOf(const std::string& hostPath) {
+    struct stat info {};
+    return lstat(hostPath.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
 TEST(LauncherRunTest, UnpacksTheSampleRunsItsSetUpAndCopiesTheProduct) {
     TempPrefix prefix;
     const ProgramRun run = runProgram({kLauncher}, {kLocale});
@@ -99,6 +105,162 @@ TEST(LauncherRunTest, UnpacksTheSampleRunsItsSetUpAndCopiesTheProduct) {
     EXPECT_EQ(countOf(run.err, "BRASKETTLE\n"), 3u) << run.err;
     expectCompleteTree(prefix, sample::sampleItems(),
                        fs::path(kLauncher).parent_path() / "res" / "Pellmoor");
+    // The launcher's own folders let nobody else in; the product is everyone's to run. The
+    // lock file is gone with the run.
+    EXPECT_EQ(modeOf(prefix.host("C:\\Temp\\_Download")), 0700u);
+    EXPECT_EQ(modeOf(prefix.host("C:\\Temp\\_Download\\_UnZip")), 0700u);
+    EXPECT_EQ(modeOf(prefix.host("C:\\Product_Released")), 0755u);
+    EXPECT_EQ(modeOf(prefix.host("C:\\Product_Released\\Pellmoor")), 0755u);
+    std::vector<std::string> inDownload;
+    for (const auto& e : fs::directory_iterator(prefix.host("C:\\Temp\\_Download"))) {
+        inDownload.push_back(e.path().filename().string());
+    }
+    EXPECT_EQ(inDownload, std::vector<std::string>{"_UnZip"});
+}
+
+// The folders of a shared machine: one that another user owns, or that others may change,
+// is refused before anything is unpacked; one of the running user's that is too open is
+// tightened; and nothing an earlier set left in the staging folder stays beside this one.
+TEST(LauncherRunTest, RefusesFoldersOthersCouldChangeAndTightensItsOwn) {
+    constexpr uid_t kOther = 4242;
+    const std::string download = "C:\\Temp\\_Download";
+    const std::string unzip = download + "\\_UnZip";
+    const std::string product = "C:\\Product_Released";
+    const std::string refused = "The installation files could not be prepared.\n\nThe folder ";
+    const std::string remove =
+        "The set-up program has not been started. Please ask an administrator to remove the "
+        "folder ";
+    struct Case {
+        const char* what;
+        std::function<void(const TempPrefix&)> plant;
+        bool asOrdinaryUser;  // run as kOther, the prefix theirs
+        int status;
+        std::string notice;  // a piece of the last notice (under /S: of the log)
+        std::vector<std::pair<std::string, mode_t>> modes;  // after the run
+        bool silent = false;
+    } cases[] = {
+        {"C:\\Temp\\_Download owned by another user",
+         [&](const TempPrefix& p) {
+             fs::create_directories(p.host(download));
+             ASSERT_EQ(chown(p.host(download).c_str(), kOther, kOther), 0);
+         },
+         false,
+         1,
+         refused + download +
+             " cannot be used safely: another user owns it, and so could change "
+             "the set-up program before it runs.\n\n" +
+             remove + download,
+         {}},
+        {"the staging folder owned by another user, group-writable",
+         [&](const TempPrefix& p) {
+             fs::create_directories(p.host(unzip));
+             chmod(p.host(unzip).c_str(), 0770);
+             ASSERT_EQ(chown(p.host(unzip).c_str(), kOther, kOther), 0);
+         },
+         false,
+         1,
+         refused + unzip + " cannot be used safely: another user owns it",
+         {}},
+        {"the staging folder owned by another user, under /S",
+         [&](const TempPrefix& p) {
+             fs::create_directories(p.host(unzip));
+             ASSERT_EQ(chown(p.host(unzip).c_str(), kOther, kOther), 0);
+         },
+         false,
+         1,
+         "\nown folder: " + unzip +
+             " refused: another user owns it; an administrator should "
+             "remove it\nnotice: The installation files could not be "
+             "prepared.\n",
+         {},
+         true},
+        {"the product folder owned by another user",
+         [&](const TempPrefix& p) {
+             fs::create_directories(p.host(product + "\\Pellmoor"));
+             ASSERT_EQ(chown(p.host(product + "\\Pellmoor").c_str(), kOther, kOther), 0);
+         },
+         false,
+         1,
+         refused + product + "\\Pellmoor cannot be used safely: another user owns it",
+         {}},
+        {"an ordinary user's run, with a staging folder of root's that others may write",
+         [&](const TempPrefix& p) {
+             fs::create_directories(p.host(unzip));
+             ASSERT_EQ(chown(p.host(download).c_str(), kOther, kOther), 0);
+             chmod(p.host(unzip).c_str(), 0775);
+         },
+         true,
+         1,
+         refused + unzip + " cannot be used safely: other users can change it",
+         {}},
+        {"the running user's own folders, open to all",
+         [&](const TempPrefix& p) {
+             fs::create_directories(p.host(unzip));
+             fs::create_directories(p.host(product + "\\Pellmoor"));
+             for (const std::string& f : {download, unzip, product, product + "\\Pellmoor"}) {
+                 chmod(p.host(f).c_str(), 0777);
+             }
+         },
+         false,
+         0,
+         "Data preparation has been completed",
+         {{download, 0700}, {unzip, 0700}, {product, 0755}, {product + "\\Pellmoor", 0755}}},
+        {"an earlier set's files in the staging folder",
+         [&](const TempPrefix& p) {
+             writeHostFile(p.host(unzip + "\\extras\\stale-from-v1.txt"), "v1");
+             // A name that code page 936 cannot express, and one that ends in a blank.
+             writeHostFile(p.host(unzip + "\\extras\\\xF0\x9F\x98\x80.txt"), "v1");
+             writeHostFile(p.host(unzip + "\\disk1 \\old.txt"), "v1");
+             writeHostFile(p.host(unzip + "\\disk1\\old.dll"), "v1");
+             chmod(p.host(unzip + "\\disk1\\old.dll").c_str(), 0444);
+             chmod(p.host(unzip + "\\extras").c_str(), 0555);
+         },
+         false,
+         0,
+         "Data preparation has been completed",
+         {{unzip, 0700}}},
+    };
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "folders of another user, and runs as another user, need root";
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempPrefix prefix;
+        c.plant(prefix);
+        std::vector<std::string> argv = {kLauncher};
+        if (c.asOrdinaryUser) {
+            // The prefix and drive C: are the user's; what was planted below stays as it is.
+            ASSERT_EQ(chown(prefix.root().c_str(), kOther, kOther), 0);
+            ASSERT_EQ(chown(prefix.host("C:").c_str(), kOther, kOther), 0);
+            ASSERT_EQ(chown(prefix.host("C:\\Temp").c_str(), kOther, kOther), 0);
+            argv = {"/usr/bin/setpriv", "--reuid=4242", "--regid=4242", "--clear-groups",
+                    kLauncher};
+        }
+        if (c.silent) {
+            argv.push_back("/S");
+        }
+        const ProgramRun run = runProgram(argv, {kLocale});
+        EXPECT_EQ(run.status, c.status) << run.err;
+        const std::string told =
+            c.silent ? readHostFile(prefix.host(download + "\\Ferrowick.log")) : run.err;
+        EXPECT_NE(told.find(c.notice), std::string::npos) << told;
+        const bool launched = fs::exists(prefix.host(unzip + "\\disk1\\" + sample::kSetupLogName));
+        EXPECT_EQ(launched, c.status == 0);
+        if (c.status != 0) {
+            EXPECT_FALSE(fs::exists(prefix.host(unzip + "\\disk1\\DATA.TAG")))
+                << "nothing is unpacked";
+            EXPECT_FALSE(fs::exists(prefix.host(product + "\\Pellmoor\\Pellmoor.ini")));
+            continue;
+        }
+        expectCompleteTree(prefix, sample::sampleItems(),
+                           fs::path(kLauncher).parent_path() / "res" / "Pellmoor");
+        EXPECT_FALSE(fs::exists(prefix.host(unzip + "\\extras")));
+        EXPECT_FALSE(fs::exists(prefix.host(unzip + "\\disk1 ")));
+        EXPECT_FALSE(fs::exists(prefix.host(unzip + "\\disk1\\old.dll")));
+        for (const auto& [folder, mode] : c.modes) {
+            EXPECT_EQ(modeOf(prefix.host(folder)), mode) << folder;
+        }
+    }
 }
 
 // The command line of the real process: arguments arrive in UTF-8 and reach SETUP.exe as
@@ -161,6 +323,29 @@ TEST(LauncherRunTest, TheCommandLineReachesSetUpAndDecidesTheExitStatus) {
         const std::vector<std::string> logFolders = {"drive_c/Temp", "drive_c/Temp/_Download"};
         EXPECT_EQ(changed, c.logged.empty() ? std::vector<std::string>{} : logFolders);
     }
+}
+
+// What not even root may remove stops the run before anything is unpacked, and is named.
+TEST(LauncherRunTest, AnEarlierSetsFileThatCannotBeRemovedIsNamedAndNothingIsUnpacked) {
+    TempPrefix prefix;
+    const std::string stuck = prefix.host("C:\\Temp\\_Download\\_UnZip\\disk1\\stuck.dll");
+    ASSERT_TRUE(writeHostFile(stuck, "v1"));
+    if (!setHostFileImmutable(stuck, true)) {
+        GTEST_SKIP() << "no immutable file can be made here (it needs root and a file system "
+                        "that has the flag)";
+    }
+    const ProgramRun run = runProgram({kLauncher}, {kLocale});
+    setHostFileImmutable(stuck, false);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(countOf(run.err,
+                      "The installation files could not be prepared.\n\n"
+                      "C:\\Temp\\_Download\\_UnZip\\disk1\\stuck.dll, left by an "
+                      "earlier installation, could not be removed: access to the file "
+                      "was denied.\n"),
+              1u)
+        << run.err;
+    EXPECT_FALSE(fs::exists(prefix.host("C:\\Temp\\_Download\\_UnZip\\disk1\\DATA.TAG")));
+    EXPECT_FALSE(fs::exists(prefix.host("C:\\Product_Released")));
 }
 
 TEST(LauncherRunTest, MakesAMissingPrefixOnFirstUseAndSaysWhyWhenItCannot) {
@@ -393,7 +578,7 @@ TEST(LauncherRunTest, FindsItsResourceFolderBesideAReleaseFolderOnDriveC) {
     EXPECT_EQ(filesBelow(prefix.host("C:\\Product_Released\\Pellmoor")), expected);
 }
 
-TEST(LauncherRunTest, ALauncherWithoutAUsablePayloadEndsWithFailure) {
+TEST(LauncherRunTest, ALauncherWithoutAUsablePayloadSaysSoAndEndsWithFailure) {
     const std::string stub = readHostFile(kStub);
     ASSERT_FALSE(stub.empty());
     struct Case {
@@ -408,27 +593,37 @@ TEST(LauncherRunTest, ALauncherWithoutAUsablePayloadEndsWithFailure) {
          withResources(stub, {{"TIMELISTINGS", "#133", std::string(54, 'p') + "PK"}})},
         {"the staging archive not written: the disk is full", readHostFile(kLauncher), true},
     };
+    const std::string notLoaded = "The installation archive could not be loaded from this program";
+    const std::string notWritten =
+        "The installation archive could not be written to "
+        "C:\\Temp\\_Download\\_UnZip\\Morvanta.zip: the disk is full.";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TempPrefix prefix;
         const std::string launcher = prefix.root() + "/launcher";
         ASSERT_TRUE(writeHostFile(launcher, c.file));
         fs::permissions(launcher, fs::perms::owner_all);
-        const std::string staging = prefix.host("C:\\Temp\\_Download\\_UnZip");
+        // The staging folder itself is emptied first: the file system is filled beside it.
+        const std::string download = prefix.host("C:\\Temp\\_Download");
         if (c.fullDisk) {
-            fs::create_directories(staging);
-            if (geteuid() != 0 || mount("tmpfs", staging.c_str(), "tmpfs", 0, "size=64k") != 0) {
+            fs::create_directories(download);
+            if (geteuid() != 0 || mount("tmpfs", download.c_str(), "tmpfs", 0, "size=64k") != 0) {
                 continue;  // mounting a small file system needs root
             }
             std::string filler(1 << 20, 'f');  // more than there is room for
-            writeHostFile(staging + "/filler", filler);
+            writeHostFile(download + "/filler", filler);
         }
         const ProgramRun run = runProgram({launcher});
         EXPECT_EQ(run.status, 1) << run.err;
-        EXPECT_EQ(countOf(run.err, "BRASKETTLE\n"), 1u) << run.err;
+        // The opening notice, then the failure notice.
+        EXPECT_EQ(countOf(run.err, "BRASKETTLE\n"), 2u) << run.err;
+        EXPECT_EQ(countOf(run.err, "The installation files could not be prepared.\n\n" +
+                                       (c.fullDisk ? notWritten : notLoaded)),
+                  1u)
+            << run.err;
         EXPECT_FALSE(fs::exists(prefix.host("C:\\Temp\\_Download\\_UnZip\\Morvanta.zip")));
         if (c.fullDisk) {
-            umount2(staging.c_str(), MNT_DETACH);
+            umount2(download.c_str(), MNT_DETACH);
         }
     }
 }

@@ -19,6 +19,10 @@ so that the packer's own reader is not the only judge of what it writes.
       which must lead to the same data), the COFF symbol and string tables where their
       pointer leads, the checksum right, SizeOfImage the end of the last section, no
       certificate table. Prints what differs.
+  pe-tool.py imports EXE
+      Every function EXE imports by name, "DLL!function" a line, then the
+      DependentLoadFlags of its load configuration ("dependent load flags: none" when
+      it has no load configuration).
 """
 import struct
 import sys
@@ -195,6 +199,17 @@ def judge(stub_path, out_path, payload_path):
     return 1 if problems else 0
 
 
+def imports(path):
+    pe = pefile.PE(path)
+    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
+        for function in entry.imports:
+            if function.name:
+                print("%s!%s" % (entry.dll.decode(), function.name.decode()))
+    config = getattr(pe, "DIRECTORY_ENTRY_LOAD_CONFIG", None)
+    flags = getattr(config.struct, "DependentLoadFlags", None) if config else None
+    print("dependent load flags: %s" % ("none" if flags is None else hex(flags)))
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "add-section":
         add_section(*sys.argv[2:6])
@@ -206,5 +221,7 @@ if __name__ == "__main__":
         looks(sys.argv[2])
     elif sys.argv[1] == "judge":
         sys.exit(judge(*sys.argv[2:5]))
+    elif sys.argv[1] == "imports":
+        imports(sys.argv[2])
     else:
         sys.exit(__doc__)

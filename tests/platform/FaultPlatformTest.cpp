@@ -75,9 +75,9 @@ TEST_F(FaultPlatformTest, ShortReads) {
     const FileHandle file = os().openFile("C:\\r.txt");
     ASSERT_NE(file, kInvalidFile);
     FaultInjector faults;
-    faults.shortReadNth(1, 3);
-    faults.shortReadNth(2, 0);
-    faults.shortReadFrom(4, 1);
+    faults.shortReadNth(Call::readFile, 1, 3);
+    faults.shortReadNth(Call::readFile, 2, 0);
+    faults.shortReadFrom(Call::readFile, 4, 1);
     char buffer[16] = {};
     EXPECT_EQ(os().readFile(file, buffer, sizeof buffer), 3);
     EXPECT_EQ(os().readFile(file, buffer, sizeof buffer), 0);  // looks like the end

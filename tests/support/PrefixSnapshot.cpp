@@ -72,4 +72,29 @@ std::vector<std::string> outside(const std::vector<std::string>& changed,
     return result;
 }
 
+std::vector<std::string> treeLines(const std::string& folder, fs::file_time_type fresh) {
+    std::vector<std::string> lines;
+    for (const auto& [path, entry] : snapshotPrefix(folder)) {
+        std::string line = path;
+        if (entry.folder) {
+            line += " folder";
+        } else {
+            std::error_code ec;
+            const auto permissions = fs::status(fs::path(folder) / path, ec).permissions();
+            const bool readOnly = (permissions & fs::perms::owner_write) == fs::perms::none;
+            uint64_t hash = 14695981039346656037ull;  // FNV-1a of the bytes
+            for (const char c : entry.contents) {
+                hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+            }
+            line += " file " + std::to_string(entry.contents.size()) + " bytes, hash " +
+                    std::to_string(hash) + (readOnly ? ", read-only" : "");
+            if (entry.lastWrite < fresh) {
+                line += " written " + std::to_string(entry.lastWrite.time_since_epoch().count());
+            }
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
 }  // namespace fw::test

@@ -31,4 +31,12 @@ std::vector<std::string> outside(const std::vector<std::string>& changed,
                                  const std::vector<std::string_view>& exactly,
                                  const std::vector<std::string_view>& below);
 
+// Everything below `folder`, a line per file or folder in path order, as two runs that
+// unpack the same items must leave it: the path, a folder's mark, or a file's size and a
+// hash of its bytes (of its size alone past 1 MB) and whether it is read-only, and a file's
+// last-write time when it is older than `fresh` (a time an item gave it, not the moment it was
+// written).
+std::vector<std::string> treeLines(const std::string& folder,
+                                   std::filesystem::file_time_type fresh);
+
 }  // namespace fw::test

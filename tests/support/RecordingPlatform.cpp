@@ -71,8 +71,9 @@ void sleep(uint32_t milliseconds) {
     active->recorded.sleeps.push_back(milliseconds);
 }
 
-bool claimSingleInstance() {
-    return !active->script.anotherLauncherRunning;
+// The real lock, unless another launcher is to be running.
+bool claimSingleInstance(const char* lockFile) {
+    return !active->script.anotherLauncherRunning && active->below().claimSingleInstance(lockFile);
 }
 
 uint32_t ansiCodePage() {

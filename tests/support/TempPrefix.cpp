@@ -1,6 +1,10 @@
 #include "tests/support/TempPrefix.h"
 
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <filesystem>
@@ -46,6 +50,20 @@ std::string TempPrefix::host(std::string_view drivePath) const {
         out += (c == '\\') ? '/' : c;
     }
     return out.empty() ? "/" : out;
+}
+
+bool setHostFileImmutable(const std::string& hostPath, bool immutable) {
+    const int fd = open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
+    int flags = 0;
+    bool set = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (set) {
+        flags = immutable ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        set = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    if (fd >= 0) {
+        close(fd);
+    }
+    return set;
 }
 
 }  // namespace fw::test

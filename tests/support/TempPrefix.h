@@ -42,4 +42,10 @@ bool writeHostFile(const std::string& hostPath, std::string_view contents);
 int64_t writeSparseHostFile(const std::string& hostPath, uint64_t size,
                             const std::vector<std::pair<uint64_t, std::string>>& pieces);
 
+#ifndef _WIN32
+// Sets or clears the immutable flag of a host file, which keeps even root from removing
+// it; false where it cannot be set (no root, or a file system without the flag).
+bool setHostFileImmutable(const std::string& hostPath, bool immutable);
+#endif
+
 }  // namespace fw::test

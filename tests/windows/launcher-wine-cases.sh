@@ -4,7 +4,10 @@
 #   cmd.exe the launch must reach that folder's SETUP.exe, with exit status 0. For each
 #   such payload N it leaves WORK/N/payload.zip and the trees the run made under
 #   WORK/N/prefix/drive_c, for the differential;
-# - links planted in the staging and product folders: nothing outside them changes.
+# - links planted in the staging and product folders: nothing outside them changes. An
+#   earlier run's link at a level of the staging folder stops the run with status 1: the
+#   launcher empties that folder first, and wine 8 cannot remove a link to a folder (on
+#   Windows, RemoveDirectory removes it itself, and the run goes on).
 #   launcher-wine-cases.sh WINE-RUN PACK.exe LAUNCHER.exe SETUP.exe PELLMOOR-FOLDER WORK
 set -euo pipefail
 wine_run=$1 pack=$2 launcher=$3 setup=$4 pellmoor=$5 work=$6
@@ -65,7 +68,7 @@ plant() {
         hard) mkdir -p "$unzip/disk1" && ln "$drive/outside/keep.txt" "$unzip/disk1/DATA.TAG" ;;
     esac
 }
-for planted in "level 2" "product 0" "hard 0"; do
+for planted in "level 1" "product 0" "hard 0"; do
     set -- $planted
     plant "$1"
     before=$(cd "$drive/outside" && find . -printf '%p %s %T@\n' | sort; cat keep.txt)

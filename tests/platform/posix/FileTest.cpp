@@ -205,6 +205,13 @@ TEST_F(FileTest, ReadWriteAndSeek) {
     EXPECT_EQ(os().readFile(file, buffer, sizeof buffer), 4);
     EXPECT_EQ(std::string(buffer, 4), "6789");
     EXPECT_EQ(os().readFile(file, buffer, sizeof buffer), 0);
+    // At an offset; at and past the end nothing is read.
+    EXPECT_EQ(os().seekFile(file, 2, SeekOrigin::begin), 2);
+    EXPECT_EQ(os().readFileAt(file, buffer, 3, 7), 3);
+    EXPECT_EQ(std::string(buffer, 3), "789");
+    EXPECT_EQ(os().readFileAt(file, buffer, sizeof buffer, 10), 0);
+    EXPECT_EQ(os().readFileAt(file, buffer, sizeof buffer, uint64_t{1} << 40), 0);
+    EXPECT_EQ(os().readFileAt(file, buffer, 1, uint64_t{1} << 63), -1);
     EXPECT_EQ(os().seekFile(file, 2, SeekOrigin::begin), 2);
     EXPECT_EQ(os().seekFile(file, -3, SeekOrigin::current), -1);
     EXPECT_TRUE(os().writeFile(file, "", 0));

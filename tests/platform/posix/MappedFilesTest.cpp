@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "platform/posix/IoWorker.h"
+#include "platform/posix/FileWrites.h"
 #include "platform/posix/MappedFiles.h"
 #include "tests/support/Noise.h"
 #include "tests/support/ScopedEnv.h"
@@ -99,7 +99,7 @@ TEST_F(MappedFilesTest, WhatTheKernelWillNotCopyIsWrittenAsUsual) {
 TEST(LargeMappedWriteTest, ReadsWholeAtOnceAndFailuresReachTheWriter) {
     test::ScopedLocale locale{"en_US.UTF-8"};
     test::TempPrefix prefix;
-    const std::size_t size = posix::io::kReserveFrom * 3 + 4321;
+    const std::size_t size = posix::kReserveFrom * 3 + 4321;
     const std::string source = test::noise(size + 4096, 5);
     ASSERT_TRUE(test::writeHostFile(prefix.host("C:\\big.bin"), source));
     const int fd = open(prefix.host("C:\\big.bin").c_str(), O_RDONLY | O_CLOEXEC);

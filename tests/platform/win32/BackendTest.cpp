@@ -87,6 +87,12 @@ TEST(BackendTest, ReadSeekAndWriteBack) {
     std::vector<char> all(80000);
     EXPECT_EQ(os().seekFile(f, 0, fw::SeekOrigin::begin), 0);
     EXPECT_EQ(os().readFile(f, all.data(), all.size()), 70003);
+    // At an offset; at and past the end nothing is read.
+    EXPECT_EQ(os().readFileAt(f, tail, 3, 70000), 3);
+    EXPECT_EQ(std::string(tail, 3), "END");
+    EXPECT_EQ(os().readFileAt(f, tail, sizeof tail, 69999), 4);
+    EXPECT_EQ(os().readFileAt(f, tail, sizeof tail, 70003), 0);
+    EXPECT_EQ(os().readFileAt(f, tail, sizeof tail, uint64_t{1} << 40), 0);
     // Writing to a handle opened for reading fails.
     EXPECT_FALSE(os().writeFile(f, "z", 1));
     os().closeFile(f);
@@ -199,12 +205,67 @@ TEST(BackendTest, SetsAttributesAndHoldsOneInstance) {
     EXPECT_EQ(os().getFileAttributes("C:\\a.txt") & 0x21, 0x20u);
     EXPECT_TRUE(os().removeFile("C:\\a.txt"));
     EXPECT_FALSE(os().setFileAttributes("C:\\a.txt", 0x20));
-    // The process holds the lock once it has it; another process would be refused.
-    EXPECT_TRUE(os().claimSingleInstance());
-    EXPECT_TRUE(os().claimSingleInstance());
-    HANDLE other = CreateMutexA(nullptr, FALSE, "Global\\Ferrowick.Launcher");
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-    CloseHandle(other);
+    // The process holds the lock file once it has it; nobody else may open it, not even
+    // to read, and it is gone when given up.
+    ASSERT_EQ(os().makeOwnFolder("C:\\Locks", false), fw::FolderVerdict::made);
+    EXPECT_TRUE(os().claimSingleInstance("C:\\Locks\\run.lock"));
+    EXPECT_TRUE(os().claimSingleInstance("C:\\Locks\\run.lock"));
+    const HANDLE other = CreateFileA("C:\\Locks\\run.lock", GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(other, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    os().releaseSingleInstance();
+    EXPECT_EQ(os().getFileAttributes("C:\\Locks\\run.lock"), fw::kInvalidAttributes);
+    // Held by another: refused. (A second handle here stands for another process.)
+    const HANDLE held = CreateFileA("C:\\Locks\\run.lock", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    CREATE_NEW, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(os().claimSingleInstance("C:\\Locks\\run.lock"));
+    CloseHandle(held);
+    EXPECT_TRUE(os().claimSingleInstance("C:\\Locks\\run.lock"));
+    os().releaseSingleInstance();
+}
+
+// Wine stores no access list: a folder's descriptor is made up from its Unix owner and
+// mode. What can be shown here is that the real calls succeed and read back as the
+// judgement expects: a folder made is the launcher's, and is accepted the second time.
+TEST(BackendTest, MakesAndChecksTheLaunchersOwnFolders) {
+    fw::test::TempPrefix prefix;
+    EXPECT_EQ(os().makeOwnFolder("C:\\Own", false), fw::FolderVerdict::made);
+    EXPECT_EQ(os().makeOwnFolder("C:\\Own", false), fw::FolderVerdict::accepted);
+    EXPECT_EQ(os().makeOwnFolder("C:\\OWN\\Product", true), fw::FolderVerdict::made);
+    EXPECT_EQ(os().makeOwnFolder("C:\\Own\\Product", true), fw::FolderVerdict::accepted);
+    ASSERT_TRUE(writeWhole("C:\\Own\\file", "f"));
+    EXPECT_EQ(os().makeOwnFolder("C:\\Own\\file", false), fw::FolderVerdict::occupied);
+    EXPECT_EQ(os().makeOwnFolder("C:\\Missing\\Own", false), fw::FolderVerdict::failed);
+    EXPECT_EQ(os().lastError(), static_cast<uint32_t>(ERROR_PATH_NOT_FOUND));
+
+    // Emptying: what no ANSI path reaches goes too (a name that ends in a blank, one the
+    // code page cannot express), read-only files and folders are made writable first, and
+    // the folder itself stays.
+    ASSERT_TRUE(CreateDirectoryW(L"\\\\?\\C:\\Own\\blank ", nullptr));
+    ASSERT_TRUE(CreateDirectoryW(L"\\\\?\\C:\\Own\\blank \\\u6570\u636E\U0001F600", nullptr));
+    ASSERT_TRUE(writeWhole("C:\\Own\\Product\\ro.txt", "r", 0x21));
+    ASSERT_TRUE(SetFileAttributesA("C:\\Own\\Product", FILE_ATTRIBUTE_READONLY));
+    std::string failed;
+    EXPECT_TRUE(os().emptyFolder("C:\\Own", failed)) << failed << " " << os().lastError();
+    EXPECT_EQ(os().getFileAttributes("C:\\Own") & fw::kAttrDirectory, fw::kAttrDirectory);
+    WIN32_FIND_DATAA found;
+    const HANDLE listing = FindFirstFileA("C:\\Own\\*", &found);
+    int entries = 0;
+    for (BOOL more = listing != INVALID_HANDLE_VALUE; more; more = FindNextFileA(listing, &found)) {
+        entries += std::string(found.cFileName) != "." && std::string(found.cFileName) != "..";
+    }
+    FindClose(listing);
+    EXPECT_EQ(entries, 0);
+    EXPECT_FALSE(os().emptyFolder("C:\\Missing", failed));
+    EXPECT_EQ(failed, "C:\\Missing");
+
+    std::string text;
+    ASSERT_TRUE(os().errorText(ERROR_ACCESS_DENIED, text));
+    EXPECT_FALSE(text.empty());
+    EXPECT_NE(text.back(), '\n');
 }
 
 TEST(BackendTest, ProcessPathsAndCodePage) {

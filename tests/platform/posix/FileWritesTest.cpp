@@ -1,5 +1,6 @@
-// Writing through the backend's I/O worker: every byte lands in order, times set after
-// the data stay, a failure in the background reaches the caller, nothing is lost at exit.
+// Writing through the POSIX backend: every byte lands in order, a failure reaches the
+// write that met it, a large removed file is let go of soon; and the thread contract:
+// calls for different handles, and calls by name, from several threads at once.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -15,7 +16,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "platform/posix/IoWorker.h"
+#include "platform/posix/CodePage.h"
 #include "tests/support/Noise.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempPrefix.h"
@@ -23,8 +24,7 @@
 namespace fw {
 namespace {
 
-using posix::io::kBlocks;
-using posix::io::kBlockSize;
+constexpr std::size_t kBlockSize = 64 * 1024;  // any size: pieces are cut across it
 
 // Writes `data` in pieces of `piece` bytes, as the archive reader does; false as soon as
 // one is refused.
@@ -37,7 +37,7 @@ bool writeInPieces(FileHandle file, std::string_view data, std::size_t piece = 1
     return true;
 }
 
-class IoWorkerTest : public testing::Test {
+class FileWritesTest : public testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(os().createDirectory("C:\\Out")); }
 
@@ -53,7 +53,7 @@ struct Pieces {
     std::size_t total;
 };
 
-TEST_F(IoWorkerTest, EveryPieceLandsInOrder) {
+TEST_F(FileWritesTest, EveryPieceLandsInOrder) {
     const std::vector<Pieces> cases = {
         {"one byte", {1}, 1},
         {"reader pieces, less than a block", {16384}, kBlockSize - 1},
@@ -80,49 +80,7 @@ TEST_F(IoWorkerTest, EveryPieceLandsInOrder) {
     }
 }
 
-TEST_F(IoWorkerTest, MoreFilesAtOnceThanBlocks) {
-    // Each handle holds a part-filled block; one more handle needs one written out. From
-    // one thread in turn, and from a thread per file, copying into blocks all at once.
-    constexpr std::size_t kFiles = kBlocks + 3;
-    constexpr std::size_t kPiece = 10000;
-    for (const bool threaded : {false, true}) {
-        SCOPED_TRACE(threaded ? "a thread per file" : "one thread");
-        std::vector<FileHandle> files;
-        std::vector<std::string> data;
-        for (std::size_t i = 0; i < kFiles; ++i) {
-            const std::string path = "C:\\Out\\" + std::to_string(i) + ".bin";
-            files.push_back(os().createFile(path.c_str(), 0, false));
-            ASSERT_NE(files.back(), kInvalidFile);
-            data.push_back(test::noise(2 * kBlockSize + 1000 * i, 100 + static_cast<unsigned>(i)));
-        }
-        if (threaded) {
-            std::vector<std::thread> writers;
-            for (std::size_t i = 0; i < kFiles; ++i) {
-                writers.emplace_back(
-                    [&, i] { EXPECT_TRUE(writeInPieces(files[i], data[i], kPiece)); });
-            }
-            for (std::thread& writer : writers) {
-                writer.join();
-            }
-        } else {
-            for (std::size_t at = 0; at < data.back().size(); at += kPiece) {
-                for (std::size_t i = 0; i < kFiles; ++i) {
-                    if (at < data[i].size()) {
-                        const std::size_t n = std::min(kPiece, data[i].size() - at);
-                        ASSERT_TRUE(os().writeFile(files[i], data[i].data() + at, n));
-                    }
-                }
-            }
-        }
-        for (std::size_t i = 0; i < kFiles; ++i) {
-            ASSERT_TRUE(os().closeFile(files[i]));
-            const std::string path = "C:\\Out\\" + std::to_string(i) + ".bin";
-            EXPECT_TRUE(contents(path.c_str()) == data[i]) << path;
-        }
-    }
-}
-
-TEST_F(IoWorkerTest, TimesSetAfterTheDataStay) {
+TEST_F(FileWritesTest, TimesSetAfterTheDataStay) {
     const std::string data = test::noise(6 * kBlockSize + 3, 7);
     const FileHandle file = os().createFile("C:\\Out\\t.bin", 0, false);
     ASSERT_NE(file, kInvalidFile);
@@ -136,7 +94,7 @@ TEST_F(IoWorkerTest, TimesSetAfterTheDataStay) {
     EXPECT_EQ(static_cast<std::size_t>(info.st_size), data.size());
 }
 
-TEST_F(IoWorkerTest, ReadsAndSeeksOnTheSameHandleSeeWhatWasWritten) {
+TEST_F(FileWritesTest, ReadsAndSeeksOnTheSameHandleSeeWhatWasWritten) {
     const std::string data = test::noise(2 * kBlockSize + 99, 9);
     const FileHandle file = os().createFile("C:\\Out\\rw.bin", 0, true);
     ASSERT_NE(file, kInvalidFile);
@@ -162,74 +120,19 @@ TEST_F(IoWorkerTest, ReadsAndSeeksOnTheSameHandleSeeWhatWasWritten) {
     EXPECT_TRUE(os().closeFile(file));
 }
 
-TEST_F(IoWorkerTest, AFailedWriteIsReportedAndStopsTheHandle) {
-    // /dev/full refuses every write with ENOSPC, whoever writes it: the worker, for
-    // whole blocks, or the caller, for the last part of one.
-    struct Case {
-        const char* name;
-        std::size_t size;  // written in reader pieces
-        bool setTimes;     // before the close
-        bool writeAfter;   // once the worker has written them (a seek waits for it)
-    };
-    for (const Case& c :
-         {Case{"a tail only: the close tells", 100, false, false},
-          Case{"whole blocks: a later write or the close tells", 5 * kBlockSize, false, false},
-          Case{"whole blocks: setting the times tells", 5 * kBlockSize, true, false},
-          Case{"a whole block: the next write tells", kBlockSize, false, true}}) {
-        SCOPED_TRACE(c.name);
+TEST_F(FileWritesTest, AFailedWriteIsReportedByThatWrite) {
+    // /dev/full refuses every write with ENOSPC: the write that met it says so, whatever
+    // its size, and lastError tells the disk is full.
+    for (const std::size_t size : {std::size_t{100}, 5 * kBlockSize}) {
+        SCOPED_TRACE(size);
         const FileHandle file = os().createFile("Z:\\dev\\full", 0, false);
         ASSERT_NE(file, kInvalidFile);
-        const std::string data = test::noise(c.size, 3);
-        bool refused = false;
-        for (std::size_t at = 0; at < data.size(); at += 16384) {
-            const bool ok = os().writeFile(file, data.data() + at,
-                                           std::min<std::size_t>(16384, data.size() - at));
-            if (refused) {
-                EXPECT_FALSE(ok) << "a handle that failed goes on failing";
-            }
-            refused = refused || !ok;
-        }
-        if (c.writeAfter) {
-            ASSERT_FALSE(refused) << "the worker has not written the block yet";
-            ASSERT_EQ(os().seekFile(file, 0, SeekOrigin::current), 0);
-            errno = 0;
-            EXPECT_FALSE(os().writeFile(file, "x", 1));
-            EXPECT_EQ(errno, ENOSPC);
-        }
-        if (c.setTimes) {
-            const FileTime time = FileTime::fromTicks(128000000000000000ull);
-            errno = 0;
-            EXPECT_FALSE(os().setFileTimes(file, nullptr, &time, &time));
-            EXPECT_EQ(errno, ENOSPC);
-        }
+        const std::string data = test::noise(size, 3);
         errno = 0;
-        EXPECT_FALSE(os().closeFile(file));
+        EXPECT_FALSE(os().writeFile(file, data.data(), data.size()));
         EXPECT_EQ(errno, ENOSPC);
         EXPECT_EQ(os().lastError(), kErrorDiskFull);
-    }
-    // The handle's number is free of the failure once closed.
-    const FileHandle next = os().createFile("C:\\Out\\after.bin", 0, false);
-    ASSERT_TRUE(os().writeFile(next, "ok", 2));
-    EXPECT_TRUE(os().closeFile(next));
-    EXPECT_EQ(contents("C:\\Out\\after.bin"), "ok");
-}
-
-TEST_F(IoWorkerTest, WhatWasWrittenLandsWhenTheProcessExitsWithoutClosing) {
-    // A part block that never reached the worker, and blocks that did.
-    for (const std::size_t size : {std::size_t{100}, 3 * kBlockSize + 5}) {
-        SCOPED_TRACE(size);
-        const std::string data = test::noise(size, 11);
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            const FileHandle file = os().createFile("C:\\Out\\exit.bin", 0, false);
-            std::exit(file != kInvalidFile && writeInPieces(file, data) ? 0 : 2);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status));
-        ASSERT_EQ(WEXITSTATUS(status), 0);
-        EXPECT_TRUE(contents("C:\\Out\\exit.bin") == data);
+        EXPECT_TRUE(os().closeFile(file));
     }
 }
 
@@ -251,9 +154,9 @@ int descriptorsOf(const std::string& hostPath) {
     return count;
 }
 
-TEST_F(IoWorkerTest, ALargeRemovedFileIsGoneAtOnceAndReleasedSoon) {
+TEST_F(FileWritesTest, ALargeRemovedFileIsGoneAtOnceAndReleasedSoon) {
     const std::string host = prefix.host("C:\\Out\\archive.bin");
-    ASSERT_TRUE(test::writeHostFile(host, test::noise(5 << 20, 7)));  // large: freed by the worker
+    ASSERT_TRUE(test::writeHostFile(host, test::noise(5 << 20, 7)));  // large: freed behind
     ASSERT_TRUE(os().removeFile("C:\\Out\\archive.bin"));
     EXPECT_EQ(os().getFileAttributes("C:\\Out\\archive.bin"), kInvalidAttributes);
     EXPECT_EQ(access(host.c_str(), F_OK), -1);
@@ -261,12 +164,77 @@ TEST_F(IoWorkerTest, ALargeRemovedFileIsGoneAtOnceAndReleasedSoon) {
     const FileHandle again = os().createFile("C:\\Out\\archive.bin", 0, false);
     ASSERT_NE(again, kInvalidFile);
     EXPECT_TRUE(os().closeFile(again));
-    // The removed file's descriptor is closed by the worker.
+    // The removed file's descriptor is closed on another thread.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (descriptorsOf(host + " (deleted)") > 0 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     EXPECT_EQ(descriptorsOf(host + " (deleted)"), 0);
+}
+
+// The thread contract under load: writer threads, each with handles of its own, fill
+// files in shared folders (names in code page 936, so the code page's conversions and
+// the folder-name index are shared too), while other threads open, read, copy and remove
+// files by name, and each thread's lastError stays its own. Run under the sanitizers
+// (ASan, and TSan: the tsan preset) as well as plainly.
+TEST_F(FileWritesTest, SeveralThreadsAtOnce) {
+    test::ScopedLocale chinese{"zh_CN.UTF-8"};
+    constexpr int kWriters = 6;
+    constexpr int kFilesEach = 40;
+    const std::string folders[] = {"C:\\Out\\\xB0\xB2\xD7\xB0", "C:\\Out\\shared"};
+    for (const std::string& folder : folders) {
+        ASSERT_TRUE(os().createDirectory(folder.c_str()));
+    }
+    const auto nameOf = [&](int writer, int file) {
+        return folders[file % 2] + "\\\xCA\xFD" + std::to_string(writer) + "-" +
+               std::to_string(file) + ".bin";
+    };
+    const auto dataOf = [](int writer, int file) {
+        return test::noise(1000 + static_cast<std::size_t>(file % 7) * 30000,
+                           static_cast<unsigned>(writer * 1000 + file));
+    };
+    ASSERT_TRUE(test::writeHostFile(prefix.host("C:\\Out\\source.bin"), test::noise(300000, 9)));
+    std::vector<std::thread> threads;
+    for (int w = 0; w < kWriters; ++w) {
+        threads.emplace_back([&, w] {
+            for (int f = 0; f < kFilesEach; ++f) {
+                const std::string data = dataOf(w, f);
+                const FileHandle file = os().createFile(nameOf(w, f).c_str(), 0, false);
+                ASSERT_NE(file, kInvalidFile);
+                ASSERT_TRUE(writeInPieces(file, data, 1 + static_cast<std::size_t>(f) * 7919));
+                const FileTime time = FileTime::fromTicks(128000000000000000ull);
+                EXPECT_TRUE(os().setFileTimes(file, nullptr, &time, &time));
+                ASSERT_TRUE(os().closeFile(file));
+            }
+        });
+    }
+    for (int b = 0; b < 2; ++b) {
+        threads.emplace_back([&, b] {
+            for (int round = 0; round < 60; ++round) {
+                const std::string copy = "C:\\Out\\shared\\copy" + std::to_string(b) + ".bin";
+                EXPECT_TRUE(os().copyFile("C:\\Out\\source.bin", copy.c_str()));
+                const FileHandle in = os().openFile(copy.c_str());
+                ASSERT_NE(in, kInvalidFile);
+                char head[16];
+                EXPECT_EQ(os().readFileAt(in, head, sizeof head, 100), 16);
+                EXPECT_TRUE(os().closeFile(in));
+                EXPECT_TRUE(os().removeFile(copy.c_str()));
+                // A call that fails here leaves this thread's error, whatever the others do.
+                EXPECT_EQ(os().openFile("C:\\Out\\missing\\none.bin"), kInvalidFile);
+                EXPECT_EQ(os().lastError(), kErrorPathNotFound);
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (int w = 0; w < kWriters; ++w) {
+        for (int f = 0; f < kFilesEach; ++f) {
+            const std::string host = prefix.host(posix::ansiToUtf8(nameOf(w, f), 936).c_str());
+            EXPECT_TRUE(test::readHostFile(host) == dataOf(w, f)) << host;
+        }
+    }
+    EXPECT_EQ(os().getFileAttributes("C:\\Out\\shared\\copy0.bin"), kInvalidAttributes);
 }
 
 }  // namespace
