@@ -7,16 +7,11 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "platform/LittleEndian.h"
+
 namespace fw::zip {
 
-// The unsigned little-endian field of `bytes` bytes (1 to 8) at `p`.
-constexpr std::uint64_t readLittle(const unsigned char* p, int bytes) {
-    std::uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) {
-        v = (v << 8) | p[i];
-    }
-    return v;
-}
+using fw::readLittle;
 
 inline constexpr std::uint32_t kLocalHeaderSignature = 0x04034b50;
 inline constexpr std::uint32_t kCentralHeaderSignature = 0x02014b50;

@@ -19,8 +19,8 @@
 #include "app/InstallPaths.h"
 #include "app/PayloadStaging.h"
 #include "app/StagingFolderCleaning.h"
+#include "pack/ZipWriter.h"
 #include "platform/Platform.h"
-#include "tools/ZipWriter.h"
 
 namespace {
 

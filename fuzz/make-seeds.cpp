@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "pack/ZipWriter.h"
 #include "tests/support/RawZip.h"
-#include "tools/ZipWriter.h"
 
 namespace fs = std::filesystem;
 using fw::test::RawEntry;

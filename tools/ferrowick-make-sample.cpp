@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "tools/SampleInstallerSet.h"
+#include "pack/SampleInstallerSet.h"
+#include "pack/ZipWriter.h"
 #include "tools/ToolInfo.h"
-#include "tools/ZipWriter.h"
 
 namespace {
 

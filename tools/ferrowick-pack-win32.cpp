@@ -1,31 +1,34 @@
 // ferrowick-pack.exe: makes a Windows launcher that carries an installer set.
 //
 //   ferrowick-pack (--payload ARCHIVE.zip | --folder DIR) --output LAUNCHER.exe [--stub STUB.exe]
-//                  [--prefix FILE] [--code-page N] [--force]
+//                  [--prefix FILE] [--code-page N] [--force] [--icon FILE.ico]
+//                  [--version KEY=VALUE]...
 //   ferrowick-pack --check (--payload ARCHIVE.zip | --folder DIR | --launcher FILE.exe)
 //
-// The launcher is a copy of the stub (by default ferrowick.exe beside this program) whose
-// resource "TIMELISTINGS"/#132 (language 0x0409) is the 54-byte prefix followed by the
-// archive, byte for byte; the resource the stub carried is replaced, and a signature it
-// carried dropped. The copy is made beside the output and renamed over it only when
-// complete, so nothing is written unless the whole launcher could be made.
+// The launcher is the stub (by default ferrowick.exe beside this program) whose resource
+// "TIMELISTINGS"/#132 (language 0x0409) is the 54-byte prefix followed by the archive,
+// byte for byte, written by the same portable PE writer as the Linux packer's, so that
+// both give the same launcher. The payload is streamed, never held whole. The launcher is
+// written beside the output and renamed over it only when complete, so nothing is written
+// unless the whole launcher could be made.
 #include <windows.h>
 // After windows.h.
 #include <softpub.h>
 #include <wintrust.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "pack/Packer.h"
+#include "pack/WindowsLauncher.h"
+#include "pe/PeImage.h"
 #include "res/resource.h"
-#include "tools/PePayload.h"
-#include "tools/ferrowick-pack-common.h"
+#include "tools/ToolInfo.h"
 
 namespace {
-
-constexpr WORD kLanguage = 0x0409;
 
 std::string lastError() {
     const DWORD code = GetLastError();
@@ -90,16 +93,15 @@ fw::pe::ReadAt readerOf(HANDLE file) {
     };
 }
 
-// Opens a file to read (or to update) and gives its size; the reason it cannot, or empty.
-std::string openFile(const std::string& path, bool update, std::unique_ptr<Handle>& file,
-                     uint64_t& size) {
+// Opens a file to read and gives its size; the reason it cannot, or empty.
+std::string openFile(const std::string& path, std::shared_ptr<Handle>& file, uint64_t& size) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return "it is a folder";
     }
-    file = std::make_unique<Handle>(CreateFileA(
-        path.c_str(), GENERIC_READ | (update ? GENERIC_WRITE : 0), update ? 0 : FILE_SHARE_READ,
-        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    file =
+        std::make_shared<Handle>(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER length{};
     if (file->get() == INVALID_HANDLE_VALUE || !GetFileSizeEx(file->get(), &length)) {
         return lastError();
@@ -108,33 +110,15 @@ std::string openFile(const std::string& path, bool update, std::unique_ptr<Handl
     return {};
 }
 
-// The whole file, or the reason it cannot be read.
-std::string readWhole(const std::string& path, std::string& bytes) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        return "it is a folder";
-    }
-    Handle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size{};
-    if (file.get() == INVALID_HANDLE_VALUE || !GetFileSizeEx(file.get(), &size)) {
-        return lastError();
-    }
-    // A resource's size is a DWORD.
-    if (static_cast<uint64_t>(size.QuadPart) > 0xFFFFFFFFull - fw::pack::kPrefixSize) {
-        return "it is too large for a resource";
-    }
-    bytes.assign(static_cast<std::size_t>(size.QuadPart), '\0');
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 24));
-        DWORD got = 0;
-        if (!ReadFile(file.get(), bytes.data() + done, want, &got, nullptr) || got == 0) {
-            return got == 0 ? std::string("it ended early") : lastError();
-        }
-        done += got;
-    }
-    return {};
+// Bytes of an open file from `offset` on, for as long as the payload is read.
+fw::pack::Payload payloadIn(std::shared_ptr<Handle> file, uint64_t offset, uint64_t size) {
+    fw::pack::Payload payload;
+    payload.size = size;
+    payload.readAt = [file = std::move(file), offset](void* buffer, std::size_t count,
+                                                      uint64_t at) {
+        return readAt(file->get(), buffer, count, offset + at);
+    };
+    return payload;
 }
 
 std::string folderOf(const std::string& path) {
@@ -157,41 +141,13 @@ std::string defaultStub() {
     }
 }
 
-BOOL CALLBACK noteName(HMODULE, LPCSTR, LPSTR, LONG_PTR found) {
-    *reinterpret_cast<bool*>(found) = true;
-    return FALSE;
-}
-
-// Why the stub is no launcher: not a Windows executable, no payload resource type, or
-// no launcher marker in its bytes. Empty when it is one.
-std::string stubProblem(const std::string& path, const std::string& bytes) {
-    const HMODULE module = LoadLibraryExA(
-        path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    if (module == nullptr) {
-        return "it is not a Windows executable (" + lastError() + ")";
-    }
-    bool hasType = false;
-    EnumResourceNamesA(module, FERROWICK_PAYLOAD_TYPE, noteName,
-                       reinterpret_cast<LONG_PTR>(&hasType));
-    FreeLibrary(module);
-    if (!hasType) {
-        return "it has no " FERROWICK_PAYLOAD_TYPE " resource";
-    }
-    // Joined here, so that this program never holds the marker in one piece.
-    const std::string marker =
-        std::string(FERROWICK_LAUNCHER_MARKER_HEAD) + FERROWICK_LAUNCHER_MARKER_TAIL;
-    if (bytes.find(marker) == std::string::npos) {
-        return "it holds no launcher marker";
-    }
-    return {};
-}
-
 std::string openArchive(const std::string& path, fw::pack::Payload& payload) {
-    std::string bytes;
-    if (std::string problem = readWhole(path, bytes); !problem.empty()) {
+    std::shared_ptr<Handle> file;
+    uint64_t size = 0;
+    if (std::string problem = openFile(path, file, size); !problem.empty()) {
         return problem;
     }
-    payload = fw::pack::payloadOf(std::move(bytes));
+    payload = payloadIn(std::move(file), 0, size);
     return {};
 }
 
@@ -259,165 +215,176 @@ fw::pack::Signature signatureOf(const std::string& path) {
     }
 }
 
-// The archive after the prefix in a launcher's payload resource, as Windows loads it.
+// Where Windows' own loader finds the payload resource, and how large it is; empty when
+// it is where the resource tree says.
+std::string loaderDisagrees(const std::string& path, const fw::pe::ReadAt& read,
+                            const fw::pack::PayloadSpan& archive) {
+    const HMODULE module = LoadLibraryExA(
+        path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (module == nullptr) {
+        return "Windows does not load it (" + lastError() + ")";
+    }
+    const HRSRC found =
+        FindResourceA(module, MAKEINTRESOURCEA(IDR_PAYLOAD), FERROWICK_PAYLOAD_TYPE);
+    const HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    const auto* data = static_cast<const char*>(loaded ? LockResource(loaded) : nullptr);
+    const DWORD loadedSize = found ? SizeofResource(module, found) : 0;
+    // The archive's first and last bytes, where the loader maps them.
+    std::string problem;
+    char first = 0;
+    char last = 0;
+    if (data == nullptr || loadedSize != archive.size + fw::pack::kPrefixSize) {
+        problem = "Windows finds its payload resource with " + std::to_string(loadedSize) +
+                  " bytes, its resource tree says " +
+                  std::to_string(archive.size + fw::pack::kPrefixSize);
+    } else if (archive.size != 0 &&
+               (!read(&first, 1, archive.offset) ||
+                !read(&last, 1, archive.offset + archive.size - 1) ||
+                first != data[fw::pack::kPrefixSize] || last != data[loadedSize - 1])) {
+        problem = "Windows maps other bytes as its payload than its resource tree points at";
+    }
+    FreeLibrary(module);
+    return problem;
+}
+
+// The archive after the prefix in a launcher's payload resource, read where the resource
+// tree points, which Windows' own loader must agree with.
 std::string openLauncher(const std::string& path, fw::pack::LauncherRead& read) {
-    std::unique_ptr<Handle> file;
+    std::shared_ptr<Handle> file;
     uint64_t size = 0;
-    if (std::string problem = openFile(path, false, file, size); !problem.empty()) {
+    if (std::string problem = openFile(path, file, size); !problem.empty()) {
         return problem;
     }
+    const fw::pe::ReadAt reader = readerOf(file->get());
     fw::pe::Image image;
-    if (std::string problem = fw::pe::readImage(readerOf(file->get()), size, image);
+    read.signature = fw::pe::readImage(reader, size, image).empty() && hasCertificate(image)
+                         ? signatureOf(path)
+                         : fw::pack::Signature{fw::pack::SignatureKind::none, "none"};
+    fw::pack::PayloadSpan archive;
+    if (std::string problem = fw::pack::readWindowsLauncher(reader, size, read, archive);
         !problem.empty()) {
         return problem;
     }
-    // Mapped as Windows maps resources; it stays mapped while the payload is read.
-    std::shared_ptr<HINSTANCE__> module(
-        LoadLibraryExA(path.c_str(), nullptr,
-                       LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE),
-        [](HMODULE m) {
-            if (m != nullptr) {
-                FreeLibrary(m);
-            }
-        });
-    if (!module) {
-        return "it is not a Windows executable (" + lastError() + ")";
+    if (std::string problem = loaderDisagrees(path, reader, archive); !problem.empty()) {
+        read.problems.push_back(problem);
     }
-    // Looked up as the launcher looks it up.
-    const HRSRC found =
-        FindResourceA(module.get(), MAKEINTRESOURCEA(IDR_PAYLOAD), FERROWICK_PAYLOAD_TYPE);
-    const HGLOBAL loaded = found ? LoadResource(module.get(), found) : nullptr;
-    const auto* data = static_cast<const char*>(loaded ? LockResource(loaded) : nullptr);
-    const DWORD resourceSize = found ? SizeofResource(module.get(), found) : 0;
-    if (data == nullptr) {
-        return "it carries no payload";
-    }
-    if (resourceSize < fw::pack::kPrefixSize) {
-        return "its payload is shorter than its prefix";
-    }
-    read.format = "Windows (PE)";
-    read.source = "PE resource " FERROWICK_PAYLOAD_TYPE "/" FERROWICK_PAYLOAD_NAME;
-    read.signature = hasCertificate(image)
-                         ? signatureOf(path)
-                         : fw::pack::Signature{fw::pack::SignatureKind::none, "none"};
-    fw::pack::checkWindowsImage(image.sizeOfImage, fw::pe::largestImageSize(image), read);
-    const char* archive = data + fw::pack::kPrefixSize;
-    read.payload.size = resourceSize - fw::pack::kPrefixSize;
-    read.payload.readAt = [module, archive, total = read.payload.size](
-                              void* buffer, std::size_t count, uint64_t offset) {
-        if (offset > total || count > total - offset) {
-            return false;
-        }
-        std::memcpy(buffer, archive + offset, count);
-        return true;
-    };
+    read.payload = payloadIn(std::move(file), archive.offset, archive.size);
     return {};
 }
 
 std::string stubLimit(const std::string& stub, fw::pack::StubLimit& limit) {
-    std::unique_ptr<Handle> file;
+    std::shared_ptr<Handle> file;
     uint64_t size = 0;
-    if (std::string problem = openFile(stub, false, file, size); !problem.empty()) {
+    if (std::string problem = openFile(stub, file, size); !problem.empty()) {
         return problem;
     }
     return fw::pack::windowsStubLimit(readerOf(file->get()), size, limit);
 }
 
-// Drops the certificate table that the resource update keeps, and sets the checksum.
-std::string finish(const std::string& path, bool& dropped) {
-    std::unique_ptr<Handle> file;
-    fw::pe::ImageFile image;
-    if (std::string problem = openFile(path, true, file, image.size); !problem.empty()) {
-        return problem;
+// A file without a name's use: made beside the output (for a check, in the temporary
+// folder) and deleted by the system when the packer closes it, however it ends.
+std::string scratchFile(const fw::pack::Options& options, fw::pack::Scratch& scratch) {
+    std::string folder(MAX_PATH + 1, '\0');
+    if (!options.output.empty()) {
+        folder = folderOf(options.output);
+    } else {
+        folder.resize(GetTempPathA(static_cast<DWORD>(folder.size()), folder.data()));
     }
-    const HANDLE h = file->get();
-    image.read = readerOf(h);
-    image.writeAt = [h](const void* data, std::size_t size, uint64_t offset) {
-        return writeAt(h, data, size, offset);
+    std::string path(MAX_PATH + 1, '\0');
+    if (GetTempFileNameA(folder.c_str(), "fws", 0, path.data()) == 0) {
+        return "cannot make a scratch file in " + folder + ": " + lastError();
+    }
+    path.resize(path.find('\0'));
+    auto file = std::make_shared<Handle>(
+        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (file->get() == INVALID_HANDLE_VALUE) {
+        const std::string why = lastError();
+        DeleteFileA(path.c_str());
+        return "cannot make a scratch file in " + folder + ": " + why;
+    }
+    scratch.writeAt = [file](const void* data, std::size_t size, uint64_t offset) {
+        return writeAt(file->get(), data, size, offset);
     };
-    image.truncate = [h](uint64_t size) {
-        LARGE_INTEGER at{};
-        at.QuadPart = static_cast<LONGLONG>(size);
-        return SetFilePointerEx(h, at, nullptr, FILE_BEGIN) && SetEndOfFile(h);
+    scratch.readAt = [file](void* buffer, std::size_t size, uint64_t offset) {
+        return readAt(file->get(), buffer, size, offset);
     };
-    return fw::pe::finishImage(image, dropped);
+    return {};
 }
 
 // Builds the launcher; on failure gives the reason and writes nothing.
 std::string writeLauncher(const fw::pack::Options& options, const std::string& prefix,
-                          const fw::pack::Payload& payload, fw::pack::Made& made) {
+                          const fw::pack::Payload& payload, const fw::pe::ResourceEdits& edits,
+                          fw::pack::Made& made) {
+    made.format = "a Windows launcher (PE)";
+    made.signature = {fw::pack::SignatureKind::none, "none"};
     if (options.signing.wanted()) {
         return "signing runs osslsigncode, which this packer does not: sign with ferrowick-pack "
                "on Linux";
     }
-    if (payload.size > 0xFFFFFFFFull - fw::pack::kPrefixSize) {
-        return "the payload is too large for a resource";
-    }
-    std::string resource = prefix;
-    resource.resize(prefix.size() + static_cast<std::size_t>(payload.size));
-    if (!payload.readAt(resource.data() + prefix.size(), static_cast<std::size_t>(payload.size),
-                        0)) {
-        return "cannot read the payload";
-    }
-    std::string stub;
-    if (std::string problem = readWhole(options.stub, stub); !problem.empty()) {
+    std::shared_ptr<Handle> stub;
+    uint64_t stubSize = 0;
+    if (std::string problem = openFile(options.stub, stub, stubSize); !problem.empty()) {
         return "cannot read the stub " + options.stub + ": " + problem;
     }
-    if (std::string problem = stubProblem(options.stub, stub); !problem.empty()) {
-        return "the stub " + options.stub + " is not a launcher: " + problem;
-    }
-    fw::pe::Image stubImage;
-    const bool signedStub =
-        fw::pe::readImage(fw::pack::payloadOf(stub).readAt, stub.size(), stubImage).empty() &&
-        hasCertificate(stubImage);
-    stub.clear();
-
     std::string temporary(MAX_PATH + 1, '\0');
     if (GetTempFileNameA(folderOf(options.output).c_str(), "fwp", 0, temporary.data()) == 0) {
         return "cannot create a file beside " + options.output + ": " + lastError();
     }
     temporary.resize(temporary.find('\0'));
-    bool updated = CopyFileA(options.stub.c_str(), temporary.c_str(), FALSE);
-    if (updated) {
-        const HANDLE update = BeginUpdateResourceA(temporary.c_str(), FALSE);
-        updated = update != nullptr &&
-                  UpdateResourceA(update, FERROWICK_PAYLOAD_TYPE, MAKEINTRESOURCEA(IDR_PAYLOAD),
-                                  kLanguage, resource.data(), static_cast<DWORD>(resource.size()));
-        const std::string why = updated ? std::string() : lastError();
-        updated = update != nullptr && EndUpdateResourceA(update, !updated) && updated;
-        if (!why.empty()) {
-            SetLastError(0);
-            DeleteFileA(temporary.c_str());
-            return "cannot write the payload resource into " + options.output + ": " + why;
+    std::string problem;
+    {
+        Handle out(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (out.get() == INVALID_HANDLE_VALUE) {
+            problem = "cannot write " + options.output + ": " + lastError();
+        } else {
+            fw::pe::Output output;
+            const HANDLE h = out.get();
+            output.append = [h](const void* data, std::size_t size) {
+                DWORD wrote = 0;
+                return WriteFile(h, data, static_cast<DWORD>(size), &wrote, nullptr) &&
+                       wrote == size;
+            };
+            output.writeAt = [h](const void* data, std::size_t size, uint64_t offset) {
+                return writeAt(h, data, size, offset);
+            };
+            problem = fw::pack::writeWindowsLauncher(options, readerOf(stub->get()), stubSize,
+                                                     prefix, payload, edits, output, made);
+            if (problem == "cannot write") {
+                problem = "cannot write " + options.output + ": " + lastError();
+            }
         }
     }
-    bool dropped = false;
-    if (updated) {
-        if (std::string problem = finish(temporary, dropped); !problem.empty()) {
-            DeleteFileA(temporary.c_str());
-            return "cannot finish " + options.output + ": " + problem;
-        }
+    if (problem.empty() && !MoveFileExA(temporary.c_str(), options.output.c_str(),
+                                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        problem = "cannot write " + options.output + ": " + lastError();
     }
-    if (!updated || !MoveFileExA(temporary.c_str(), options.output.c_str(),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        const std::string why = lastError();
+    if (!problem.empty()) {
         DeleteFileA(temporary.c_str());
-        return "cannot write " + options.output + ": " + why;
     }
-    made.format = "a Windows launcher (PE)";
-    made.signature = {fw::pack::SignatureKind::none, "none"};
-    if (signedStub || dropped) {
-        made.notes.push_back("the stub " + options.stub +
-                             " was signed; its signature is dropped, as it could not match the "
-                             "new payload: sign " +
-                             options.output + " again");
-    }
-    return {};
+    return problem;
+}
+
+// Command-line arguments are text in the ANSI code page.
+std::string argumentText(const std::string& ansi) {
+    const int units =
+        MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), units);
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, utf8.data(), bytes, nullptr, nullptr);
+    return utf8;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (fw::tool::answered(argc, argv, "ferrowick-pack", fw::pack::kUsage, fw::pack::kHelp)) {
+        return 0;
+    }
     fw::pack::Backend backend;
     backend.defaultStub = defaultStub();
     backend.defaultCodePage = GetACP();
@@ -425,5 +392,7 @@ int main(int argc, char** argv) {
     backend.openLauncher = openLauncher;
     backend.writeLauncher = writeLauncher;
     backend.stubLimit = stubLimit;
+    backend.scratch = scratchFile;
+    backend.argumentText = argumentText;
     return fw::pack::runPacker(argc, argv, backend);
 }

@@ -26,12 +26,14 @@
 #include <string_view>
 #include <vector>
 
+#include "pack/CodeSigning.h"
+#include "pack/Packer.h"
+#include "pack/WindowsLauncher.h"
+#include "pe/PePayload.h"
 #include "platform/Platform.h"
 #include "platform/posix/ResourceTable.h"
 #include "res/resource.h"
-#include "tools/CodeSigning.h"
-#include "tools/PePayload.h"
-#include "tools/ferrowick-pack-common.h"
+#include "tools/ToolInfo.h"
 
 namespace {
 
@@ -149,29 +151,6 @@ bool isElf(int fd) {
                                                   4) == 0;
 }
 
-// True when the marker that every launcher holds lies in the first `size` bytes.
-bool holdsLauncherMarker(int fd, uint64_t size) {
-    const std::string marker =
-        std::string(FERROWICK_LAUNCHER_MARKER_HEAD) + FERROWICK_LAUNCHER_MARKER_TAIL;
-    std::string window;
-    std::vector<char> buffer(kCopyChunk);
-    for (uint64_t offset = 0; offset < size;) {
-        const std::size_t chunk =
-            size - offset < buffer.size() ? static_cast<std::size_t>(size - offset) : buffer.size();
-        if (!readAt(fd, buffer.data(), chunk, offset)) {
-            return false;
-        }
-        offset += chunk;
-        // Keep the tail of the previous chunk, so that a marker across chunks is seen.
-        window.erase(0, window.size() > marker.size() ? window.size() - marker.size() : 0);
-        window.append(buffer.data(), chunk);
-        if (window.find(marker) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
-}
-
 std::string folderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
@@ -225,29 +204,14 @@ fw::pack::Signature signatureOf(int fd, uint64_t size) {
 }
 
 std::string openWindowsLauncher(Fd& fd, uint64_t size, fw::pack::LauncherRead& read) {
-    fw::pe::PayloadPlace place;
-    if (std::string problem = fw::pe::findPayload(readerOf(fd.get()), size, place);
+    read.signature = signatureOf(fd.get(), size);
+    fw::pack::PayloadSpan archive;
+    if (std::string problem =
+            fw::pack::readWindowsLauncher(readerOf(fd.get()), size, read, archive);
         !problem.empty()) {
         return problem;
     }
-    if (place.size < kPrefixSize) {
-        return "its payload is shorter than its prefix";
-    }
-    fw::pe::Image image;
-    fw::pe::readImage(readerOf(fd.get()), size, image);
-    read.format = "Windows (PE)";
-    read.source = std::string("PE resource ") + FERROWICK_PAYLOAD_TYPE "/" FERROWICK_PAYLOAD_NAME;
-    if (place.language != fw::pe::kPayloadLanguage) {
-        read.source += " (language " + std::to_string(place.language) + ")";
-    }
-    read.signature = signatureOf(fd.get(), size);
-    fw::pack::checkWindowsImage(image.sizeOfImage, fw::pe::largestImageSize(image), read);
-    if (fw::posix::readResourceTable(fd.get()).state != fw::posix::TableState::absent) {
-        read.problems.emplace_back(
-            "it also carries a payload table appended for a Linux launcher, which Windows "
-            "never reads (pack it again with this packer)");
-    }
-    read.payload = payloadIn(fd, place.fileOffset + kPrefixSize, place.size - kPrefixSize);
+    read.payload = payloadIn(fd, archive.offset, archive.size);
     return {};
 }
 
@@ -365,7 +329,7 @@ std::string writeElf(const Options& options, int stub, uint64_t stubSize, const 
     // A stub that already carries resources gives only its image; they are replaced.
     const uint64_t imageSize =
         existing.state == fw::posix::TableState::valid ? existing.table.imageSize : stubSize;
-    if (!holdsLauncherMarker(stub, imageSize)) {
+    if (!fw::pack::holdsLauncherMarker(readerOf(stub), imageSize)) {
         return "the stub " + options.stub + " is not a launcher";
     }
     ResourceTable table;
@@ -388,22 +352,8 @@ std::string writeElf(const Options& options, int stub, uint64_t stubSize, const 
 
 // Writes a Windows launcher: the stub with its payload resource replaced.
 std::string writePe(const Options& options, int stub, uint64_t stubSize, const std::string& prefix,
-                    const fw::pack::Payload& payload, int out, fw::pack::Made& made) {
-    // A payload table that an older packer appended, which Windows never read, goes.
-    const fw::posix::TableRead appended = fw::posix::readResourceTable(stub);
-    if (appended.state == fw::posix::TableState::valid) {
-        stubSize = std::min(stubSize, appended.table.imageSize);
-    }
-    // The launcher's code and data come before its resources, and so does its marker.
-    fw::pe::PayloadPlace place;
-    const bool carries = fw::pe::findPayload(readerOf(stub), stubSize, place).empty();
-    if (!holdsLauncherMarker(stub, carries ? place.fileOffset : stubSize)) {
-        return "the stub " + options.stub + " is not a launcher: it holds no launcher marker";
-    }
-    fw::pe::NewPayload resource;
-    resource.prefix = prefix;
-    resource.read = payload.readAt;
-    resource.size = payload.size;
+                    const fw::pack::Payload& payload, const fw::pe::ResourceEdits& edits, int out,
+                    fw::pack::Made& made) {
     fw::pe::Output output;
     output.append = [out](const void* data, std::size_t size) {
         return writeAll(out, static_cast<const char*>(data), size);
@@ -411,33 +361,16 @@ std::string writePe(const Options& options, int stub, uint64_t stubSize, const s
     output.writeAt = [out](const void* data, std::size_t size, uint64_t offset) {
         return pwrite(out, data, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
     };
-    fw::pe::Written written;
-    const std::string problem =
-        fw::pe::writeWithPayload(readerOf(stub), stubSize, resource, output, written);
-    if (problem == "cannot write") {
-        return "cannot write " + options.output + ": " + errnoText();
-    }
-    if (!problem.empty()) {
-        return problem.find("payload") == 0 || problem.find("the payload") == 0
-                   ? problem
-                   : "the stub " + options.stub + " cannot carry a payload: " + problem;
-    }
-    if (written.certificateDropped) {
-        made.notes.push_back("the stub " + options.stub +
-                             " was signed; its signature is dropped, as it could "
-                             "not match the new payload" +
-                             (options.signing.wanted()
-                                  ? std::string(" (the launcher is signed anew)")
-                                  : ": sign " + options.output +
-                                        " again (--sign-cert and --sign-key, or "
-                                        "--sign-pkcs12)"));
-    }
-    return {};
+    const std::string problem = fw::pack::writeWindowsLauncher(
+        options, readerOf(stub), stubSize, prefix, payload, edits, output, made);
+    return problem == "cannot write" ? "cannot write " + options.output + ": " + errnoText()
+                                     : problem;
 }
 
 // Builds the launcher; on failure gives the reason and writes nothing.
 std::string writeLauncher(const Options& options, const std::string& prefix,
-                          const fw::pack::Payload& payload, fw::pack::Made& made) {
+                          const fw::pack::Payload& payload, const fw::pe::ResourceEdits& edits,
+                          fw::pack::Made& made) {
     Fd stub;
     uint64_t stubSize = 0;
     if (const std::string problem = openRegular(options.stub, stub, stubSize); !problem.empty()) {
@@ -451,6 +384,10 @@ std::string writeLauncher(const Options& options, const std::string& prefix,
         return "only a Windows launcher is signed, and " + options.stub +
                " is a Linux launcher (ELF)";
     }
+    if (!pe && !edits.empty()) {
+        return "only a Windows launcher carries an icon and version information, and " +
+               options.stub + " is a Linux launcher (ELF)";
+    }
 
     // Written beside the output and renamed over it only when complete.
     std::string temporary = options.output + ".XXXXXX";
@@ -459,7 +396,7 @@ std::string writeLauncher(const Options& options, const std::string& prefix,
         return "cannot create a file beside " + options.output + ": " + errnoText();
     }
     std::string problem =
-        pe ? writePe(options, stub.get(), stubSize, prefix, payload, out.get(), made)
+        pe ? writePe(options, stub.get(), stubSize, prefix, payload, edits, out.get(), made)
            : writeElf(options, stub.get(), stubSize, prefix, payload, out.get());
     const mode_t mask = umask(0);
     umask(mask);
@@ -516,6 +453,9 @@ std::string writeLauncher(const Options& options, const std::string& prefix,
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (fw::tool::answered(argc, argv, "ferrowick-pack", fw::pack::kUsage, fw::pack::kHelp)) {
+        return 0;
+    }
     fw::pack::Backend backend;
     backend.defaultStub = defaultStub();
     backend.defaultCodePage = fw::hostPlatform().ansiCodePage();

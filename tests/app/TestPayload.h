@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/ZipWriter.h"
+#include "pack/ZipWriter.h"
 
 namespace fw::test {
 

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "archive/ArchiveReader.h"
+#include "pack/ZipWriter.h"
 #include "tests/support/RawZip.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempPrefix.h"
-#include "tools/ZipWriter.h"
 
 namespace fw::test {
 

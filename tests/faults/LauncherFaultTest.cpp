@@ -21,12 +21,12 @@
 #include <sys/stat.h>
 
 #include "app/FerrowickApp.h"
+#include "pack/ZipWriter.h"
 #include "platform/fault/FaultPlatform.h"
 #include "platform/posix/CodePage.h"
 #include "tests/support/PrefixSnapshot.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/TempPrefix.h"
-#include "tools/ZipWriter.h"
 
 namespace fw::test {
 namespace {

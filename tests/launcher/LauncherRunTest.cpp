@@ -20,12 +20,12 @@
 
 #include <gtest/gtest.h>
 
+#include "pack/SampleInstallerSet.h"
 #include "platform/posix/CodePage.h"
 #include "tests/support/Noise.h"
 #include "tests/support/PrefixSnapshot.h"
 #include "tests/support/Programs.h"
 #include "tests/support/TempPrefix.h"
-#include "tools/SampleInstallerSet.h"
 
 namespace fw::test {
 namespace {

@@ -10,11 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include "pack/ZipWriter.h"
+#include "platform/LittleEndian.h"
 #include "platform/posix/ResourceTable.h"
 #include "tests/support/Programs.h"
 #include "tests/support/RawZip.h"
 #include "tests/support/TempPrefix.h"
-#include "tools/ZipWriter.h"
 
 namespace fw::test {
 namespace {
@@ -36,6 +37,15 @@ RawEntry raw(std::string name, std::string content, void (*tweak)(RawEntry&) = n
         tweak(e);
     }
     return e;
+}
+
+// An icon file of one 16 by 16 image in 32 bits.
+std::string smallIcon() {
+    std::string image = little(40, 4) + little(16, 4) + little(32, 4) + little(1, 2) +
+                        little(32, 2) + std::string(24, '\0');
+    image += std::string(16 * 16 * 4, '\x55') + std::string(16 * 4, '\0');
+    return little(0, 2) + little(1, 2) + little(1, 2) + std::string("\x10\x10\0\0", 4) +
+           little(1, 2) + little(32, 2) + little(image.size(), 4) + little(22, 4) + image;
 }
 
 zipwrite::Entry entry(std::string name, std::string data) {
@@ -116,12 +126,18 @@ TEST_F(PackerTest, RefusesBadInputAndWritesNothing) {
     ASSERT_TRUE(writeHostFile(dir("Set/\xE4\xB8\xAD/a.txt"), "a"));  // a Chinese character
     ASSERT_TRUE(writeHostFile(dir("Linked/SETUP.EXE"), "setup"));
     fs::create_symlink(archive, dir("Linked/payload.zip"));
+
+    ASSERT_TRUE(writeHostFile(dir("sound.ico"), smallIcon()));
+    std::string cut = smallIcon();
+    cut.resize(cut.size() - 1);
+    ASSERT_TRUE(writeHostFile(dir("cut.ico"), cut));
     const std::vector<std::string> before = entries();
 
     struct Case {
         const char* what;
         std::vector<std::string> options;
         std::string message;
+        bool oneLine = false;  // the message alone, without the usage
     } cases[] = {
         {"payload not a ZIP", {"--payload", dir("not.zip")}, "not a ZIP archive"},
         {"payload with a comment", {"--payload", dir("commented.zip")}, "archive comment"},
@@ -161,6 +177,43 @@ TEST_F(PackerTest, RefusesBadInputAndWritesNothing) {
         {"code page unknown", {"--payload", archive, "--code-page", "65001"}, "65001 is not one"},
         {"two payloads", {"--payload", archive, "--folder", dir("Set")}, "give one of"},
         {"launcher to check without --check", {"--launcher", stub}, "give --check with it"},
+        {"icon that is no icon",
+         {"--payload", archive, "--icon", archive},
+         "the icon " + archive + " is refused: it is no icon file",
+         true},
+        {"icon cut short",
+         {"--payload", archive, "--icon", dir("cut.ico")},
+         "the icon " + dir("cut.ico") + " is refused: its image 1 lies outside the file",
+         true},
+        {"icon missing",
+         {"--payload", archive, "--icon", dir("none.ico")},
+         "cannot read the icon",
+         true},
+        {"unknown version key",
+         {"--payload", archive, "--version", "Comments=none"},
+         "unknown version key \"Comments\" in --version Comments=none (give one of ProductName, "
+         "CompanyName, FileDescription, FileVersion, ProductVersion, LegalCopyright, "
+         "OriginalFilename)",
+         true},
+        {"version key without a value",
+         {"--payload", archive, "--version", "ProductName"},
+         "--version ProductName has no value (give ProductName=VALUE)",
+         true},
+        {"file version that is no version",
+         {"--payload", archive, "--version", "FileVersion=2.1.0.7.1"},
+         "FileVersion \"2.1.0.7.1\" is not a version",
+         true},
+        {"version text that is no UTF-8",
+         {"--payload", archive, "--version", "CompanyName=Caf\xE9"},
+         "the version string CompanyName is no UTF-8 text",
+         true},
+        {"icon and version for a Linux launcher",
+         {"--payload", archive, "--icon", dir("sound.ico"), "--version", "ProductName=Orvelin"},
+         "only a Windows launcher carries an icon and version information",
+         true},
+        {"icon with --check",
+         {"--check", "--payload", archive, "--icon", dir("sound.ico")},
+         "--check writes nothing: leave out --output, --prefix, --icon, --version"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -174,6 +227,9 @@ TEST_F(PackerTest, RefusesBadInputAndWritesNothing) {
         const ProgramRun run = pack(options);
         EXPECT_NE(run.status, 0);
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        if (c.oneLine) {
+            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        }
         EXPECT_EQ(readHostFile(dir("out")), "the previous launcher");
         EXPECT_EQ(entries(), before);
     }

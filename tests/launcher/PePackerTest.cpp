@@ -14,15 +14,16 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include "pack/Pkcs7Signature.h"
+#include "pack/ZipWriter.h"
+#include "pe/PePayload.h"
+#include "pe/ResourceTree.h"
+#include "platform/LittleEndian.h"
 #include "res/resource.h"
-#include "tests/launcher/TestImages.h"
+#include "tests/pe/TestImages.h"
 #include "tests/support/Noise.h"
 #include "tests/support/Programs.h"
 #include "tests/support/TempPrefix.h"
-#include "tools/PePayload.h"
-#include "tools/Pkcs7Signature.h"
-#include "tools/ResourceTree.h"
-#include "tools/ZipWriter.h"
 
 namespace fw::test {
 namespace {
@@ -33,21 +34,6 @@ namespace fs = std::filesystem;
 constexpr const char* kDebianPython = "/usr/bin/python3";
 // osslsigncode as PATH finds it, as the packer finds it.
 constexpr const char* kEnv = "/usr/bin/env";
-
-std::string windowsLauncher() {
-    const char* named = std::getenv("FERROWICK_WINDOWS_LAUNCHER");
-    return named != nullptr && *named ? named : FERROWICK_WINDOWS_LAUNCHER_DEFAULT;
-}
-
-pe::ReadAt readerOf(const std::string& bytes) {
-    return [&bytes](void* buffer, std::size_t size, uint64_t offset) {
-        if (offset > bytes.size() || size > bytes.size() - offset) {
-            return false;
-        }
-        bytes.copy(static_cast<char*>(buffer), size, static_cast<std::size_t>(offset));
-        return true;
-    };
-}
 
 // Every resource but the payload, read with the packer's own reader: "type/name/language"
 // to its bytes.
@@ -112,6 +98,13 @@ class PePackerTest : public ::testing::Test {
         help.data = "read me";
         ASSERT_TRUE(zipwrite::writeArchive(archive, {setup, help}));
         ASSERT_TRUE(writeHostFile(dir("minimal.exe"), imageWithResources()));
+        // An icon file of one image.
+        std::string image = little(40, 4) + little(16, 4) + little(32, 4) + little(1, 2) +
+                            little(4, 2) + std::string(24, '\0') + std::string(64 + 128 + 64, 'i');
+        ASSERT_TRUE(writeHostFile(
+            dir("minimal-icon.ico"),
+            little(0, 2) + little(1, 2) + little(1, 2) + std::string("\x10\x10\x10\0", 4) +
+                little(1, 2) + little(4, 2) + little(image.size(), 4) + little(22, 4) + image));
     }
 
     std::string dir(const std::string& name) const { return prefix.root() + "/" + name; }
@@ -268,6 +261,79 @@ TEST_F(PePackerTest, ReplacesThePayloadOfEachStub) {
                           dir("new.exe")})
                   .status,
               0);
+}
+
+// A launcher of the product's own: every image of the icon file replaces the first icon
+// group and the icon resources only it listed, the version strings are set (FileVersion
+// and ProductVersion the fixed numbers too), and nothing else of the resources changes.
+// python3-pefile reads what the packer wrote, and the packer's check tells it.
+TEST_F(PePackerTest, GivesTheLauncherTheProductsIconAndVersion) {
+    ASSERT_EQ(runProgram({kDebianPython, FERROWICK_PE_TOOL, "make-icon", dir("new.ico")}).status,
+              0);
+    std::vector<std::pair<std::string, std::string>> stubs = {
+        {"a minimal image, without icon or version", dir("minimal.exe")}};
+    if (fs::exists(windowsLauncher())) {
+        stubs.emplace_back("the launcher as built", windowsLauncher());
+    }
+    const std::vector<std::string> looks = {
+        "--icon",    dir("new.ico"),
+        "--version", "CompanyName=Orvelin Ltd",
+        "--version", "FileVersion=2.1.0.7",
+        "--version", "ProductVersion=3.0",
+        "--version", "LegalCopyright=\xC2\xA9 2026 Orvelin Ltd"};
+    for (const auto& [what, stub] : stubs) {
+        SCOPED_TRACE(what);
+        std::vector<std::string> options = {"--payload", archive,    "--stub",
+                                            stub,        "--output", dir("looks.exe")};
+        options.insert(options.end(), looks.begin(), looks.end());
+        const ProgramRun run = pack(options);
+        ASSERT_EQ(run.status, 0) << run.err;
+
+        const ProgramRun read =
+            runProgram({kDebianPython, FERROWICK_PE_TOOL, "looks", dir("looks.exe")});
+        ASSERT_EQ(read.status, 0) << read.err;
+        for (const std::string line :
+             {"icon 48x48 32 bits, 9640 bytes in icon 1 of 9640 bytes\n",
+              "icon 32x32 32 bits, 4264 bytes in icon 2 of 4264 bytes\n",
+              "icon 16x16 32 bits, 1128 bytes in icon 3 of 1128 bytes\n",
+              "CompanyName=Orvelin Ltd\n", "FileVersion=2.1.0.7\n", "ProductVersion=3.0\n",
+              "LegalCopyright=\xC2\xA9 2026 Orvelin Ltd\n", "fixed file version: 2.1.0.7\n"}) {
+            EXPECT_NE(read.out.find(line), std::string::npos) << line << read.out;
+        }
+        const ProgramRun check = pack({"--check", "--launcher", dir("looks.exe")});
+        EXPECT_EQ(check.status, 0) << check.out << check.err;
+        for (const std::string line :
+             {"\nicon: 48x48 (32 bits), 32x32 (32 bits), 16x16 (32 bits)\n",
+              "\nversion: file 2.1.0.7, product 3.0.0.0\n",
+              "\nversion string: CompanyName \"Orvelin Ltd\"\n",
+              "\nversion string: LegalCopyright \"\xC2\xA9 2026 Orvelin Ltd\"\n"}) {
+            EXPECT_NE(check.out.find(line), std::string::npos) << line << check.out;
+        }
+
+        // Every other resource as it was; the icons and the version are all that changed.
+        std::map<std::string, std::string> before = otherResources(readHostFile(stub));
+        std::map<std::string, std::string> after = otherResources(readHostFile(dir("looks.exe")));
+        for (auto* resources : {&before, &after}) {
+            std::erase_if(*resources, [](const auto& r) {
+                return r.first.rfind("3/", 0) == 0 || r.first.rfind("14/", 0) == 0 ||
+                       r.first.rfind("16/", 0) == 0;
+            });
+        }
+        EXPECT_EQ(after, before);
+
+        // Packed again with another icon, the one before leaves no image behind.
+        ASSERT_EQ(pack({"--payload", archive, "--stub", dir("looks.exe"), "--output",
+                        dir("again.exe"), "--icon", dir("minimal-icon.ico")})
+                      .status,
+                  0);
+        const std::map<std::string, std::string> again =
+            otherResources(readHostFile(dir("again.exe")));
+        EXPECT_EQ(std::count_if(again.begin(), again.end(),
+                                [](const auto& r) { return r.first.rfind("3/", 0) == 0; }),
+                  1);
+        EXPECT_NE(again.find("3/1/1033"), again.end());
+        EXPECT_NE(again.find("16/1/1033"), again.end()) << "the version went";
+    }
 }
 
 // What a signature is, told from the signature itself, as any osslsigncode signs it: the
@@ -430,7 +496,7 @@ TEST_F(PePackerTest, TheLauncherAsBuiltCarriesNoDebugInformation) {
     const std::string bytes = readHostFile(built);
     pe::Image image;
     ASSERT_EQ(pe::readImage(readerOf(bytes), bytes.size(), image), "");
-    EXPECT_EQ(pe::getLe(bytes.data() + image.fileHeader + 12, 4), 0u) << "symbols are left";
+    EXPECT_EQ(readLittle(bytes.data() + image.fileHeader + 12, 4), 0u) << "symbols are left";
 
     ASSERT_EQ(runProgram({kEnv, "x86_64-w64-mingw32-objcopy", "--dump-section",
                           ".gnu_debuglink=" + dir("link.bin"), built, dir("ignored.exe")})
@@ -442,7 +508,7 @@ TEST_F(PePackerTest, TheLauncherAsBuiltCarriesNoDebugInformation) {
     const std::string debug = readHostFile((fs::path(built).parent_path() / name).string());
     ASSERT_FALSE(debug.empty());
     EXPECT_EQ(
-        pe::getLe(link.data() + (name.size() + 4) / 4 * 4, 4),
+        readLittle(link.data() + (name.size() + 4) / 4 * 4, 4),
         crc32(0, reinterpret_cast<const Bytef*>(debug.data()), static_cast<uInt>(debug.size())));
     const ProgramRun debugSections = runProgram({kEnv, "x86_64-w64-mingw32-objdump", "-h",
                                                  (fs::path(built).parent_path() / name).string()});
@@ -493,68 +559,6 @@ TEST_F(PePackerTest, TheReadmeStatesTheFiguresOfTheLauncherAsBuilt) {
     EXPECT_GE(std::distance(begin, std::sregex_iterator()), 1);
     for (auto it = begin; it != std::sregex_iterator(); ++it) {
         EXPECT_EQ(it->str(), image);
-    }
-}
-
-// Windows maps no image of 2 GiB or more, and a 32-bit one (or one not marked large-
-// address aware) must fit below 2 GiB less the 64 KiB guards at both ends.
-TEST(PeImageLimit, FollowsFromTheHeaders) {
-    struct Case {
-        const char* what;
-        bool plus;
-        uint16_t characteristics;
-        uint64_t base;
-        uint64_t largest;
-    } cases[] = {
-        {"64-bit, large-address aware", true, 0x22, 0x140000000, 0x80000000},
-        {"64-bit, not large-address aware", true, 0x02, 0x140000000, 0x7FFE0000},
-        {"32-bit, relocatable", false, 0x102, 0x400000, 0x7FFE0000},
-        {"32-bit, fixed at its base", false, 0x103, 0x400000, 0x7FBF0000},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        pe::Image image;
-        image.plus = c.plus;
-        image.characteristics = c.characteristics;
-        image.imageBase = c.base;
-        image.sectionAlignment = 0x1000;
-        EXPECT_EQ(pe::largestImageSize(image), c.largest);
-    }
-
-    // A stub: the largest payload fills its image to the last byte of 2 GiB, one byte
-    // more takes another page, and packing refuses it before reading it.
-    std::vector<std::pair<std::string, std::string>> stubs = {
-        {"a minimal image", imageWithResources()}};
-    if (fs::exists(windowsLauncher())) {
-        stubs.emplace_back("the launcher as built", readHostFile(windowsLauncher()));
-    }
-    for (const auto& [what, stub] : stubs) {
-        SCOPED_TRACE(what);
-        uint64_t largest = 0;
-        uint64_t limit = 0;
-        ASSERT_EQ(pe::largestPayload(readerOf(stub), stub.size(), 54, largest, limit), "");
-        EXPECT_EQ(limit, 0x80000000u);
-        uint64_t size = 0;
-        ASSERT_EQ(pe::imageSizeFor(readerOf(stub), stub.size(), 54 + largest, size), "");
-        EXPECT_EQ(size, 0x80000000u);
-        ASSERT_EQ(pe::imageSizeFor(readerOf(stub), stub.size(), 54 + largest + 1, size), "");
-        EXPECT_EQ(size, 0x80000000u + 0x1000);
-        pe::NewPayload tooLarge;
-        tooLarge.prefix = std::string(54, 'p');
-        tooLarge.size = largest + 1;
-        tooLarge.read = [](void*, std::size_t, uint64_t) {
-            ADD_FAILURE() << "a payload too large was read";
-            return false;
-        };
-        pe::Output nowhere;
-        nowhere.append = [](const void*, std::size_t) { return false; };
-        nowhere.writeAt = [](const void*, std::size_t, uint64_t) { return false; };
-        pe::Written written;
-        EXPECT_EQ(pe::writeWithPayload(readerOf(stub), stub.size(), tooLarge, nowhere, written),
-                  "the payload of " + std::to_string(largest + 1) +
-                      " bytes would make the launcher's image larger than the 2147483648 bytes "
-                      "Windows loads (SizeOfImage); with this stub the payload may have at most " +
-                      std::to_string(largest) + " bytes");
     }
 }
 

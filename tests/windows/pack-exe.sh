@@ -46,7 +46,7 @@ run "$pack" --payload "$f/a.zip" --output "$f/two.exe" --stub "$f/one.exe" --pre
 run "$dump" "$f/two.exe" "$f/again.bin"
 cmp "$f/one.bin" "$f/again.bin" || fail "packing over an output did not replace it"
 
-# A signed stub: its certificate table is dropped (the resource update keeps it, and it
+# A signed stub: its certificate table is dropped (it
 # could only be broken), the checksum set, and the packer says to sign again.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$f/key.pem" -out "$f/cert.pem" -days 2 \
     -subj "/CN=Ferrowick Test Signer" -addext extendedKeyUsage=codeSigning 2>/dev/null
@@ -124,8 +124,8 @@ run "$pack" --payload "$f/clash.zip" --output "$f/forced.exe" --stub "$f/stub.ex
 run "$pack" --version | grep -q '^ferrowick-pack (Ferrowick) ' || fail "--version"
 rm -f "$f/check.txt" "$f/clash.zip" "$f/forced.exe" "$f"/folder-*
 
-# Refusals: a clear message, a non-zero status, and no output nor temporary file.
-# The packer itself is a PE without the payload resource type.
+# Refusals: a clear message on one line, a non-zero status, and no output nor temporary
+# file. The packer itself is a PE without resources.
 refuse() {
     local what=$1 expect=$2
     shift 2
@@ -135,13 +135,22 @@ refuse() {
         fail "$what: accepted"
     fi
     grep -q -- "$expect" "$f/err.txt" || fail "$what: message was $(cat "$f/err.txt")"
+    # Only a payload's problems take a line each.
+    [ "$(wc -l <"$f/err.txt")" -eq 1 ] || [ "$what" = "name outside the code page" ] ||
+        fail "$what: more than one line: $(cat "$f/err.txt")"
     [ "$(ls "$f" | grep -v '^err.txt$' | sort)" = "$(echo "$before" | grep -v '^err.txt$')" ] ||
         fail "$what: something was written"
 }
 refuse "not a ZIP" "is refused" --payload "$f/not.zip" --stub "$f/stub.exe"
 refuse "short prefix" "exactly 54" --payload "$f/a.zip" --stub "$f/stub.exe" --prefix "$f/short.bin"
 refuse "no PE" "not a Windows executable" --payload "$f/a.zip" --stub "$f/plain.exe"
-refuse "no payload type" "no TIMELISTINGS resource" --payload "$f/a.zip" --stub "$pack"
+refuse "no resources" "it has no resource section" --payload "$f/a.zip" --stub "$pack"
+refuse "an icon that is no icon" "the icon .*not.zip is refused: it is no icon file" \
+    --payload "$f/a.zip" --stub "$f/stub.exe" --icon "$f/not.zip"
+refuse "an unknown version key" 'unknown version key "Comments"' --payload "$f/a.zip" \
+    --stub "$f/stub.exe" --version "Comments=none"
+refuse "a FileVersion that is no version" 'FileVersion "2.x" is not a version' \
+    --payload "$f/a.zip" --stub "$f/stub.exe" --version "FileVersion=2.x"
 refuse "missing stub" "cannot read the stub" --payload "$f/a.zip" --stub "$f/none.exe"
 mkdir -p "$f/Bad"
 printf 'x' >"$f/Bad/$(printf '\xe6\x95\xb0').txt"

@@ -1,4 +1,4 @@
-#include "tools/SampleInstallerSet.h"
+#include "pack/SampleInstallerSet.h"
 
 namespace fw::sample {
 

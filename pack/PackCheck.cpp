@@ -1,4 +1,4 @@
-#include "tools/PackCheck.h"
+#include "pack/PackCheck.h"
 
 #include <unzip.h>
 
@@ -11,9 +11,9 @@
 #include "app/Text.h"
 #include "archive/ArchiveReader.h"
 #include "archive/detail/ArchiveReader.h"
+#include "pack/CodePageText.h"
 #include "platform/Mbcs.h"
 #include "platform/Platform.h"
-#include "tools/CodePageText.h"
 
 namespace fw::pack {
 
@@ -216,6 +216,179 @@ std::string failureText(ArchiveResult result, uint32_t codePage) {
     return text;
 }
 
+// The walk over the items, and what it gathers for the plan.
+class ItemWalk {
+  public:
+    ItemWalk(ArchiveHandle archive, uint32_t codePage, CheckReport& report)
+        : archive_(archive), codePage_(codePage), report_(report) {}
+
+    // Checks item `index`: its entry, its name, where it lands, and its data read through.
+    void check(int32_t index) {
+        std::string stored;
+        GetArchiveItemStoredName(archive_, index, stored);
+        ArchiveItem item;
+        const ArchiveResult described = GetArchiveItem(archive_, index, item);
+        const std::string name(item.name, strnlen(item.name, sizeof(item.name)));
+        // As the launcher does: the first name with a separator gives the top folder.
+        if (topFolder_.empty()) {
+            topFolder_ = TopFolderOf(name);
+        }
+        // The container stands at the item once its central entry was read.
+        unz_file_info64 info{};
+        const bool reached = described != AR_BAD_CATALOGUE &&
+                             unzGetCurrentFileInfo64(archive_->reader->container, &info, nullptr, 0,
+                                                     nullptr, 0, nullptr, 0) == UNZ_OK;
+        utf8_ = reached && (info.flag & 0x800) != 0;
+        if (reached && info.compression_method != 0 && info.compression_method != Z_DEFLATED) {
+            problem(index, stored,
+                    "its method " + std::to_string(info.compression_method) +
+                        " is not supported (only stored and deflated items are)");
+            return;
+        }
+        if (described != AR_OK) {
+            problem(index, stored, failureText(described, codePage_));
+            return;
+        }
+        total_ += item.uncompressedSize;
+        checkStoredName(index, stored, name);
+        const std::string target = std::string(kUnpackPrefix) + name;
+        const bool tooLong = checkPath(index, name, target);
+        const bool folder = (item.attributes & kAttrDirectory) != 0;
+        const std::vector<std::string> parts = components(name);
+        checkStagingArchive(index, name, parts, folder);
+        checkCollisions(index, name, parts, folder);
+        noteSetup(parts, folder);
+        if (info.flag & 1) {
+            problem(index, name, "it is encrypted (pack it without a password)");
+            return;
+        }
+        // Read through, CRC-32 checked, into files that keep nothing.
+        const ArchiveResult unpacked = ExtractArchiveItem(archive_, index, target.c_str());
+        if (unpacked != AR_OK && !(unpacked == AR_PATH_TOO_LONG && tooLong)) {
+            problem(index, name, failureText(unpacked, codePage_));
+        }
+    }
+
+    // The plan's lines, and the problems of what the launcher would launch.
+    void plan(int32_t count) {
+        const bool hasSetup = topFolder_.empty() ? setupAtTop_ : setupInTop_;
+        report_.plan.push_back("items: " + std::to_string(count) + ", " + std::to_string(total_) +
+                               " bytes unpacked");
+        report_.plan.push_back("code page: " + std::to_string(codePage_));
+        report_.plan.push_back("top folder: " +
+                               (topFolder_.empty() ? std::string("none (no item name has a folder)")
+                                                   : "\"" + shown(topFolder_, codePage_) + "\"") +
+                               ", SETUP.exe " + (hasSetup ? "in it" : "NOT in it"));
+        report_.plan.push_back(
+            std::string("patience notice: ") +
+            (count > kPatienceIndex ? "shown before item 600" : "not shown (600 items or fewer)"));
+        const std::optional<std::string> command = LaunchCommandFor(topFolder_);
+        if (command && !hasSetup) {
+            report_.problems.push_back(
+                (topFolder_.empty()
+                     ? std::string("no item name has a folder, and no SETUP.exe lies at the top")
+                     : "the top folder \"" + shown(topFolder_, codePage_) + "\" has no SETUP.exe") +
+                ": the launcher would run a command that is not found (add it, or pack anyway "
+                "with --force)");
+        }
+        if (command) {
+            report_.plan.push_back("launch command: " + shown(*command, codePage_));
+        } else {
+            report_.plan.emplace_back("launch command: none");
+            report_.problems.push_back("the top folder \"" + shown(topFolder_, codePage_) +
+                                       "\" cannot be put on a command line safely: the launcher "
+                                       "launches nothing (rename it)");
+        }
+    }
+
+  private:
+    void problem(int32_t index, const std::string& name, const std::string& text) {
+        report_.problems.push_back("item " + std::to_string(index) + " \"" +
+                                   (utf8_ ? name : shown(name, codePage_)) + "\": " + text);
+    }
+
+    // The stored name in the code page, and as the reader cleans it.
+    void checkStoredName(int32_t index, const std::string& stored, const std::string& name) {
+        std::string storedAnsi = stored;
+        if (utf8_) {
+            codePageFromUtf8(stored, codePage_, storedAnsi);
+        } else if (!expressible(stored, codePage_)) {
+            problem(index, stored,
+                    "its name cannot be expressed in code page " + std::to_string(codePage_));
+        }
+        utf8_ = false;  // from here on, names in the code page
+        if (name != storedAnsi) {
+            problem(index, storedAnsi,
+                    "it is unpacked as \"" + shown(name, codePage_) +
+                        "\": " + cleanedBecause(storedAnsi));
+        }
+    }
+
+    // True when the path it is unpacked to is too long for Windows, which is a problem.
+    bool checkPath(int32_t index, const std::string& name, const std::string& target) {
+        std::string trimmed = target;
+        while (!trimmed.empty() && (trimmed.back() == '/' || trimmed.back() == '\\')) {
+            trimmed.pop_back();
+        }
+        const bool tooLong = trimmed.size() > kMaxPathLength;
+        if (tooLong) {
+            problem(index, name,
+                    "its path is over 259 characters (" + std::to_string(trimmed.size()) + ")");
+        }
+        return tooLong;
+    }
+
+    void checkStagingArchive(int32_t index, const std::string& name,
+                             const std::vector<std::string>& parts, bool folder) {
+        if (!parts.empty() && parts[0] == "MORVANTA.ZIP") {
+            problem(index, name,
+                    !folder && parts.size() == 1
+                        ? "it would be unpacked over the staging archive it is read from "
+                          "(rename it)"
+                        : "its folder would stand where the staging archive lies (rename it)");
+        }
+    }
+
+    // Files collide with anything of their name; folders only with files.
+    void checkCollisions(int32_t index, const std::string& name,
+                         const std::vector<std::string>& parts, bool folder) {
+        for (std::size_t level = 1; level <= parts.size(); ++level) {
+            const bool file = !folder && level == parts.size();
+            const std::string key = joined(parts, level);
+            const auto [at, fresh] = seen_.emplace(key, file ? "f" + name : "d" + name);
+            if (!fresh && (file || at->second[0] == 'f')) {
+                const std::string other = at->second.substr(1);
+                problem(index, name,
+                        other == name ? "it is in the archive twice: the later one replaces "
+                                        "the earlier"
+                                      : "it collides with \"" + shown(other, codePage_) +
+                                            "\" when letter case is ignored");
+                return;
+            }
+        }
+    }
+
+    // Whether SETUP.exe lies in the top folder, or at the top when no name has a folder.
+    void noteSetup(const std::vector<std::string>& parts, bool folder) {
+        setupAtTop_ = setupAtTop_ || (!folder && parts.size() == 1 && parts[0] == "SETUP.EXE");
+        if (!topFolder_.empty() && parts.size() == 2 && !folder) {
+            const std::vector<std::string> top = components(topFolder_);
+            setupInTop_ =
+                setupInTop_ || (top.size() == 1 && top[0] == parts[0] && parts[1] == "SETUP.EXE");
+        }
+    }
+
+    ArchiveHandle archive_;
+    uint32_t codePage_;
+    CheckReport& report_;
+    uint64_t total_ = 0;
+    std::string topFolder_;
+    bool setupInTop_ = false;
+    bool setupAtTop_ = false;
+    std::map<std::string, std::string> seen_;  // key of a name as Windows finds it -> name
+    bool utf8_ = false;                        // the current item's name is flagged as UTF-8
+};
+
 }  // namespace
 
 CheckReport checkPayload(const ReadAt& readAt, uint64_t size, uint32_t codePage) {
@@ -230,138 +403,13 @@ CheckReport checkPayload(const ReadAt& readAt, uint64_t size, uint32_t codePage)
             "tool, or pack with --folder)");
         return report;
     }
-    const int32_t count = item.index;
-    report.items = count;
-    uint64_t total = 0;
-    std::string topFolder;
-    bool hasSetup = false;
-    bool setupAtTop = false;                  // launched when no name has a folder
-    std::map<std::string, std::string> seen;  // key of a name as Windows finds it -> name
-    bool utf8 = false;                        // the current item's name is flagged as UTF-8
-    auto problem = [&](int32_t index, const std::string& name, const std::string& text) {
-        report.problems.push_back("item " + std::to_string(index) + " \"" +
-                                  (utf8 ? name : shown(name, codePage)) + "\": " + text);
-    };
-    for (int32_t index = 0; index < count; ++index) {
-        std::string stored;
-        GetArchiveItemStoredName(archive, index, stored);
-        const ArchiveResult described = GetArchiveItem(archive, index, item);
-        const std::string name(item.name, strnlen(item.name, sizeof(item.name)));
-        // As the launcher does: the first name with a separator gives the top folder.
-        if (topFolder.empty()) {
-            topFolder = TopFolderOf(name);
-        }
-        // The container stands at the item once its central entry was read.
-        unz_file_info64 info{};
-        const bool reached = described != AR_BAD_CATALOGUE &&
-                             unzGetCurrentFileInfo64(archive->reader->container, &info, nullptr, 0,
-                                                     nullptr, 0, nullptr, 0) == UNZ_OK;
-        utf8 = reached && (info.flag & 0x800) != 0;
-        if (reached && info.compression_method != 0 && info.compression_method != Z_DEFLATED) {
-            problem(index, stored,
-                    "its method " + std::to_string(info.compression_method) +
-                        " is not supported (only stored and deflated items are)");
-            continue;
-        }
-        if (described != AR_OK) {
-            problem(index, stored, failureText(described, codePage));
-            continue;
-        }
-        total += item.uncompressedSize;
-        std::string storedAnsi = stored;
-        if (utf8) {
-            codePageFromUtf8(stored, codePage, storedAnsi);
-        } else if (!expressible(stored, codePage)) {
-            problem(index, stored,
-                    "its name cannot be expressed in code page " + std::to_string(codePage));
-        }
-        utf8 = false;  // from here on, names in the code page
-        if (name != storedAnsi) {
-            problem(index, storedAnsi,
-                    "it is unpacked as \"" + shown(name, codePage) +
-                        "\": " + cleanedBecause(storedAnsi));
-        }
-        const std::string target = std::string(kUnpackPrefix) + name;
-        const bool folder = (item.attributes & kAttrDirectory) != 0;
-        std::string trimmed = target;
-        while (!trimmed.empty() && (trimmed.back() == '/' || trimmed.back() == '\\')) {
-            trimmed.pop_back();
-        }
-        const bool tooLong = trimmed.size() > kMaxPathLength;
-        if (tooLong) {
-            problem(index, name,
-                    "its path is over 259 characters (" + std::to_string(trimmed.size()) + ")");
-        }
-        const std::vector<std::string> parts = components(name);
-        if (!parts.empty() && parts[0] == "MORVANTA.ZIP") {
-            problem(index, name,
-                    !folder && parts.size() == 1
-                        ? "it would be unpacked over the staging archive it is read from "
-                          "(rename it)"
-                        : "its folder would stand where the staging archive lies (rename it)");
-        }
-        // Files collide with anything of their name; folders only with files.
-        for (std::size_t level = 1; level <= parts.size(); ++level) {
-            const bool file = !folder && level == parts.size();
-            const std::string key = joined(parts, level);
-            const auto [at, fresh] = seen.emplace(key, file ? "f" + name : "d" + name);
-            if (!fresh && (file || at->second[0] == 'f')) {
-                const std::string other = at->second.substr(1);
-                problem(index, name,
-                        other == name ? "it is in the archive twice: the later one replaces "
-                                        "the earlier"
-                                      : "it collides with \"" + shown(other, codePage) +
-                                            "\" when letter case is ignored");
-                break;
-            }
-        }
-        setupAtTop = setupAtTop || (!folder && parts.size() == 1 && parts[0] == "SETUP.EXE");
-        if (!topFolder.empty() && parts.size() == 2 && !folder) {
-            const std::vector<std::string> top = components(topFolder);
-            hasSetup =
-                hasSetup || (top.size() == 1 && top[0] == parts[0] && parts[1] == "SETUP.EXE");
-        }
-        if (info.flag & 1) {
-            problem(index, name, "it is encrypted (pack it without a password)");
-            continue;
-        }
-        // Read through, CRC-32 checked, into files that keep nothing.
-        const ArchiveResult unpacked = ExtractArchiveItem(archive, index, target.c_str());
-        if (unpacked != AR_OK && !(unpacked == AR_PATH_TOO_LONG && tooLong)) {
-            problem(index, name, failureText(unpacked, codePage));
-        }
+    report.items = item.index;
+    ItemWalk walk(archive, codePage, report);
+    for (int32_t index = 0; index < report.items; ++index) {
+        walk.check(index);
     }
     CloseArchive(archive);
-    hasSetup = topFolder.empty() ? setupAtTop : hasSetup;
-
-    report.plan.push_back("items: " + std::to_string(count) + ", " + std::to_string(total) +
-                          " bytes unpacked");
-    report.plan.push_back("code page: " + std::to_string(codePage));
-    report.plan.push_back("top folder: " +
-                          (topFolder.empty() ? std::string("none (no item name has a folder)")
-                                             : "\"" + shown(topFolder, codePage) + "\"") +
-                          ", SETUP.exe " + (hasSetup ? "in it" : "NOT in it"));
-    report.plan.push_back(
-        std::string("patience notice: ") +
-        (count > kPatienceIndex ? "shown before item 600" : "not shown (600 items or fewer)"));
-    const std::optional<std::string> command = LaunchCommandFor(topFolder);
-    if (command && !hasSetup) {
-        report.problems.push_back(
-            (topFolder.empty()
-                 ? std::string("no item name has a folder, and no SETUP.exe lies "
-                               "at the top")
-                 : "the top folder \"" + shown(topFolder, codePage) + "\" has no SETUP.exe") +
-            ": the launcher would run a command that is not found (add it, or pack anyway "
-            "with --force)");
-    }
-    if (command) {
-        report.plan.push_back("launch command: " + shown(*command, codePage));
-    } else {
-        report.plan.emplace_back("launch command: none");
-        report.problems.push_back("the top folder \"" + shown(topFolder, codePage) +
-                                  "\" cannot be put on a command line safely: the launcher "
-                                  "launches nothing (rename it)");
-    }
+    walk.plan(report.items);
     return report;
 }
 

@@ -1,4 +1,4 @@
-#include "tools/CodePageText.h"
+#include "pack/CodePageText.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "tools/PackFolder.h"
+#include "pack/PackFolder.h"
 
 #include <zip.h>
 #include <zlib.h>
@@ -16,8 +16,8 @@
 #include <sys/stat.h>
 #endif
 
-#include "tools/CodePageText.h"
-#include "tools/ZipWriter.h"
+#include "pack/CodePageText.h"
+#include "pack/ZipWriter.h"
 
 namespace fw::pack {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/ZipWriter.h"
+#include "pack/ZipWriter.h"
 
 namespace fw::sample {
 

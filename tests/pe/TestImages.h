@@ -5,7 +5,16 @@
 #include <cstddef>
 #include <string>
 
+#include "pe/PeImage.h"
+
 namespace fw::test {
+
+// The Windows launcher as built: the file FERROWICK_WINDOWS_LAUNCHER names, or the cross
+// build's in the checkout. It need not be there.
+std::string windowsLauncher();
+
+// Reads `bytes`, which must outlive the reader.
+pe::ReadAt readerOf(const std::string& bytes);
 
 // A 64-bit image with one code section holding the launcher marker, and no resources.
 std::string bareImage();

@@ -9,14 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "pack/CodeSigning.h"
+#include "pe/ResourceEdits.h"
 #include "res/resource.h"
-#include "tools/CodeSigning.h"
 
 namespace fw::pack {
 
 inline constexpr std::size_t kPrefixSize = FERROWICK_PAYLOAD_PREFIX_SIZE;
 
+// The usage lines, and what --help adds to them.
 extern const char* const kUsage;
+extern const char* const kHelp;
 
 struct Options {
     std::string payload;   // a ZIP archive
@@ -25,7 +28,9 @@ struct Options {
     std::string output;
     std::string stub;
     std::string prefix;
-    uint32_t codePage = 0;  // 0: the one the launcher would take here
+    std::string icon;                  // an icon file for a Windows launcher
+    std::vector<std::string> version;  // "KEY=VALUE", for a Windows launcher
+    uint32_t codePage = 0;             // 0: the one the launcher would take here
     bool check = false;
     bool force = false;
     SigningRequest signing;
@@ -96,9 +101,13 @@ struct Backend {
     std::function<std::string(const std::string& path, LauncherRead&)> openLauncher;
     // What the stub allows; why it is no stub, or empty.
     std::function<std::string(const std::string& stub, StubLimit&)> stubLimit;
-    // Writes the launcher: the stub with `resource` (prefix and archive) as its payload.
-    std::function<std::string(const Options&, const std::string& prefix, const Payload&, Made&)>
+    // Writes the launcher: the stub with `prefix` and the archive as its payload, and a
+    // Windows launcher's icon and version changed as `edits` says.
+    std::function<std::string(const Options&, const std::string& prefix, const Payload&,
+                              const pe::ResourceEdits& edits, Made&)>
         writeLauncher;
+    // The text of a command-line argument as UTF-8. Unset: it is UTF-8 already.
+    std::function<std::string(const std::string&)> argumentText;
 };
 
 // Parses the command line, reporting a bad one on standard error; an empty stub is
@@ -114,6 +123,15 @@ std::string zipProblem(const ReadAt& readAt, uint64_t size);
 // The prefix to put ahead of the archive: the default, or the given file's bytes, which
 // must be exactly 54. Gives the reason on failure.
 std::string loadPrefix(const std::string& path, std::string& prefix);
+
+// The version keys --version sets.
+extern const char* const kVersionKeys[7];
+
+// The icon and version strings that the options ask for; why they cannot be had, or
+// empty. `text` gives an argument's text as UTF-8.
+std::string loadEdits(const Options& options,
+                      const std::function<std::string(const std::string&)>& text,
+                      pe::ResourceEdits& edits);
 
 // A payload held in memory.
 Payload payloadOf(std::string bytes);

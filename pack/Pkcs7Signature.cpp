@@ -1,4 +1,4 @@
-#include "tools/Pkcs7Signature.h"
+#include "pack/Pkcs7Signature.h"
 
 #include <cstddef>
 

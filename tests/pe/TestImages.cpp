@@ -1,11 +1,13 @@
-#include "tests/launcher/TestImages.h"
+#include "tests/pe/TestImages.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <string_view>
 
+#include "pe/PeImage.h"
+#include "platform/LittleEndian.h"
 #include "res/resource.h"
 #include "tests/support/RawZip.h"
-#include "tools/PeImage.h"
 
 namespace fw::test {
 
@@ -21,13 +23,11 @@ constexpr uint32_t kData = 0x40000040;         // initialized data, readable
 constexpr uint32_t kDiscardable = 0x42000040;  // and discardable
 
 void put(std::string& image, std::size_t at, uint64_t value, int width) {
-    pe::setLe(image, at, value, width);
+    storeLittle(image.data() + at, value, width);
 }
 
 std::string le(uint64_t value, int width) {
-    std::string out;
-    pe::putLe(out, value, width);
-    return out;
+    return little(value, width);
 }
 
 std::size_t alignFile(std::size_t size) {
@@ -126,6 +126,21 @@ std::string resourceSection(uint32_t rva, const std::string& payload, const std:
 
 }  // namespace
 
+std::string windowsLauncher() {
+    const char* named = std::getenv("FERROWICK_WINDOWS_LAUNCHER");
+    return named != nullptr && *named ? named : FERROWICK_WINDOWS_LAUNCHER_DEFAULT;
+}
+
+pe::ReadAt readerOf(const std::string& bytes) {
+    return [&bytes](void* buffer, std::size_t size, uint64_t offset) {
+        if (offset > bytes.size() || size > bytes.size() - offset) {
+            return false;
+        }
+        bytes.copy(static_cast<char*>(buffer), size, static_cast<std::size_t>(offset));
+        return true;
+    };
+}
+
 std::string bareImage() {
     std::string b = headers(1);
     put(b, kOptionalHeader + 56, 0x2000, 4);  // SizeOfImage
@@ -195,14 +210,7 @@ std::string imageWithResources() {
 
 SignaturePlace signaturePlace(const std::string& image) {
     pe::Image read;
-    const pe::ReadAt reader = [&image](void* buffer, std::size_t size, uint64_t offset) {
-        if (offset > image.size() || size > image.size() - offset) {
-            return false;
-        }
-        image.copy(static_cast<char*>(buffer), size, static_cast<std::size_t>(offset));
-        return true;
-    };
-    if (!pe::readImage(reader, image.size(), read).empty() ||
+    if (!pe::readImage(readerOf(image), image.size(), read).empty() ||
         read.directories.size() <= pe::kCertificateDirectory) {
         return {};
     }
@@ -210,7 +218,7 @@ SignaturePlace signaturePlace(const std::string& image) {
     if (table.size <= 8 || uint64_t{table.address} + table.size > image.size()) {
         return {};
     }
-    const auto length = static_cast<std::size_t>(pe::getLe(image.data() + table.address, 4));
+    const auto length = static_cast<std::size_t>(readLittle(image.data() + table.address, 4));
     return {table.address + 8, length - 8};
 }
 

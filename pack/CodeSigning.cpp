@@ -1,4 +1,4 @@
-#include "tools/CodeSigning.h"
+#include "pack/CodeSigning.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -15,8 +15,9 @@
 #include <functional>
 #include <vector>
 
-#include "tools/PeImage.h"
-#include "tools/Pkcs7Signature.h"
+#include "pack/Pkcs7Signature.h"
+#include "pe/PeImage.h"
+#include "platform/LittleEndian.h"
 
 extern char** environ;
 
@@ -26,7 +27,7 @@ namespace {
 
 constexpr int kNotFound = 127;
 constexpr uint16_t kSignedDataCertificate = 0x0002;  // WIN_CERT_TYPE_PKCS_SIGNED_DATA
-constexpr std::size_t kCertificateHeaderSize = 8;
+using pe::kCertificateHeaderSize;
 // No signature comes near this; a table that claims more is not read.
 constexpr uint32_t kLargestCertificateTable = 16 << 20;
 constexpr std::size_t kDigestChunk = 1 << 20;
@@ -195,9 +196,7 @@ std::string readSignedImage(const pe::ReadAt& read, uint64_t size, SignedImage& 
     if (std::string problem = pe::readImage(read, size, image); !problem.empty()) {
         return problem;
     }
-    const pe::Directory table = image.directories.size() > pe::kCertificateDirectory
-                                    ? image.directories[pe::kCertificateDirectory]
-                                    : pe::Directory{};
+    const pe::Directory table = image.directory(pe::kCertificateDirectory);
     if (table.size < kCertificateHeaderSize || table.address < image.sectionsEnd() ||
         uint64_t{table.address} + table.size > size) {
         return "its certificate table lies outside the end of the file";
@@ -206,9 +205,9 @@ std::string readSignedImage(const pe::ReadAt& read, uint64_t size, SignedImage& 
     if (!read(header, sizeof header, table.address)) {
         return "its certificate table cannot be read";
     }
-    const auto length = static_cast<uint32_t>(pe::getLe(header, 4));
-    if (pe::getLe(header + 6, 2) != kSignedDataCertificate || length < kCertificateHeaderSize ||
-        length > table.size) {
+    const auto length = static_cast<uint32_t>(readLittle(header + pe::certificate::length, 4));
+    if (readLittle(header + pe::certificate::type, 2) != kSignedDataCertificate ||
+        length < kCertificateHeaderSize || length > table.size) {
         return "its certificate table holds no signature of the kind Windows checks";
     }
     if (length > kLargestCertificateTable) {

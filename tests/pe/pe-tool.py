@@ -4,6 +4,15 @@ so that the packer's own reader is not the only judge of what it writes.
 
   pe-tool.py add-section IN OUT NAME discardable|writable
       IN with a section of 512 bytes added after its last one.
+  pe-tool.py append-table IN OUT
+      IN with a payload table appended as older packers appended one for a Linux launcher
+      (which Windows never reads): TIMELISTINGS/#132 holding "x", 64 KiB-aligned.
+  pe-tool.py make-icon OUT
+      An icon file of three 32-bit images, 48x48, 32x32 and 16x16, each one colour
+      (20 80 E0 as red, green, blue).
+  pe-tool.py looks EXE
+      The first icon group's images (WIDTHxHEIGHT BITS, with the size of the icon resource
+      each names) and the version resource's strings and fixed numbers, one a line.
   pe-tool.py judge STUB OUT PAYLOAD
       OUT is STUB with PAYLOAD as its TIMELISTINGS/#132 resource: every other resource
       and every section after the resources byte-equal (but the debug entries' pointers,
@@ -15,6 +24,7 @@ so that the packer's own reader is not the only judge of what it writes.
       DependentLoadFlags of its load configuration ("dependent load flags: none" when
       it has no load configuration).
 """
+import struct
 import sys
 
 import pefile
@@ -50,6 +60,59 @@ def add_section(source, target, name, kind):
     pe.OPTIONAL_HEADER.SizeOfImage = align(va + len(body), oh.SectionAlignment)
     pe.OPTIONAL_HEADER.CheckSum = pe.generate_checksum()
     pe.write(target)
+
+
+def append_table(source, target):
+    image = open(source, "rb").read()
+    offset = align(len(image), 64 * 1024)
+    data, type_name = b"x", b"TIMELISTINGS"
+    record = struct.pack("<HHHHHHQQ", 0x409, 0, 132, len(type_name), 0, 0, offset, len(data))
+    record += type_name
+    table_offset = offset + len(data)
+    trailer = b"FWRSRC\x01\x00" + struct.pack("<QIIQ", len(image), 1, len(record), table_offset)
+    with open(target, "wb") as out:
+        out.write(image + bytes(offset - len(image)) + data + record + trailer)
+
+
+ICON_COLOUR = (0x20, 0x80, 0xE0)
+
+
+def make_icon(target):
+    images = []
+    for n in (48, 32, 16):
+        red, green, blue = ICON_COLOUR
+        pixels = bytes((blue, green, red, 255)) * (n * n)
+        mask = bytes(((n + 31) // 32) * 4 * n)
+        header = struct.pack("<IiiHHIIiiII", 40, n, 2 * n, 1, 32, 0, len(pixels) + len(mask),
+                             0, 0, 0, 0)
+        images.append((n, header + pixels + mask))
+    out = struct.pack("<HHH", 0, 1, len(images))
+    at = 6 + 16 * len(images)
+    for n, data in images:
+        out += struct.pack("<BBBBHHII", n, n, 0, 0, 1, 32, len(data), at)
+        at += len(data)
+    with open(target, "wb") as f:
+        f.write(out + b"".join(data for _, data in images))
+
+
+def looks(path):
+    pe = pefile.PE(path)
+    by_type = {t.id: t for t in pe.DIRECTORY_ENTRY_RESOURCE.entries if t.id}
+    icons = {n.id: n.directory.entries[0].data.struct.Size for n in by_type[3].directory.entries}
+    group = by_type[14].directory.entries[0].directory.entries[0].data.struct
+    data = pe.get_data(group.OffsetToData, group.Size)
+    count = struct.unpack_from("<H", data, 4)[0]
+    for i in range(count):
+        w, h, _, _, _, bits, size, icon = struct.unpack_from("<BBBBHHIH", data, 6 + 14 * i)
+        print("icon %dx%d %d bits, %d bytes in icon %d of %s bytes" % (
+            w or 256, h or 256, bits, size, icon, icons.get(icon)))
+    for info in pe.FileInfo[0]:
+        for table in getattr(info, "StringTable", []):
+            for key, value in table.entries.items():
+                print("%s=%s" % (key.decode(), value.decode()))
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    print("fixed file version: %d.%d.%d.%d" % (fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF,
+                                                fixed.FileVersionLS >> 16, fixed.FileVersionLS & 0xFFFF))
 
 
 def resources(pe):
@@ -150,6 +213,12 @@ def imports(path):
 if __name__ == "__main__":
     if sys.argv[1] == "add-section":
         add_section(*sys.argv[2:6])
+    elif sys.argv[1] == "append-table":
+        append_table(*sys.argv[2:4])
+    elif sys.argv[1] == "make-icon":
+        make_icon(sys.argv[2])
+    elif sys.argv[1] == "looks":
+        looks(sys.argv[2])
     elif sys.argv[1] == "judge":
         sys.exit(judge(*sys.argv[2:5]))
     elif sys.argv[1] == "imports":

@@ -1,7 +1,7 @@
 // The payload resource of a Windows launcher: found where the loader finds it, and
-// replaced the way the resource update calls replace it, streamed from a stub to an
-// output with every other resource kept byte for byte. The resource section is laid out
-// anew, the sections after it moved, SizeOfImage and the checksum set, and a
+// replaced, streamed from a stub to an output with every other resource kept byte for
+// byte (but the icon and version, when asked to change them). The resource section is
+// laid out anew, the sections after it moved, SizeOfImage and the checksum set, and a
 // certificate table dropped (it could only be broken).
 #pragma once
 
@@ -9,14 +9,14 @@
 #include <functional>
 #include <string>
 
-#include "tools/PeImage.h"
+#include "pe/PeImage.h"
+#include "pe/ResourceEdits.h"
 
 namespace fw::pe {
 
 using WriteAt = std::function<bool(const void* data, std::size_t size, uint64_t offset)>;
 
-inline constexpr const char* kPayloadType = "TIMELISTINGS";
-inline constexpr const char* kPayloadName = "#132";
+// The language the launcher's resources are in, and so its payload.
 inline constexpr uint16_t kPayloadLanguage = 0x0409;
 
 // Where the payload resource's bytes lie in the file.
@@ -26,8 +26,8 @@ struct PayloadPlace {
     uint16_t language = 0;
 };
 
-// Finds TIMELISTINGS/#132 as the loader does (language 0x0409, else the first). Why it
-// cannot, or empty.
+// Finds the payload resource (res/resource.h) as the loader does (language 0x0409, else the first).
+// Why it cannot, or empty.
 std::string findPayload(const ReadAt& read, uint64_t fileSize, PayloadPlace& place);
 
 // The new resource: `prefix`, then `size` bytes read through `read`.
@@ -48,10 +48,10 @@ struct Written {
     bool certificateDropped = false;
 };
 
-// Writes the stub with `payload` as its payload resource. Why it cannot, or empty; a
-// failed write is "cannot write" followed by nothing more.
+// Writes the stub with `payload` as its payload resource, and `edits` made. Why it
+// cannot, or empty; a failed write is "cannot write" followed by nothing more.
 std::string writeWithPayload(const ReadAt& stub, uint64_t stubSize, const NewPayload& payload,
-                             const Output& out, Written& written);
+                             const ResourceEdits& edits, const Output& out, Written& written);
 
 // The largest archive a launcher made of this stub may carry after a prefix of
 // `prefixSize` bytes, and the image limit it follows from. Why none can be made, or empty.
@@ -73,17 +73,5 @@ struct ResourcePlace {
 
 // Why the stub cannot carry a payload, or empty.
 std::string resourcePlace(const ReadAt& stub, uint64_t stubSize, ResourcePlace& place);
-
-// A finished image opened for update.
-struct ImageFile {
-    ReadAt read;
-    WriteAt writeAt;
-    std::function<bool(uint64_t size)> truncate;
-    uint64_t size = 0;
-};
-
-// For an image the resource update calls wrote: drops its certificate table and sets
-// its checksum. Why it cannot, or empty.
-std::string finishImage(ImageFile& file, bool& certificateDropped);
 
 }  // namespace fw::pe

@@ -1,5 +1,6 @@
-#include "tools/ferrowick-pack-common.h"
+#include "pack/Packer.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -10,11 +11,12 @@
 #include <system_error>
 
 #include "archive/ZipLayout.h"
-#include "tools/CodePageText.h"
-#include "tools/PackCheck.h"
-#include "tools/PackFolder.h"
-#include "tools/PePayload.h"
-#include "tools/ToolInfo.h"
+#include "pack/CodePageText.h"
+#include "pack/PackCheck.h"
+#include "pack/PackFolder.h"
+#include "pe/PePayload.h"
+#include "pe/ResourceEdits.h"
+#include "platform/LittleEndian.h"
 
 namespace fw::pack {
 
@@ -23,24 +25,17 @@ namespace {
 using zip::kZip64LocatorSize;
 constexpr std::size_t kEndRecordSize = zip::kEndSize;
 
-void putLe(std::string& out, uint32_t value, int width) {
-    for (int i = 0; i < width; ++i) {
-        out += static_cast<char>((value >> (8 * i)) & 0xFF);
-    }
-}
-
 }  // namespace
 
 const char* const kUsage =
     "usage: ferrowick-pack (--payload ARCHIVE.zip | --folder DIR) --output LAUNCHER\n"
     "                      [--stub STUB] [--prefix FILE] [--code-page N] [--force]\n"
+    "                      [--icon FILE.ico] [--version KEY=VALUE]...\n"
     "                      [(--sign-cert FILE --sign-key FILE | --sign-pkcs12 FILE)\n"
     "                       [--sign-password-file FILE | --sign-password-env NAME]\n"
     "                       [--sign-timestamp URL]]\n"
     "       ferrowick-pack --check (--payload ARCHIVE.zip | --folder DIR | --launcher FILE)\n"
     "                      [--stub STUB] [--code-page N]\n";
-
-namespace {
 
 const char* const kHelp =
     "Makes a launcher that carries an installer set: a copy of STUB (by default the\n"
@@ -65,6 +60,13 @@ const char* const kHelp =
     "  --launcher FILE        with --check: the payload that launcher FILE carries, read\n"
     "                         where its system loads it, and the state of its signature\n"
     "  --force                pack a payload even when the check finds problems\n"
+    "  --icon FILE.ico        a Windows launcher's icon: every image of FILE.ico replaces\n"
+    "                         the launcher's icon group\n"
+    "  --version KEY=VALUE    a string of a Windows launcher's version information, given\n"
+    "                         once for each: ProductName, CompanyName, FileDescription,\n"
+    "                         FileVersion, ProductVersion, LegalCopyright,\n"
+    "                         OriginalFilename; FileVersion and ProductVersion (as\n"
+    "                         2.1.0.7) set the version numbers too\n"
     "  --sign-cert FILE --sign-key FILE, or --sign-pkcs12 FILE\n"
     "                         sign the Windows launcher with SHA-256 (osslsigncode) and\n"
     "                         verify the result\n"
@@ -79,8 +81,6 @@ const char* const kHelp =
     "signature the stub carried is dropped (it would no longer match).\n"
     "Exit status: 0 made (with --check: no problem), 1 refused (problems found),\n"
     "2 bad options.\n";
-
-}  // namespace
 
 bool parseOptions(int argc, char** argv, const std::string& defaultStub, Options& options) {
     auto bad = [](const std::string& what) {
@@ -107,6 +107,10 @@ bool parseOptions(int argc, char** argv, const std::string& defaultStub, Options
             target = &options.stub;
         } else if (arg == "--prefix") {
             target = &options.prefix;
+        } else if (arg == "--icon") {
+            target = &options.icon;
+        } else if (arg == "--version") {
+            target = &options.version.emplace_back();
         } else if (arg == "--code-page") {
             target = &codePage;
         } else if (arg == "--sign-cert") {
@@ -152,9 +156,12 @@ bool parseOptions(int argc, char** argv, const std::string& defaultStub, Options
     const SigningRequest& sign = options.signing;
     const bool password = !sign.passwordFile.empty() || !sign.passwordEnvironment.empty();
     if (options.check) {
-        if (!options.output.empty() || !options.prefix.empty() || sign.wanted() ||
-            !sign.key.empty() || password || !sign.timestampUrl.empty()) {
-            return bad("--check writes nothing: leave out --output, --prefix and signing");
+        if (!options.output.empty() || !options.prefix.empty() || !options.icon.empty() ||
+            !options.version.empty() || sign.wanted() || !sign.key.empty() || password ||
+            !sign.timestampUrl.empty()) {
+            return bad(
+                "--check writes nothing: leave out --output, --prefix, --icon, --version and "
+                "signing");
         }
         if (!options.stub.empty() && !options.launcher.empty()) {
             return bad("--check --launcher reads the launcher itself: leave out --stub");
@@ -189,19 +196,19 @@ bool parseOptions(int argc, char** argv, const std::string& defaultStub, Options
 
 std::string defaultPrefix() {
     std::string p = "BM";
-    putLe(p, 838, 4);  // file size
-    putLe(p, 0, 2);
-    putLe(p, 0, 2);
-    putLe(p, 118, 4);  // offset of the pixel data
-    putLe(p, 40, 4);   // information header size
-    putLe(p, 96, 4);   // width
-    putLe(p, 15, 4);   // height
-    putLe(p, 1, 2);    // planes
-    putLe(p, 4, 2);    // bits per pixel
-    putLe(p, 0, 4);    // no compression
-    putLe(p, 720, 4);  // image size
+    appendLittle(p, 838, 4);  // file size
+    appendLittle(p, 0, 2);
+    appendLittle(p, 0, 2);
+    appendLittle(p, 118, 4);  // offset of the pixel data
+    appendLittle(p, 40, 4);   // information header size
+    appendLittle(p, 96, 4);   // width
+    appendLittle(p, 15, 4);   // height
+    appendLittle(p, 1, 2);    // planes
+    appendLittle(p, 4, 2);    // bits per pixel
+    appendLittle(p, 0, 4);    // no compression
+    appendLittle(p, 720, 4);  // image size
     for (int i = 0; i < 4; ++i) {
-        putLe(p, 0, 4);  // resolutions, colours used, important colours
+        appendLittle(p, 0, 4);  // resolutions, colours used, important colours
     }
     return p;
 }
@@ -280,23 +287,38 @@ std::string zipProblem(const ReadAt& readAt, uint64_t size) {
     return {};
 }
 
+namespace {
+
+// Reads the first `limit` bytes of the file `what` names at `path`, and one more, which
+// tells a longer file from one of that size. Why it cannot be read, or empty.
+std::string readLeading(const std::string& what, const std::string& path, std::size_t limit,
+                        std::string& bytes) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        return what + " " + path + " is a folder";
+    }
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(limit + 1, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!in && !in.eof()) {
+        return "cannot read " + what + " " + path;
+    }
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return {};
+}
+
+}  // namespace
+
 std::string loadPrefix(const std::string& path, std::string& prefix) {
     if (path.empty()) {
         prefix = defaultPrefix();
         return {};
     }
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
-        return "the prefix file " + path + " is a folder";
+    std::string bytes;
+    if (std::string problem = readLeading("the prefix file", path, kPrefixSize, bytes);
+        !problem.empty()) {
+        return problem;
     }
-    std::ifstream in(path, std::ios::binary);
-    // One byte more than needed tells a longer file from a right one.
-    std::string bytes(kPrefixSize + 1, '\0');
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!in && !in.eof()) {
-        return "cannot read the prefix file " + path;
-    }
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
     if (bytes.size() != kPrefixSize) {
         return "the prefix file " + path + " has " +
                (bytes.size() > kPrefixSize ? std::string("more than 54")
@@ -304,6 +326,71 @@ std::string loadPrefix(const std::string& path, std::string& prefix) {
                " bytes; it must have exactly 54";
     }
     prefix = bytes;
+    return {};
+}
+
+const char* const kVersionKeys[7] = {"ProductName",     "CompanyName",    "FileDescription",
+                                     "FileVersion",     "ProductVersion", "LegalCopyright",
+                                     "OriginalFilename"};
+
+namespace {
+
+// An icon file is small; a larger file is not read whole.
+constexpr std::size_t kLargestIconFile = 16 << 20;
+
+std::string loadIcon(const std::string& path, std::vector<pe::IconImage>& images) {
+    std::string bytes;
+    if (std::string problem = readLeading("the icon", path, kLargestIconFile, bytes);
+        !problem.empty()) {
+        return problem;
+    }
+    if (bytes.size() > kLargestIconFile) {
+        return "the icon " + path + " is refused: it is over 16 MB";
+    }
+    if (std::string problem = pe::readIconFile(bytes, images); !problem.empty()) {
+        return "the icon " + path + " is refused: " + problem;
+    }
+    return {};
+}
+
+std::string versionSetting(const std::string& given,
+                           const std::function<std::string(const std::string&)>& text,
+                           pe::VersionSetting& setting) {
+    const std::size_t equals = given.find('=');
+    const std::string key = given.substr(0, equals);
+    if (std::find(std::begin(kVersionKeys), std::end(kVersionKeys), key) ==
+        std::end(kVersionKeys)) {
+        std::string keys;
+        for (const char* known : kVersionKeys) {
+            keys += (keys.empty() ? "" : ", ") + std::string(known);
+        }
+        return "unknown version key \"" + key + "\" in --version " + given + " (give one of " +
+               keys + ")";
+    }
+    if (equals == std::string::npos) {
+        return "--version " + given + " has no value (give " + key + "=VALUE)";
+    }
+    setting = {key, text ? text(given.substr(equals + 1)) : given.substr(equals + 1)};
+    return pe::versionSettingProblem(setting);
+}
+
+}  // namespace
+
+std::string loadEdits(const Options& options,
+                      const std::function<std::string(const std::string&)>& text,
+                      pe::ResourceEdits& edits) {
+    if (!options.icon.empty()) {
+        if (std::string problem = loadIcon(options.icon, edits.icon); !problem.empty()) {
+            return problem;
+        }
+    }
+    for (const std::string& given : options.version) {
+        pe::VersionSetting setting;
+        if (std::string problem = versionSetting(given, text, setting); !problem.empty()) {
+            return problem;
+        }
+        edits.version.push_back(std::move(setting));
+    }
     return {};
 }
 
@@ -345,9 +432,6 @@ Scratch memoryScratch() {
 }
 
 int runPacker(int argc, char** argv, const Backend& backend) {
-    if (fw::tool::answered(argc, argv, "ferrowick-pack", kUsage, kHelp)) {
-        return 0;
-    }
     Options options;
     if (!parseOptions(argc, argv, backend.defaultStub, options)) {
         std::fputs(kUsage, stderr);
@@ -367,6 +451,10 @@ int runPacker(int argc, char** argv, const Backend& backend) {
     if (std::string problem = options.check ? "" : loadPrefix(options.prefix, prefix);
         !problem.empty()) {
         return refuse(problem, "give --prefix a file of exactly 54 bytes, or leave it out");
+    }
+    pe::ResourceEdits edits;
+    if (std::string problem = loadEdits(options, backend.argumentText, edits); !problem.empty()) {
+        return refuse(problem);
     }
 
     Payload payload;
@@ -474,7 +562,7 @@ int runPacker(int argc, char** argv, const Backend& backend) {
                       " above, or pack it anyway with --force)");
     }
     Made made;
-    const std::string problem = backend.writeLauncher(options, prefix, payload, made);
+    const std::string problem = backend.writeLauncher(options, prefix, payload, edits, made);
     for (const std::string& note : made.notes) {
         std::fprintf(stderr, "ferrowick-pack: %s\n", note.c_str());
     }

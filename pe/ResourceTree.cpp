@@ -1,4 +1,4 @@
-#include "tools/ResourceTree.h"
+#include "pe/ResourceTree.h"
 
 #include <algorithm>
 #include <deque>
@@ -6,14 +6,16 @@
 #include <map>
 #include <set>
 
+#include "platform/LittleEndian.h"
+
 namespace fw::pe {
 
 namespace {
 
-constexpr std::size_t kDirectorySize = 16;
-constexpr std::size_t kEntrySize = 8;
-constexpr std::size_t kDataEntrySize = 16;
-constexpr uint32_t kHighBit = 0x80000000;
+constexpr std::size_t kDirectorySize = kResourceTableSize;
+constexpr std::size_t kEntrySize = kResourceEntrySize;
+constexpr std::size_t kDataEntrySize = kResourceDataSize;
+constexpr uint32_t kHighBit = kResourceHighBit;
 // Types, names, languages: the loader looks no deeper.
 constexpr int kLevels = 3;
 constexpr uint32_t kDataAlignment = 8;
@@ -58,19 +60,20 @@ class TreeReader {
         if (!readIn(head, sizeof head, at)) {
             return "its resource tree lies outside its section";
         }
-        out.characteristics = static_cast<uint32_t>(getLe(head, 4));
-        out.timeDateStamp = static_cast<uint32_t>(getLe(head + 4, 4));
-        out.majorVersion = static_cast<uint16_t>(getLe(head + 8, 2));
-        out.minorVersion = static_cast<uint16_t>(getLe(head + 10, 2));
-        const std::size_t count = getLe(head + 12, 2) + getLe(head + 14, 2);
+        const ResourceTableHeader table = decodeResourceTable(head);
+        out.characteristics = table.characteristics;
+        out.timeDateStamp = table.timeDateStamp;
+        out.majorVersion = table.majorVersion;
+        out.minorVersion = table.minorVersion;
+        const std::size_t count = std::size_t{table.namedEntries} + table.idEntries;
         std::string entries(count * kEntrySize, '\0');
         if (!readIn(entries.data(), entries.size(), at + kDirectorySize)) {
             return "its resource tree lies outside its section";
         }
         for (std::size_t i = 0; i < count; ++i) {
             const auto* e = reinterpret_cast<const unsigned char*>(entries.data()) + i * kEntrySize;
-            const auto name = static_cast<uint32_t>(getLe(e, 4));
-            const auto target = static_cast<uint32_t>(getLe(e + 4, 4));
+            const auto name = static_cast<uint32_t>(readLittle(e + resourceEntry::key, 4));
+            const auto target = static_cast<uint32_t>(readLittle(e + resourceEntry::target, 4));
             ResourceEntry entry;
             if (std::string problem = key(name, entry.key); !problem.empty()) {
                 return problem;
@@ -113,13 +116,13 @@ class TreeReader {
         if (!readIn(length, 2, at)) {
             return "a resource name lies outside its section";
         }
-        const std::size_t units = getLe(length, 2);
+        const std::size_t units = readLittle(length, 2);
         std::string bytes(2 * units, '\0');
         if (units == 0 || !readIn(bytes.data(), bytes.size(), at + 2)) {
             return "a resource name is empty or lies outside its section";
         }
         for (std::size_t i = 0; i < units; ++i) {
-            out.text += static_cast<char16_t>(getLe(bytes.data() + 2 * i, 2));
+            out.text += static_cast<char16_t>(readLittle(bytes.data() + 2 * i, 2));
         }
         return {};
     }
@@ -129,11 +132,11 @@ class TreeReader {
         if (!readIn(entry, sizeof entry, at)) {
             return "a resource's data entry lies outside its section";
         }
-        const auto rva = static_cast<uint32_t>(getLe(entry, 4));
-        out.size = static_cast<uint32_t>(getLe(entry + 4, 4));
-        out.codePage = static_cast<uint32_t>(getLe(entry + 8, 4));
-        out.reserved = static_cast<uint32_t>(getLe(entry + 12, 4));
-        if (!fileOffsetOf(image_, rva, out.size, out.fileOffset)) {
+        const ResourceDataEntry fields = decodeResourceData(entry);
+        out.size = fields.size;
+        out.codePage = fields.codePage;
+        out.reserved = fields.reserved;
+        if (!fileOffsetOf(image_, fields.address, out.size, out.fileOffset)) {
             return "a resource's data lies outside the file";
         }
         return {};
@@ -154,6 +157,20 @@ std::string readResourceTree(const ReadAt& read, const Image& image, std::size_t
     return reader.directory(0, 0, root);
 }
 
+std::string readImageResources(const ReadAt& read, uint64_t fileSize, Image& image,
+                               ResourceDirectory& root) {
+    if (std::string problem = readImage(read, fileSize, image); !problem.empty()) {
+        return problem;
+    }
+    const Directory resources = image.directory(kResourceDirectory);
+    const int section = resources.size != 0 ? sectionOf(image, resources.address) : -1;
+    if (section < 0 ||
+        image.sections[static_cast<std::size_t>(section)].virtualAddress != resources.address) {
+        return "it has no resource section";
+    }
+    return readResourceTree(read, image, static_cast<std::size_t>(section), root);
+}
+
 ResourceKey resourceKey(const std::string& text) {
     ResourceKey key;
     if (text.size() > 1 && text[0] == '#') {
@@ -162,6 +179,23 @@ ResourceKey resourceKey(const std::string& text) {
         key.text.assign(text.begin(), text.end());
     }
     return key;
+}
+
+ResourceKey resourceId(uint16_t id) {
+    ResourceKey key;
+    key.id = id;
+    return key;
+}
+
+const ResourceEntry* firstLeaf(const ResourceEntry& entry) {
+    const ResourceEntry* at = &entry;
+    while (at->directory) {
+        if (at->directory->entries.empty()) {
+            return nullptr;
+        }
+        at = &at->directory->entries.front();
+    }
+    return at;
 }
 
 ResourceEntry* findEntry(ResourceDirectory& directory, const ResourceKey& key) {
@@ -245,28 +279,29 @@ bool layoutResourceTree(const ResourceDirectory& root, uint32_t sectionRva,
                               [](const ResourceEntry* e) { return e->key.named(); });
         const auto names = std::count_if(ordered.begin(), ordered.end(),
                                          [](const ResourceEntry* e) { return e->key.named(); });
-        putLe(head, d->characteristics, 4);
-        putLe(head, d->timeDateStamp, 4);
-        putLe(head, d->majorVersion, 2);
-        putLe(head, d->minorVersion, 2);
-        putLe(head, static_cast<uint64_t>(names), 2);
-        putLe(head, ordered.size() - static_cast<std::size_t>(names), 2);
+        appendLittle(head, d->characteristics, 4);
+        appendLittle(head, d->timeDateStamp, 4);
+        appendLittle(head, d->majorVersion, 2);
+        appendLittle(head, d->minorVersion, 2);
+        appendLittle(head, static_cast<uint64_t>(names), 2);
+        appendLittle(head, ordered.size() - static_cast<std::size_t>(names), 2);
         for (const ResourceEntry* e : ordered) {
-            putLe(head, e->key.named() ? kHighBit | nameAt[e] : e->key.id, 4);
-            putLe(head, e->directory ? kHighBit | tableAt[e->directory.get()] : leafAt[e], 4);
+            appendLittle(head, e->key.named() ? kHighBit | nameAt[e] : e->key.id, 4);
+            appendLittle(head, e->directory ? kHighBit | tableAt[e->directory.get()] : leafAt[e],
+                         4);
         }
     }
     for (const ResourceEntry* e : leaves) {
-        putLe(head, sectionRva + blockAt[e], 4);
-        putLe(head, e->data.size, 4);
-        putLe(head, e->data.codePage, 4);
-        putLe(head, e->data.reserved, 4);
+        appendLittle(head, sectionRva + blockAt[e], 4);
+        appendLittle(head, e->data.size, 4);
+        appendLittle(head, e->data.codePage, 4);
+        appendLittle(head, e->data.reserved, 4);
         layout.blocks.push_back({static_cast<uint32_t>(blockAt[e]), &e->data});
     }
     for (const ResourceEntry* e : named) {
-        putLe(head, e->key.text.size(), 2);
+        appendLittle(head, e->key.text.size(), 2);
         for (char16_t c : e->key.text) {
-            putLe(head, c, 2);
+            appendLittle(head, c, 2);
         }
     }
     head.resize(static_cast<std::size_t>(headSize), '\0');

@@ -1,4 +1,4 @@
-#include "tools/ZipWriter.h"
+#include "pack/ZipWriter.h"
 
 #include <zip.h>
 #include <zlib.h>

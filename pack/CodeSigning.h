@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/PeImage.h"
+#include "pe/PeImage.h"
 
 namespace fw::pack {
 

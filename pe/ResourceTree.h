@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/PeImage.h"
+#include "pe/PeImage.h"
 
 namespace fw::pe {
 
@@ -21,12 +21,19 @@ struct ResourceKey {
 };
 
 // Where a leaf's bytes come from when the section is written.
+enum class DataSource {
+    image,    // `size` bytes at `fileOffset` in the image read
+    held,     // the bytes in `held`
+    payload,  // the new payload, supplied by the writer
+};
+
 struct ResourceData {
-    uint64_t fileOffset = 0;  // in the image read, unless `replaced`
+    DataSource source = DataSource::image;
+    uint64_t fileOffset = 0;
+    std::string held;
     uint32_t size = 0;
     uint32_t codePage = 0;
     uint32_t reserved = 0;
-    bool replaced = false;  // supplied by the writer, not the image
 };
 
 struct ResourceDirectory;
@@ -50,6 +57,11 @@ struct ResourceDirectory {
 std::string readResourceTree(const ReadAt& read, const Image& image, std::size_t section,
                              ResourceDirectory& root);
 
+// Reads the headers of an image and the tree of its resource section, which must begin
+// where the resource directory points. Why they cannot be read, or empty.
+std::string readImageResources(const ReadAt& read, uint64_t fileSize, Image& image,
+                               ResourceDirectory& root);
+
 // The key of an ASCII name or "#N" id, as FindResourceA takes them.
 ResourceKey resourceKey(const std::string& text);
 
@@ -58,6 +70,13 @@ ResourceEntry* findEntry(ResourceDirectory& directory, const ResourceKey& key);
 
 // The entry of `key`, added in its sorted place when it is missing.
 ResourceEntry& entryFor(ResourceDirectory& directory, const ResourceKey& key);
+
+// The key of a whole number.
+ResourceKey resourceId(uint16_t id);
+
+// The first leaf below `entry` (itself, when it is one): the data a lookup without a
+// language finds first. Null when there is none.
+const ResourceEntry* firstLeaf(const ResourceEntry& entry);
 
 // A section laid out for a tree: the directory tables, data entries and names in
 // `head`, then each leaf's data at its offset (8-byte aligned), in `blocks` order.

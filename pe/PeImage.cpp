@@ -1,8 +1,10 @@
-#include "tools/PeImage.h"
+#include "pe/PeImage.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
+
+#include "platform/LittleEndian.h"
 
 namespace fw::pe {
 
@@ -10,11 +12,6 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "the checksum sums words as stored");
 
-constexpr uint16_t kPe32 = 0x10B;
-constexpr uint16_t kPe32Plus = 0x20B;
-constexpr uint16_t kRelocsStripped = 0x0001;
-constexpr std::size_t kFileHeaderSize = 20;
-constexpr std::size_t kSectionHeaderSize = 40;
 constexpr std::size_t kMaxSections = 96;
 constexpr uint32_t kMaxHeaders = 1 << 20;
 // The lower 2 GiB of an address space less its first and last 64 KiB, never mapped.
@@ -25,134 +22,57 @@ bool powerOfTwo(uint32_t v) {
     return v != 0 && (v & (v - 1)) == 0;
 }
 
-// Where the optional header's fields differ between the 32- and the 64-bit form.
-uint64_t directoriesStart(const Image& image) {
-    return image.optionalHeader + (image.plus ? 112 : 96);
+// Where the data directories start: the 32- and the 64-bit forms differ before them.
+std::size_t directoriesField(bool plus) {
+    return plus ? optionalHeader::directories64 : optionalHeader::directories;
 }
 
-}  // namespace
-
-uint64_t Image::sectionsEnd() const {
-    uint64_t end = sizeOfHeaders;
-    for (const Section& s : sections) {
-        if (s.rawSize != 0) {
-            end = std::max<uint64_t>(end, uint64_t{s.rawPointer} + s.rawSize);
-        }
-    }
-    return end;
-}
-
-void putLe(std::string& out, uint64_t value, int width) {
-    for (int i = 0; i < width; ++i) {
-        out += static_cast<char>((value >> (8 * i)) & 0xFF);
-    }
-}
-
-void setLe(std::string& out, std::size_t at, uint64_t value, int width) {
-    for (int i = 0; i < width; ++i) {
-        out[at + static_cast<std::size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
-    }
-}
-
-uint64_t getLe(const void* data, int width) {
-    const auto* p = static_cast<const unsigned char*>(data);
-    uint64_t value = 0;
-    for (int i = width - 1; i >= 0; --i) {
-        value = (value << 8) | p[i];
-    }
-    return value;
-}
-
-bool isPe(const ReadAt& read, uint64_t fileSize) {
-    unsigned char dos[64];
-    if (fileSize < sizeof dos || !read(dos, sizeof dos, 0) || dos[0] != 'M' || dos[1] != 'Z') {
-        return false;
-    }
-    const uint64_t pe = getLe(dos + 0x3C, 4);
-    unsigned char signature[4];
-    return pe + 4 <= fileSize && read(signature, 4, pe) && std::memcmp(signature, "PE\0\0", 4) == 0;
-}
-
-std::string readImage(const ReadAt& read, uint64_t fileSize, Image& image) {
-    image = Image{};
-    image.fileSize = fileSize;
-    if (!isPe(read, fileSize)) {
-        return "it is no Windows executable (no MZ and PE signatures)";
-    }
-    unsigned char dos[64];
-    read(dos, sizeof dos, 0);
-    image.fileHeader = getLe(dos + 0x3C, 4) + 4;
-    unsigned char header[kFileHeaderSize];
-    if (image.fileHeader + sizeof header > fileSize ||
-        !read(header, sizeof header, image.fileHeader)) {
-        return "it is cut short in its file header";
-    }
-    const std::size_t sectionCount = getLe(header + 2, 2);
-    image.symbolTable = static_cast<uint32_t>(getLe(header + 8, 4));
-    const std::size_t optionalSize = getLe(header + 16, 2);
-    image.characteristics = static_cast<uint16_t>(getLe(header + 18, 2));
-    image.optionalHeader = image.fileHeader + kFileHeaderSize;
-    image.sectionTable = image.optionalHeader + optionalSize;
-    if (sectionCount == 0 || sectionCount > kMaxSections) {
-        return "its section count " + std::to_string(sectionCount) + " is not that of an image";
-    }
-    std::string optional(optionalSize, '\0');
-    if (image.sectionTable + sectionCount * kSectionHeaderSize > fileSize ||
-        !read(optional.data(), optional.size(), image.optionalHeader)) {
-        return "it is cut short in its headers";
-    }
-    const auto* o = reinterpret_cast<const unsigned char*>(optional.data());
-    const uint16_t magic = optionalSize >= 2 ? static_cast<uint16_t>(getLe(o, 2)) : 0;
+// The fields of the optional header `o`, of `size` bytes, that the image keeps; why it is
+// not that of an image, or empty.
+std::string readOptionalHeader(const unsigned char* o, std::size_t size, Image& image) {
+    const auto u32 = [o](std::size_t at) { return static_cast<uint32_t>(readLittle(o + at, 4)); };
+    const auto magic = size >= 2 ? readLittle(o + optionalHeader::magic, 2) : 0;
     if (magic != kPe32 && magic != kPe32Plus) {
         return "its optional header is neither the 32- nor the 64-bit form";
     }
     image.plus = magic == kPe32Plus;
-    const std::size_t fixed = image.plus ? 112 : 96;
-    if (optionalSize < fixed) {
+    const std::size_t fixed = directoriesField(image.plus);
+    if (size < fixed) {
         return "its optional header is too short";
     }
-    image.sizeOfInitializedData = static_cast<uint32_t>(getLe(o + 8, 4));
-    image.imageBase = image.plus ? getLe(o + 24, 8) : getLe(o + 28, 4);
-    image.sectionAlignment = static_cast<uint32_t>(getLe(o + 32, 4));
-    image.fileAlignment = static_cast<uint32_t>(getLe(o + 36, 4));
-    image.sizeOfImage = static_cast<uint32_t>(getLe(o + 56, 4));
-    image.sizeOfHeaders = static_cast<uint32_t>(getLe(o + 60, 4));
-    image.checkSum = static_cast<uint32_t>(getLe(o + 64, 4));
-    const std::size_t directories = getLe(o + fixed - 4, 4);
-    if (directories > 16 || fixed + 8 * directories > optionalSize) {
+    image.sizeOfInitializedData = u32(optionalHeader::sizeOfInitializedData);
+    image.imageBase = image.plus ? readLittle(o + optionalHeader::imageBase64, 8)
+                                 : u32(optionalHeader::imageBase);
+    image.sectionAlignment = u32(optionalHeader::sectionAlignment);
+    image.fileAlignment = u32(optionalHeader::fileAlignment);
+    image.sizeOfImage = u32(optionalHeader::sizeOfImage);
+    image.sizeOfHeaders = u32(optionalHeader::sizeOfHeaders);
+    image.checkSum = u32(optionalHeader::checkSum);
+    const std::size_t count = u32(fixed - 4);
+    if (count > kMaxDirectories || fixed + kDataDirectorySize * count > size) {
         return "its data directories do not fit its optional header";
     }
-    for (std::size_t i = 0; i < directories; ++i) {
-        image.directories.push_back({static_cast<uint32_t>(getLe(o + fixed + 8 * i, 4)),
-                                     static_cast<uint32_t>(getLe(o + fixed + 8 * i + 4, 4))});
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t at = fixed + kDataDirectorySize * i;
+        image.directories.push_back({u32(at), u32(at + 4)});
     }
     if (!powerOfTwo(image.fileAlignment) || !powerOfTwo(image.sectionAlignment) ||
         image.sectionAlignment < image.fileAlignment || image.fileAlignment < 512) {
         return "its file and section alignments are not those of a program's image";
     }
-    if (image.sizeOfHeaders > kMaxHeaders || image.sizeOfHeaders > fileSize ||
-        image.sectionTable + sectionCount * kSectionHeaderSize > image.sizeOfHeaders) {
-        return "its headers do not fit its SizeOfHeaders";
-    }
-    std::string table(sectionCount * kSectionHeaderSize, '\0');
-    if (!read(table.data(), table.size(), image.sectionTable)) {
-        return "its section table cannot be read";
-    }
+    return {};
+}
+
+// The section table of `count` headers; why its sections are not those of an image, or
+// empty.
+std::string readSections(const unsigned char* table, std::size_t count, Image& image) {
     uint64_t nextVirtual = 0;
-    for (std::size_t i = 0; i < sectionCount; ++i) {
-        const auto* h = reinterpret_cast<const unsigned char*>(table.data()) + i * 40;
-        Section s;
-        s.name.assign(reinterpret_cast<const char*>(h),
-                      strnlen(reinterpret_cast<const char*>(h), 8));
-        s.virtualSize = static_cast<uint32_t>(getLe(h + 8, 4));
-        s.virtualAddress = static_cast<uint32_t>(getLe(h + 12, 4));
-        s.rawSize = static_cast<uint32_t>(getLe(h + 16, 4));
-        s.rawPointer = static_cast<uint32_t>(getLe(h + 20, 4));
-        s.characteristics = static_cast<uint32_t>(getLe(h + 36, 4));
-        if (s.rawSize != 0 && uint64_t{s.rawPointer} + s.rawSize > fileSize) {
+    for (std::size_t i = 0; i < count; ++i) {
+        Section s = decodeSectionHeader(table + i * kSectionHeaderSize);
+        if (s.rawSize != 0 && uint64_t{s.rawPointer} + s.rawSize > image.fileSize) {
             return "it is cut short: its section \"" + s.name + "\" ends at byte " +
                    std::to_string(uint64_t{s.rawPointer} + s.rawSize) + ", the file at byte " +
-                   std::to_string(fileSize);
+                   std::to_string(image.fileSize);
         }
         if (s.virtualAddress < nextVirtual || s.virtualAddress % image.sectionAlignment != 0) {
             return "its sections are not laid out in ascending, aligned order";
@@ -167,20 +87,93 @@ std::string readImage(const ReadAt& read, uint64_t fileSize, Image& image) {
     return {};
 }
 
+}  // namespace
+
+Directory Image::directory(int index) const {
+    const auto i = static_cast<std::size_t>(index);
+    return i < directories.size() ? directories[i] : Directory{};
+}
+
+uint64_t Image::sectionsEnd() const {
+    uint64_t end = sizeOfHeaders;
+    for (const Section& s : sections) {
+        if (s.rawSize != 0) {
+            end = std::max<uint64_t>(end, uint64_t{s.rawPointer} + s.rawSize);
+        }
+    }
+    return end;
+}
+
+bool isPe(const ReadAt& read, uint64_t fileSize) {
+    unsigned char dos[kDosHeaderSize];
+    if (fileSize < sizeof dos || !read(dos, sizeof dos, 0) || dos[0] != 'M' || dos[1] != 'Z') {
+        return false;
+    }
+    const uint64_t pe = readLittle(dos + dos::peOffset, 4);
+    unsigned char signature[kSignatureSize];
+    return pe + kSignatureSize <= fileSize && read(signature, kSignatureSize, pe) &&
+           std::memcmp(signature, "PE\0\0", kSignatureSize) == 0;
+}
+
+std::string readImage(const ReadAt& read, uint64_t fileSize, Image& image) {
+    image = Image{};
+    image.fileSize = fileSize;
+    if (!isPe(read, fileSize)) {
+        return "it is no Windows executable (no MZ and PE signatures)";
+    }
+    unsigned char dos[kDosHeaderSize];
+    read(dos, sizeof dos, 0);
+    image.fileHeader = readLittle(dos + dos::peOffset, 4) + kSignatureSize;
+    unsigned char header[kFileHeaderSize];
+    if (image.fileHeader + sizeof header > fileSize ||
+        !read(header, sizeof header, image.fileHeader)) {
+        return "it is cut short in its file header";
+    }
+    const FileHeader file = decodeFileHeader(header);
+    image.symbolTable = file.symbolTable;
+    image.characteristics = file.characteristics;
+    image.optionalHeader = image.fileHeader + kFileHeaderSize;
+    image.sectionTable = image.optionalHeader + file.optionalHeaderSize;
+    const std::size_t sectionCount = file.sectionCount;
+    if (sectionCount == 0 || sectionCount > kMaxSections) {
+        return "its section count " + std::to_string(sectionCount) + " is not that of an image";
+    }
+    std::string optional(file.optionalHeaderSize, '\0');
+    if (image.sectionTable + sectionCount * kSectionHeaderSize > fileSize ||
+        !read(optional.data(), optional.size(), image.optionalHeader)) {
+        return "it is cut short in its headers";
+    }
+    if (std::string problem = readOptionalHeader(
+            reinterpret_cast<const unsigned char*>(optional.data()), optional.size(), image);
+        !problem.empty()) {
+        return problem;
+    }
+    if (image.sizeOfHeaders > kMaxHeaders || image.sizeOfHeaders > fileSize ||
+        image.sectionTable + sectionCount * kSectionHeaderSize > image.sizeOfHeaders) {
+        return "its headers do not fit its SizeOfHeaders";
+    }
+    std::string table(sectionCount * kSectionHeaderSize, '\0');
+    if (!read(table.data(), table.size(), image.sectionTable)) {
+        return "its section table cannot be read";
+    }
+    return readSections(reinterpret_cast<const unsigned char*>(table.data()), sectionCount, image);
+}
+
 uint64_t checkSumOffset(const Image& image) {
-    return image.optionalHeader + 64;
+    return image.optionalHeader + optionalHeader::checkSum;
 }
 uint64_t sizeOfImageOffset(const Image& image) {
-    return image.optionalHeader + 56;
+    return image.optionalHeader + optionalHeader::sizeOfImage;
 }
 uint64_t sizeOfInitializedDataOffset(const Image& image) {
-    return image.optionalHeader + 8;
+    return image.optionalHeader + optionalHeader::sizeOfInitializedData;
 }
 uint64_t symbolTableOffset(const Image& image) {
-    return image.fileHeader + 8;
+    return image.fileHeader + fileHeader::symbolTable;
 }
 uint64_t directoryOffset(const Image& image, int index) {
-    return directoriesStart(image) + 8 * static_cast<uint64_t>(index);
+    return image.optionalHeader + directoriesField(image.plus) +
+           kDataDirectorySize * static_cast<uint64_t>(index);
 }
 uint64_t sectionHeaderOffset(const Image& image, std::size_t index) {
     return image.sectionTable + kSectionHeaderSize * index;
@@ -233,7 +226,7 @@ void Checksum::add(const void* data, std::size_t size) {
         if (pendingSize_ < sizeof pending_) {
             return;
         }
-        sum_ += getLe(pending_, 4);
+        sum_ += readLittle(pending_, 4);
         pendingSize_ = 0;
     }
     // A 32-bit word is two 16-bit words, and 65536 is 1 modulo 65535: summing 32-bit
@@ -254,7 +247,7 @@ uint32_t Checksum::value(uint64_t fileSize) const {
     uint64_t sum = sum_;
     unsigned char tail[4] = {};
     std::memcpy(tail, pending_, pendingSize_);
-    sum += getLe(tail, 4);
+    sum += readLittle(tail, 4);
     while (sum > 0xFFFF) {
         sum = (sum & 0xFFFF) + (sum >> 16);
     }

@@ -1,7 +1,7 @@
-// A Windows executable's headers as the format lays them out: the DOS header's pointer,
-// the "PE" signature, the file header, the optional header (32- and 64-bit) with its
-// data directories, and the section table. Read through a callback, never the whole
-// file; the writer patches the same fields at the offsets given here.
+// A Windows executable's headers: the DOS header's pointer, the "PE" signature, the file
+// header, the optional header (32- and 64-bit) with its data directories, and the section
+// table (pe/PeLayout.h). Read through a callback, never the whole file; the writer
+// patches the same fields at the file offsets given here.
 #pragma once
 
 #include <cstddef>
@@ -10,38 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "pe/PeLayout.h"
+
 namespace fw::pe {
 
 // Reads `size` bytes at `offset` in full; false otherwise.
 using ReadAt = std::function<bool(void* buffer, std::size_t size, uint64_t offset)>;
 
-inline constexpr int kResourceDirectory = 2;
-inline constexpr int kCertificateDirectory = 4;  // its address is a file offset
-inline constexpr int kRelocationDirectory = 5;
-inline constexpr int kDebugDirectory = 6;
-
-inline constexpr uint32_t kSectionInitializedData = 0x00000040;
-inline constexpr uint32_t kSectionDiscardable = 0x02000000;
-inline constexpr uint16_t kLargeAddressAware = 0x0020;
-
 // RVAs are taken as signed 32-bit displacements, so no image reaches 2 GiB past its base.
 inline constexpr uint64_t kLargestImage = uint64_t{1} << 31;
-
-struct Directory {
-    uint32_t address = 0;
-    uint32_t size = 0;
-};
-
-struct Section {
-    std::string name;  // up to 8 bytes, as stored
-    uint32_t virtualSize = 0;
-    uint32_t virtualAddress = 0;
-    uint32_t rawSize = 0;
-    uint32_t rawPointer = 0;
-    uint32_t characteristics = 0;
-    // Bytes of the image it spans: its virtual size, or its raw size when that is 0.
-    uint32_t span() const { return virtualSize != 0 ? virtualSize : rawSize; }
-};
 
 struct Image {
     uint64_t fileSize = 0;
@@ -59,6 +36,8 @@ struct Image {
     uint64_t optionalHeader = 0;
     uint64_t sectionTable = 0;
     std::vector<Directory> directories;  // as many as the header has, at most 16
+    // Data directory `index`, or none when the header has fewer.
+    Directory directory(int index) const;
     std::vector<Section> sections;
     // The end of the last section's raw data: what follows is not mapped.
     uint64_t sectionsEnd() const;
@@ -92,11 +71,6 @@ uint64_t largestImageSize(const Image& image);
 constexpr uint64_t alignUp(uint64_t value, uint64_t alignment) {
     return (value + alignment - 1) / alignment * alignment;
 }
-
-// Little-endian numbers.
-void putLe(std::string& out, uint64_t value, int width);
-void setLe(std::string& out, std::size_t at, uint64_t value, int width);
-uint64_t getLe(const void* data, int width);
 
 // The image checksum as Windows computes it: the 16-bit words of the file summed with
 // end-around carry (the checksum field counted as zero), plus the file's length. Fed the

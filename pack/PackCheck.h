@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/ferrowick-pack-common.h"
+#include "pack/Packer.h"
 
 namespace fw::pack {
 
