@@ -156,14 +156,24 @@ TEST(UnpackToolTest, AProgressBarOnATerminalThatQuietLeavesOut) {
         bool terminal;
         bool quiet;
         bool bar;
-    } cases[] = {{true, false, true}, {true, true, false}, {false, false, false}};
+        const char* workers = nullptr;  // --workers N, given before --quiet
+    } cases[] = {{true, false, true},
+                 {true, true, false},
+                 {false, false, false},
+                 {true, false, true, "1"},
+                 {true, true, false, "2"}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.terminal ? "terminal" : "file") + (c.quiet ? ", --quiet" : ""));
+        SCOPED_TRACE(std::string(c.terminal ? "terminal" : "file") + (c.quiet ? ", --quiet" : "") +
+                     (c.workers != nullptr ? std::string(", --workers ") + c.workers : ""));
         std::vector<std::string> argv = {FERROWICK_UNPACK_PATH};
+        if (c.workers != nullptr) {
+            argv.insert(argv.end(), {"--workers", c.workers});
+        }
         if (c.quiet) {
             argv.push_back("--quiet");
         }
-        argv.insert(argv.end(), {zip, prefix.root() + "/out" + (c.quiet ? "q" : "")});
+        argv.insert(argv.end(), {zip, prefix.root() + "/out" + (c.quiet ? "q" : "") +
+                                          (c.workers != nullptr ? c.workers : "")});
         const ProgramRun run =
             c.terminal ? runProgramOnTerminal(argv, {kWestern}) : runProgram(argv, {kWestern});
         EXPECT_EQ(run.status, 1) << run.err;
