@@ -5,7 +5,6 @@
 
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/Platform.h"
 
@@ -16,20 +15,28 @@ struct LaunchOptions {
     bool help = false;
     // /log FILE, as given.
     std::optional<std::string> logFile;
-    // Everything after "--", for SETUP.exe.
-    std::vector<std::string> setupArguments;
-    // Why the command line cannot be used (exit status 5); empty when it can.
+    // Everything after "--", for SETUP.exe exactly as it stands in the command line.
+    std::optional<std::string> setupArguments;
+    // Why the command line cannot be used; empty when it can.
     std::string problem;
-    // Why SETUP.exe cannot be given its arguments (exit status 4); empty when it can.
+    // Why SETUP.exe cannot be given its arguments; empty when it can.
     std::string refusal;
+
+    // SETUP.exe is started directly rather than through the command interpreter: under /S,
+    // or when it is given arguments.
+    bool startsSetupDirectly() const { return silent || setupArguments.has_value(); }
 };
 
-// Reads the arguments after the program's name. A log file in the staging or product
-// folder is refused: what the installation writes there would overwrite it, or it them.
-LaunchOptions ReadCommandLine(const std::vector<fw::CommandArgument>& arguments);
+// Reads the arguments after the program's name, and takes what follows "--" for
+// SETUP.exe. A log file in the staging or product folder is refused: what the
+// installation writes there would overwrite it, or it them. What follows "--" is refused
+// when it holds a control character or a character the code page cannot express, or is
+// longer than a command line leaves room for.
+LaunchOptions ReadCommandLine(const fw::ProcessCommandLine& commandLine);
 
-// The arguments as one line for the log, each quoted where it is empty or holds a blank.
-std::string CommandLineText(const std::vector<fw::CommandArgument>& arguments);
+// The command line for the log: each argument quoted where it is empty or holds a blank,
+// then "--" and what follows it as it is.
+std::string CommandLineText(const fw::ProcessCommandLine& commandLine);
 
 // What /? shows; `program` is the executable's file name.
 std::string UsageText(const std::string& program);

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "app/CommandLine.h"
+#include "app/ExitStatus.h"
 #include "app/LaunchLog.h"
 #include "app/OwnFolders.h"
 #include "app/WinApp.h"
@@ -28,13 +29,15 @@ class CFerrowickApp : public CWinApp {
 
     // The installation: notices, staging, unpacking, the resource folder copy and the
     // launch of the installer. False when it stops early, always with a notice: when the
-    // installation files cannot be prepared (exit status 1: a folder of the launcher's is
-    // refused or cannot be made, an earlier run's file cannot be removed, the payload
-    // cannot be loaded or staged), when another launcher is running (3), when items could
-    // not be unpacked (2), when the set-up program cannot be started safely with its
-    // folder or its arguments (4), or when the command line cannot be used (5). The
-    // command line's /? shows the usage and does nothing else; under /S a complete run
-    // ends with SETUP.exe's status.
+    // installation files cannot be prepared (a folder of the launcher's is refused or
+    // cannot be made, an earlier run's file cannot be removed, the payload cannot be
+    // loaded or staged), when another launcher is running, when items could not be
+    // unpacked, when the set-up program cannot be started (its folder's name, or the
+    // system refused), when its arguments cannot be passed, or when the command line
+    // cannot be used (the exit statuses are app/ExitStatus.h's). The command line's /?
+    // shows the usage and does nothing else. Without arguments SETUP.exe runs through the
+    // command interpreter, as it always has; under /S, or with arguments for it, it is
+    // started directly, and under /S a complete run ends with its status.
     bool InitInstance() override;
 
     bool OnCommand(uint32_t id) override;
@@ -51,11 +54,29 @@ class CFerrowickApp : public CWinApp {
     void OnAppAbout();
 
   private:
+    // What the resource folder copy did, for the log.
+    struct CopyCount {
+        bool listed = false;  // the resource folder itself could be listed
+        int copied = 0;
+        int failed = 0;
+        int depth = 0;  // of the copy's recursion: 1 in the resource folder itself
+    };
+
     // Starts the log that the command line asks for, if any: afresh only for the run
     // that holds the single-instance lock, since another may be writing the same file.
     void StartLog(bool fresh);
-    // Logs how the run ended and makes `status` its exit status.
-    void End(int status, std::string_view how);
+    // Logs how the run ended and makes the outcome's exit status the run's.
+    void End(Outcome outcome, std::string_view how);
+    // Logs that the run ends with SETUP.exe's own status, and makes it the run's.
+    void EndWithSetupStatus(uint32_t status);
+    // The copy into the product folder, with what it did in the log.
+    void CopyProductFolder(const std::string& resourceFolder);
+    // A top folder whose name SETUP.exe cannot be started by: a notice, and the end.
+    bool RefuseLaunch(std::string_view why);
+    // SETUP.exe through the command interpreter, as the run without arguments has it.
+    bool RunSetupCommand(const std::string& topFolder);
+    // SETUP.exe started directly, with what follows "--".
+    bool StartSetup(const std::string& topFolder);
 
     // Makes or checks C:\Temp\_Download, the launcher's own folder that holds the lock
     // and the default log, once; true when it can be used (app/InstallPreparation.cpp).
@@ -66,7 +87,7 @@ class CFerrowickApp : public CWinApp {
     // Makes or checks the product folders (with `existingOnly`, those that are there);
     // false, the run ended, when one is refused.
     bool PrepareProductFolders(bool existingOnly);
-    // Ends the run with status 1: `logged` under `what` in the log, the notice shown.
+    // Ends the run as not staged: `logged` under `what` in the log, the notice shown.
     bool FailPreparation(std::string_view what, const std::string& logged,
                          const std::string& notice, std::string_view how);
     // The same for one of the launcher's own folders that cannot be used.
@@ -80,4 +101,5 @@ class CFerrowickApp : public CWinApp {
     std::optional<FolderProblem> downloadProblem_;
     LaunchOptions options_;
     LaunchLog log_;
+    CopyCount copy_;
 };

@@ -1,7 +1,7 @@
 // The Windows process entry: a windowless GUI program whose entry is WinMain. It holds
 // the one application object, as the POSIX entry does for its build.
 #include "app/FerrowickApp.h"
-#include "platform/win32/Backend.h"  // the process's own arguments
+#include "platform/win32/Backend.h"  // the process's own command line
 
 // After the C++ headers: <mbctype.h> defines macros (_M1, _M2) that they use as names.
 #include <mbctype.h>
@@ -29,7 +29,7 @@ CFerrowickApp theApp;
 struct HINSTANCE__;
 extern "C" int __stdcall WinMain(HINSTANCE__*, HINSTANCE__*, char*, int) {
     (void)multibyteCodePage;
-    // Split from the command line as the system has it, not from WinMain's copy in the
+    // Read from the command line as the system has it, not from WinMain's copy in the
     // ANSI code page, where a character the code page lacks would stand as a '?'.
-    return AfxWinMain(fw::win32::commandLineArguments());
+    return AfxWinMain(fw::win32::commandLine());
 }

@@ -1,11 +1,10 @@
 #include "app/InstallPaths.h"
 
 #include <algorithm>
-#include <cstdint>
+#include <vector>
 
 #include "app/Text.h"
 #include "platform/Mbcs.h"
-#include "platform/Platform.h"
 
 std::string TopFolderOf(std::string_view itemName) {
     std::size_t separator = fw::mbcs::find(itemName, '\\');
@@ -32,129 +31,6 @@ std::string ResourceFolderFrom(std::string_view helpFilePath) {
         }
     }
     return folder + "\\res\\Pellmoor";
-}
-
-namespace {
-
-// A component of dots (and blanks, which the file system drops from the end) names a
-// parent folder: the program would lie outside the unpack folder.
-bool LeavesTheUnpackFolder(std::string_view topFolder) {
-    std::string_view rest = topFolder;
-    for (;;) {
-        const std::size_t separator = fw::mbcs::findSeparator(rest);
-        const std::string_view component = rest.substr(0, separator);
-        const bool onlyDotsAndBlanks = component.find_first_not_of(". ") == std::string_view::npos;
-        if (onlyDotsAndBlanks && component.find("..") != std::string_view::npos) {
-            return true;
-        }
-        if (separator == fw::mbcs::npos) {
-            return false;
-        }
-        rest.remove_prefix(separator + 1);
-    }
-}
-
-}  // namespace
-
-std::optional<std::string> LaunchCommandFor(std::string_view topFolder,
-                                            const std::vector<std::string>& arguments) {
-    std::string tail;
-    for (const std::string& argument : arguments) {
-        const std::optional<std::string> passed = ArgumentForCommandLine(argument);
-        if (!passed) {
-            return std::nullopt;
-        }
-        tail += ' ' + *passed;
-    }
-    if (tail.size() > kSetupArgumentsLimit) {
-        return std::nullopt;
-    }
-    if (topFolder.empty()) {
-        return std::string(kUnpackPrefix) + "SETUP.exe" + tail;
-    }
-    const std::string program = std::string(kUnpackPrefix) + std::string(topFolder) + "/SETUP.exe";
-    // Trail bytes of double-byte characters are no command characters: search per character.
-    for (char c : std::string_view("%\"")) {
-        if (fw::mbcs::find(topFolder, c) != fw::mbcs::npos) {
-            return std::nullopt;
-        }
-    }
-    for (char c : topFolder) {
-        if (static_cast<unsigned char>(c) < 0x20) {
-            return std::nullopt;
-        }
-    }
-    if (LeavesTheUnpackFolder(topFolder)) {
-        return std::nullopt;
-    }
-    // Quoted, and the whole quoted once more: the command interpreter's "/c" takes off
-    // the outer pair, as it takes off the first and the last quote of every line whose
-    // quotes do not meet its narrow rule, and the inner pair holds the program together.
-    for (char c : std::string_view(" &|<>^()!,;=")) {
-        if (fw::mbcs::find(topFolder, c) != fw::mbcs::npos) {
-            return "\"\"" + program + "\"" + tail + "\"";
-        }
-    }
-    return program + tail;
-}
-
-std::string_view WhyArgumentCannotBePassed(std::string_view argument) {
-    // Bytes are searched as they are: no control character and no '%' is ever the trail
-    // byte of a double-byte character.
-    for (char c : argument) {
-        if (static_cast<unsigned char>(c) < 0x20) {
-            return "it holds a control character, such as a line break or a tab";
-        }
-    }
-    // The interpreter expands %NAME% in quotes and out of them, and wine's interpreter
-    // even through '^': no escape keeps a '%' as it is.
-    if (argument.find('%') != std::string_view::npos) {
-        return "it holds a '%', which the command interpreter would take for a variable";
-    }
-    return {};
-}
-
-std::optional<std::string> ArgumentForCommandLine(std::string_view argument) {
-    if (!WhyArgumentCannotBePassed(argument).empty()) {
-        return std::nullopt;
-    }
-    const uint32_t codePage = fw::os().ansiCodePage();
-    const bool quoted = argument.empty() || argument.find(' ') != std::string_view::npos;
-    std::string out = quoted ? "^\"" : "";
-    // Backslashes are plain but before a quote, where the run-time library halves them.
-    std::size_t backslashes = 0;
-    for (std::size_t i = 0; i < argument.size();) {
-        const bool pair = fw::mbcs::isLeadByte(codePage, static_cast<unsigned char>(argument[i])) &&
-                          i + 1 < argument.size();
-        const char c = argument[i];
-        if (pair) {
-            out.append(argument.substr(i, 2));
-            backslashes = 0;
-            i += 2;
-            continue;
-        }
-        ++i;
-        if (c == '\\') {
-            out += c;
-            ++backslashes;
-            continue;
-        }
-        if (c == '"') {
-            out.append(backslashes + 1, '\\');
-            out += "^\"";
-        } else {
-            if (std::string_view("&|<>^()").find(c) != std::string_view::npos) {
-                out += '^';
-            }
-            out += c;
-        }
-        backslashes = 0;
-    }
-    if (quoted) {
-        out.append(backslashes, '\\');
-        out += "^\"";
-    }
-    return out;
 }
 
 namespace {

@@ -1,6 +1,6 @@
 // The installation files prepared: the launcher's own folders made or checked, the
 // staging folder emptied of earlier runs, and the payload staged. Whatever fails here
-// ends the run with status 1 and the failure notice.
+// ends the run as not staged, with the failure notice.
 #include <string>
 
 #include "app/FerrowickApp.h"
@@ -25,13 +25,13 @@ bool CFerrowickApp::FailPreparation(std::string_view what, const std::string& lo
                                     const std::string& notice, std::string_view how) {
     log_.Line(what, logged);
     AfxMessageBox(notice, MB_OK, 0);
-    End(1, how);
+    End(Outcome::notStaged, how);
     return false;
 }
 
 bool CFerrowickApp::FailFolder(const FolderProblem& problem) {
     return FailPreparation("own folder", FolderProblemText(problem), FolderProblemNotice(problem),
-                           "the launcher's: " + problem.folder + " cannot be used");
+                           problem.folder + " cannot be used");
 }
 
 bool CFerrowickApp::PrepareInstallationFiles() {
@@ -48,7 +48,7 @@ bool CFerrowickApp::PrepareInstallationFiles() {
     if (const auto leftover = EmptyFolder(kStagingFolder)) {
         return FailPreparation("not removed", leftover->path + ": " + SystemWords(leftover->error),
                                LeftoverNotice(*leftover),
-                               "the launcher's: the staging folder could not be emptied");
+                               "the staging folder could not be emptied");
     }
     std::size_t archiveSize = 0;
     uint32_t error = 0;
@@ -58,9 +58,9 @@ bool CFerrowickApp::PrepareInstallationFiles() {
                                StagingFailureText(staged, error, kStagingArchive),
                                StagingFailureNotice(staged, error, kStagingArchive),
                                staged == StagingResult::payloadNotLoadable
-                                   ? "the launcher's: the installer set could not be loaded "
+                                   ? "the installer set could not be loaded "
                                      "from the program"
-                                   : "the launcher's: the staging archive could not be written");
+                                   : "the staging archive could not be written");
     }
     log_.Line("staging archive",
               std::string(kStagingArchive) + ", " + std::to_string(archiveSize) + " bytes");

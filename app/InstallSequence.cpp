@@ -3,11 +3,15 @@
 #include <string>
 #include <vector>
 
+#include "app/ExitStatus.h"
 #include "app/FerrowickApp.h"
 #include "app/File.h"
 #include "app/FileErrors.h"
 #include "app/InstallPaths.h"
+#include "app/LaunchCommand.h"
 #include "app/OwnFolders.h"
+#include "app/Text.h"
+#include "app/UnpackProgress.h"
 #include "archive/ArchiveReader.h"
 #include "archive/ArchiveUnpacker.h"
 #include "platform/Mbcs.h"
@@ -21,12 +25,6 @@ constexpr uint32_t kLaunchWaitMilliseconds = 5000;
 constexpr std::size_t kFailuresNamed = 5;
 // Threads that unpack at most (a test option: with 1 the run is the one-thread walk).
 int unpackWorkerLimit = 4;
-
-// Exit statuses: 1 is the framework's failed start (the two silent early exits).
-constexpr int kExitUnpackFailed = 2;
-constexpr int kExitAlreadyRunning = 3;
-constexpr int kExitLaunchRefused = 4;
-constexpr int kExitCommandLineUnusable = 5;
 
 const char* const kOpeningNotice =
     "No problem, you can officially start to install the software 'Orvelin'.\n"
@@ -75,6 +73,24 @@ const char* const kLaunchRefusedNotice =
     "command line.\n\n"
     "The installation archive may be damaged. Please get a new copy of this program.";
 
+std::string SetupNotStartedNotice(const std::string& reason) {
+    return "The installation files have been prepared, but the set-up program could not be "
+           "started: " +
+           reason + "\n\nPlease run this program again, or ask your administrator for help.";
+}
+
+// A notice in the log: its first line, " ..." standing for the rest, which is the
+// notice's own wording and says nothing of the run that the log does not.
+std::string NoticeLine(std::string_view text) {
+    const std::size_t end = text.find('\n');
+    std::string line = TrimRight(std::string(text.substr(0, end)));
+    if (end != std::string_view::npos &&
+        text.find_first_not_of(" \n", end) != std::string_view::npos) {
+        line += " ...";
+    }
+    return line;
+}
+
 // What unpacking the staging archive came to.
 struct UnpackOutcome {
     std::string topFolder;
@@ -84,14 +100,11 @@ struct UnpackOutcome {
     std::vector<std::string> firstFailures;  // "target: reason"
 };
 
-// Why an item could not be unpacked, in plain words: from the system's last error
-// where that says more than the reader's result.
+// Why an item could not be unpacked, in plain words: the system's last error where the
+// file could not be made or written, else the reader's result.
 std::string Reason(ArchiveResult result, uint32_t error) {
-    if (result == AR_CANNOT_OPEN || result == AR_WRITE_FAILED) {
-        const std::string_view text = FileErrorText(error);
-        if (!text.empty()) {
-            return std::string(text);
-        }
+    if ((result == AR_CANNOT_OPEN || result == AR_WRITE_FAILED) && error != 0) {
+        return ReasonFor(error);
     }
     return ArchiveResultWording(result).forInstaller;
 }
@@ -147,8 +160,10 @@ ArchiveResult ExtractReplacing(ArchiveHandle archive, const DescribedItem& item,
 
 // Unpacks every item of the staging archive; finds the top folder of the first item
 // name that has one, and counts what could not be unpacked. Every failed item is logged.
-// Items are unpacked on several threads, but each is reported here in archive order.
-UnpackOutcome UnpackStagingArchive(const LaunchLog& log) {
+// Items are unpacked on several threads, but each is reported here in archive order, and
+// so is how far the unpacking has come: shown (unless `silent`) and logged. Nothing of it
+// is shown any more when this returns.
+UnpackOutcome UnpackStagingArchive(const LaunchLog& log, bool silent, const std::string& caption) {
     UnpackOutcome outcome;
     ArchiveHandle archive = OpenArchive(kStagingArchive);
     AfxMessageBox(kPreparationNotice, MB_OK, 0);
@@ -157,8 +172,17 @@ UnpackOutcome UnpackStagingArchive(const LaunchLog& log) {
     outcome.archiveRead = archive != nullptr && GetArchiveItem(archive, -1, item) == AR_OK;
     const int32_t count = outcome.archiveRead ? item.index : 0;
     outcome.itemCount = count;
-    log.Line("items", outcome.archiveRead ? std::to_string(count)
-                                          : "none: the installation archive could not be read");
+    fw::Progress total{static_cast<uint64_t>(count), 0};
+    if (outcome.archiveRead) {
+        // An entry that cannot be reached fails its item below; the sum stops before it.
+        (void)GetArchiveUnpackedSize(archive, total.bytes);
+    }
+    log.Line("items", outcome.archiveRead ? std::to_string(count) + ", " +
+                                                std::to_string(total.bytes) + " bytes unpacked"
+                                          : "none: the staging archive is no ZIP archive that "
+                                            "can be read (the installer set in the program is "
+                                            "damaged)");
+    UnpackProgress progress(log, !silent, caption.c_str(), total);
     {
         fw::archive::ArchiveUnpacker unpacker(archive, count, kUnpackPrefix,
                                               fw::archive::unpackWorkers(unpackWorkerLimit),
@@ -171,11 +195,13 @@ UnpackOutcome UnpackStagingArchive(const LaunchLog& log) {
             unpacker.next(unpacked);
             // An item that cannot be described has no target to name: its number stands in.
             std::string target = "item " + std::to_string(i + 1) + " of the archive";
+            uint64_t bytes = 0;
             if (unpacked.described) {
                 if (outcome.topFolder.empty()) {
                     outcome.topFolder = TopFolderOf(unpacked.name);
                 }
                 target = kUnpackPrefix + unpacked.name;
+                bytes = unpacked.size;
             }
             if (unpacked.result != AR_OK) {
                 const std::string failure = target + ": " + Reason(unpacked.result, unpacked.error);
@@ -184,8 +210,10 @@ UnpackOutcome UnpackStagingArchive(const LaunchLog& log) {
                     outcome.firstFailures.push_back(failure);
                 }
             }
+            progress.ItemDone(bytes);
         }
     }
+    progress.End();
     CloseArchive(archive);
     return outcome;
 }
@@ -207,7 +235,7 @@ void SetUnpackWorkerLimit(int limit) {
 }
 
 int CFerrowickApp::DoMessageBox(const std::string& text, uint32_t type, uint32_t helpContext) {
-    log_.Line("notice", text);
+    log_.Line("notice", NoticeLine(text));
     if (options_.silent) {
         return IDOK;
     }
@@ -229,21 +257,29 @@ void CFerrowickApp::StartLog(bool fresh) {
     }
     log_.Open(path, fresh);
     log_.Line("start", "Ferrowick " FERROWICK_VERSION);
-    log_.Line("command line", CommandLineText(m_commandArguments));
+    log_.Line("command line", CommandLineText(m_commandLine));
     log_.Line("code page", std::to_string(fw::os().ansiCodePage()));
     log_.Line("notices", options_.silent ? "not shown (/S)" : "shown");
 }
 
-void CFerrowickApp::End(int status, std::string_view how) {
-    log_.Line("end", "exit status " + std::to_string(status) + ", " + std::string(how));
+void CFerrowickApp::End(Outcome outcome, std::string_view how) {
+    const int status = ExitCode(ExitStatusOf(outcome, options_.silent));
+    log_.Line("end",
+              "exit status " + std::to_string(status) + ", the launcher's: " + std::string(how));
     AfxPostQuitMessage(status);
 }
 
+void CFerrowickApp::EndWithSetupStatus(uint32_t status) {
+    log_.Line("end", "exit status " + std::to_string(status) + ", SETUP.exe's own");
+    // All 32 bits, as Windows passes an exit status on.
+    AfxPostQuitMessage(static_cast<int>(status));
+}
+
 bool CFerrowickApp::InitInstance() {
-    options_ = ReadCommandLine(m_commandArguments);
+    options_ = ReadCommandLine(m_commandLine);
     if (options_.help) {
         fw::os().showUsage(UsageText(ProgramName()).c_str(), m_pszAppName.c_str());
-        End(0, "the usage was shown");
+        End(Outcome::done, "the usage was shown");
         return true;
     }
     // A command line that cannot be followed, or arguments that cannot be passed, are
@@ -251,13 +287,13 @@ bool CFerrowickApp::InitInstance() {
     if (!options_.problem.empty()) {
         StartLog(false);
         AfxMessageBox(CommandLineNotice(options_.problem, UsageText(ProgramName())), MB_OK, 0);
-        End(kExitCommandLineUnusable, "the launcher's: the command line cannot be used");
+        End(Outcome::commandLineUnusable, "the command line cannot be used");
         return false;
     }
     if (!options_.refusal.empty()) {
         StartLog(false);
         AfxMessageBox(ArgumentsRefusedNotice(options_.refusal), MB_OK, 0);
-        End(kExitLaunchRefused, "the launcher's: SETUP.exe cannot be started safely");
+        End(Outcome::argumentsRefused, "the arguments for SETUP.exe cannot be passed");
         return false;
     }
     // The lock file lies in the launcher's own folder, where nobody else can make it.
@@ -271,7 +307,7 @@ bool CFerrowickApp::InitInstance() {
         stagingNotOurs_ = true;
         StartLog(false);
         AfxMessageBox(kAlreadyRunningNotice, MB_OK, 0);
-        End(kExitAlreadyRunning, "the launcher's: another launcher is running");
+        End(Outcome::anotherLauncherRunning, "another launcher is running");
         return false;
     }
     holdsLock_ = true;
@@ -281,12 +317,12 @@ bool CFerrowickApp::InitInstance() {
         return false;
     }
 
-    const UnpackOutcome unpacked = UnpackStagingArchive(log_);
+    const UnpackOutcome unpacked = UnpackStagingArchive(log_, options_.silent, m_pszAppName);
     fw::os().removeFile(kStagingArchive);
     // A tree that is not the whole installer set is neither completed nor launched.
     if (!unpacked.archiveRead || unpacked.failedCount > 0) {
         AfxMessageBox(FailureNotice(unpacked), MB_OK, 0);
-        End(kExitUnpackFailed, "the launcher's: items could not be unpacked");
+        End(Outcome::notUnpacked, "items could not be unpacked");
         return false;
     }
     AfxMessageBox(kCompletionNotice, MB_OK, 0);
@@ -295,28 +331,71 @@ bool CFerrowickApp::InitInstance() {
     if (!PrepareProductFolders(false)) {
         return false;
     }
-    CopyResourceFolder("", "", resourceFolder, kProductFolder);
+    CopyProductFolder(resourceFolder);
 
+    return options_.startsSetupDirectly() ? StartSetup(unpacked.topFolder)
+                                          : RunSetupCommand(unpacked.topFolder);
+}
+
+void CFerrowickApp::CopyProductFolder(const std::string& resourceFolder) {
+    copy_ = CopyCount{};
+    CopyResourceFolder("", "", resourceFolder, kProductFolder);
+    if (copy_.listed) {
+        std::string counted = resourceFolder + " to " + kProductFolder + ": " +
+                              std::to_string(copy_.copied) +
+                              (copy_.copied == 1 ? " file copied" : " files copied");
+        if (copy_.failed > 0) {
+            counted += ", " + std::to_string(copy_.failed) + " not copied";
+        }
+        log_.Line("resource folder", counted);
+    }
+}
+
+bool CFerrowickApp::RefuseLaunch(std::string_view why) {
+    AfxMessageBox(kLaunchRefusedNotice, MB_OK, 0);
+    End(Outcome::setupNotStarted,
+        "SETUP.exe cannot be started safely: the name of its folder " + std::string(why));
+    return false;
+}
+
+bool CFerrowickApp::RunSetupCommand(const std::string& topFolder) {
     // A top folder that cannot be named safely on a command line launches nothing.
-    const std::optional<std::string> command =
-        LaunchCommandFor(unpacked.topFolder, options_.setupArguments);
+    const std::optional<std::string> command = LaunchCommandFor(topFolder);
     if (!command) {
-        AfxMessageBox(kLaunchRefusedNotice, MB_OK, 0);
-        End(kExitLaunchRefused, "the launcher's: SETUP.exe cannot be started safely");
-        return false;
+        return RefuseLaunch("cannot be used on a command line");
     }
     log_.Line("launch command", *command);
-    // Nobody watches a silent run: the command interpreter gets no window there.
-    const int status = options_.silent ? fw::os().runHiddenCommand(command->c_str())
-                                       : fw::os().runCommand(command->c_str());
+    const int status = fw::os().runCommand(command->c_str());
     log_.Line("SETUP.exe exit status", status == -1
                                            ? "-1 (or the command interpreter could not be started)"
                                            : std::to_string(status));
     fw::os().sleep(kLaunchWaitMilliseconds);
+    End(Outcome::done, "SETUP.exe was started");
+    return true;
+}
+
+bool CFerrowickApp::StartSetup(const std::string& topFolder) {
+    const std::optional<std::string> program = SetupProgramFor(topFolder);
+    if (!program) {
+        return RefuseLaunch("cannot be a program's path");
+    }
+    const std::string arguments = options_.setupArguments.value_or("");
+    log_.Line("launch command",
+              "\"" + *program + "\"" + (arguments.empty() ? "" : " " + arguments));
+    uint32_t status = 0;
+    if (!fw::os().runProgram(program->c_str(), arguments.c_str(), status)) {
+        const std::string reason = SystemWords(fw::os().lastError());
+        log_.Line("SETUP.exe not started", reason);
+        AfxMessageBox(SetupNotStartedNotice(reason), MB_OK, 0);
+        End(Outcome::setupNotStarted, "SETUP.exe could not be started");
+        return false;
+    }
+    log_.Line("SETUP.exe exit status", std::to_string(status));
+    fw::os().sleep(kLaunchWaitMilliseconds);
     if (options_.silent) {
-        End(status, "SETUP.exe's own");
+        EndWithSetupStatus(status);
     } else {
-        End(0, "the launcher's: SETUP.exe was started");
+        End(Outcome::done, "SETUP.exe was started");
     }
     return true;
 }

@@ -17,13 +17,6 @@ std::string CopyFailureNotice(const std::string& source, const std::string& dest
            "First need to close an running product for it (such as .ncd ,opt).";
 }
 
-// Why the last copy failed, for the log.
-std::string CopyFailureReason() {
-    const uint32_t error = fw::os().lastError();
-    const std::string_view text = FileErrorText(error);
-    return text.empty() ? "system error " + std::to_string(error) : std::string(text);
-}
-
 }  // namespace
 
 void CFerrowickApp::CopyResourceFolder(std::string replaceFrom, std::string replaceTo,
@@ -32,9 +25,16 @@ void CFerrowickApp::CopyResourceFolder(std::string replaceFrom, std::string repl
     fw::FindEntry entry;
     const fw::FindHandle find = fw::os().findFirst(pattern.c_str(), entry);
     if (find == fw::kInvalidFind) {
+        if (log_.IsOpen()) {
+            log_.Line(copy_.depth == 0 ? "resource folder" : "not copied",
+                      sourceFolder + " cannot be listed, so nothing of it is copied to " +
+                          destinationFolder + ": " + SystemWords(fw::os().lastError()));
+        }
         fw::os().writeStandardOutput("No files found\n\n");
         return;
     }
+    copy_.listed = copy_.listed || copy_.depth == 0;
+    ++copy_.depth;
 
     // Paths are built in strings, so a long name is never cut short here; a path the
     // platform refuses fails its own copy and gets its own notice.
@@ -48,6 +48,7 @@ void CFerrowickApp::CopyResourceFolder(std::string replaceFrom, std::string repl
                 if ((entry.attributes & fw::kAttrReparsePoint) != 0) {
                     log_.Line("not copied", childSource + " to " + childDestination +
                                                 ": a link or junction, which is not followed");
+                    ++copy_.failed;
                     AfxMessageBox(CopyFailureNotice(childSource, childDestination), MB_OK, 0);
                 } else {
                     fw::os().createDirectory(childDestination.c_str());
@@ -59,11 +60,14 @@ void CFerrowickApp::CopyResourceFolder(std::string replaceFrom, std::string repl
             CreateFolderIfMissing(destinationFolder);
             const std::string destination =
                 destinationFolder + "\\" + ReplaceAll(entry.name, replaceFrom, replaceTo);
-            if (!fw::os().copyFile(source.c_str(), destination.c_str())) {
+            if (fw::os().copyFile(source.c_str(), destination.c_str())) {
+                ++copy_.copied;
+            } else {
                 if (log_.IsOpen()) {
-                    log_.Line("not copied",
-                              source + " to " + destination + ": " + CopyFailureReason());
+                    log_.Line("not copied", source + " to " + destination + ": " +
+                                                ReasonFor(fw::os().lastError()));
                 }
+                ++copy_.failed;
                 AfxMessageBox(CopyFailureNotice(source, destination), MB_OK, 0);
             }
         }
@@ -74,4 +78,5 @@ void CFerrowickApp::CopyResourceFolder(std::string replaceFrom, std::string repl
         }
     }
     fw::os().findClose(find);
+    --copy_.depth;
 }

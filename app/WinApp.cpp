@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "app/ExitStatus.h"
+
 #include "platform/Mbcs.h"
 #include "platform/Platform.h"
 
@@ -84,16 +86,17 @@ void AfxPostQuitMessage(int exitCode) {
     exitCodePosted = true;
 }
 
-int AfxWinMain(std::vector<fw::CommandArgument> arguments) {
+int AfxWinMain(fw::ProcessCommandLine commandLine) {
+    // The framework's failed start is the launcher's status of a run that could not stage.
     CWinApp* app = AfxGetApp();
     if (app == nullptr) {
-        return 1;
+        return ExitCode(ExitStatus::notStaged);
     }
-    app->m_commandArguments = std::move(arguments);
+    app->m_commandLine = std::move(commandLine);
     exitCodePosted = false;
     const bool started = app->InitInstance();
     if (exitCodePosted) {
         return postedExitCode;
     }
-    return started ? 0 : 1;
+    return ExitCode(started ? ExitStatus::done : ExitStatus::notStaged);
 }

@@ -5,9 +5,8 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
-#include "platform/Platform.h"  // fw::CommandArgument
+#include "platform/Platform.h"  // fw::ProcessCommandLine
 #include "res/resource.h"       // IDOK, AFX_IDS_APP_TITLE (the application's title)
 
 inline constexpr uint32_t MB_OK = 0x00000000;
@@ -34,9 +33,9 @@ class CWinApp {
     std::string m_pszAppName;
     // The executable's full path with its extension changed to ".HLP".
     std::string m_pszHelpFilePath;
-    // The command line's arguments after the program's name, set by the entry before the
-    // start-up runs.
-    std::vector<fw::CommandArgument> m_commandArguments;
+    // The command line after the program's name, set by the entry before the start-up
+    // runs.
+    fw::ProcessCommandLine m_commandLine;
 };
 
 // The process's application object, or null when there is none.
@@ -50,10 +49,10 @@ int AfxMessageBox(const std::string& text, uint32_t type = MB_OK, uint32_t helpC
 // it once the start-up call has come back.
 void AfxPostQuitMessage(int exitCode);
 
-// Gives the application object the command line's arguments and runs InitInstance once.
-// The exit status is the one the start-up posted; without one, 0 after a complete run, 1
-// after a failed start or when there is no application object.
-int AfxWinMain(std::vector<fw::CommandArgument> arguments = {});
+// Gives the application object the command line and runs InitInstance once. The exit
+// status is the one the start-up posted; without one, 0 after a complete run, 1 after a
+// failed start or when there is no application object.
+int AfxWinMain(fw::ProcessCommandLine commandLine = {});
 
 // The help-file path the framework derives from an executable's path.
 std::string HelpFilePathFor(const std::string& modulePath);

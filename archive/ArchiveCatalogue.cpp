@@ -431,6 +431,34 @@ ArchiveResult GetArchiveItemStoredName(ArchiveHandle handle, int32_t index, std:
     return AR_OK;
 }
 
+ArchiveResult GetArchiveUnpackedSize(ArchiveHandle handle, uint64_t& bytes) {
+    bytes = 0;
+    if (!handle) {
+        return AR_BAD_ARGUMENT;
+    }
+    if (!IsReaderHandle(handle)) {
+        return AR_WRONG_KIND;
+    }
+    ArchiveReader& reader = *handle->reader;
+    for (int32_t index = 0; index < reader.itemCount; ++index) {
+        if (const ArchiveResult placed = fw::archive::positionAt(reader, index); placed != AR_OK) {
+            return placed;
+        }
+        unz_file_info64 info{};
+        CentralEntry central;
+        if (const ArchiveResult read = currentInfo(reader, info, nullptr, 0); read != AR_OK) {
+            return read;
+        }
+        if (const ArchiveResult read = readCentralEntry(reader, info, central); read != AR_OK) {
+            return read;
+        }
+        // Sizes that a damaged directory claims stop at the largest sum there is.
+        const uint64_t size = central.fields.uncompressedSize;
+        bytes = size > UINT64_MAX - bytes ? UINT64_MAX : bytes + size;
+    }
+    return AR_OK;
+}
+
 ArchiveResult CloseArchive(ArchiveHandle handle) {
     if (!IsReaderHandle(handle)) {
         return handle ? AR_WRONG_KIND : AR_BAD_ARGUMENT;

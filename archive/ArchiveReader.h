@@ -196,6 +196,13 @@ ArchiveResult ExtractDescribedItem(ArchiveHandle handle, const DescribedItem& it
 // AR_BAD_CATALOGUE when the item's central entry cannot be reached.
 ArchiveResult GetArchiveItemStoredName(ArchiveHandle handle, int32_t index, std::string& name);
 
+// The sum of every item's unpacked size, as the central directory gives them (Zip64
+// sizes included), walked without reading any item's local header: what unpacking the
+// whole archive will write. Handle checks as GetArchiveItem's; AR_BAD_CATALOGUE when an
+// entry cannot be reached, `bytes` then holding the sum of those before it. The next
+// description starts again at the first item.
+ArchiveResult GetArchiveUnpackedSize(ArchiveHandle handle, uint64_t& bytes);
+
 // Makes the folders that ExtractDescribedItem makes for `item` at `targetPath` (for a
 // folder item, the folder itself) and nothing else: so that every folder can be made
 // before items are unpacked on several threads. AR_OK, or the result that stops the

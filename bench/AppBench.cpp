@@ -37,6 +37,7 @@ int noCommand(const char*) {
     return 0;
 }
 void noSleep(uint32_t) {}
+void noProgress(const char*, const char*, const fw::Progress&) {}
 void noOutput(const char*) {}
 
 long peakKilobytes() {
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
     table.messageBox = quietBox;
     table.runCommand = noCommand;
     table.sleep = noSleep;
+    table.progressBegin = noProgress;  // a terminal's progress line is not measured
     table.writeStandardOutput = noOutput;
     fw::setPlatform(&table);
 

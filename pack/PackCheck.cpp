@@ -7,6 +7,7 @@
 #include <map>
 
 #include "app/InstallPaths.h"
+#include "app/LaunchCommand.h"
 #include "app/Text.h"
 #include "archive/ArchiveReader.h"
 #include "archive/detail/ArchiveReader.h"

@@ -23,7 +23,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace fw {
 
@@ -91,14 +93,31 @@ struct CommandArgument {
     bool expressible = true;
 };
 
+// The process's command line as its entry hands it on: the arguments before the first
+// argument "--" (written so, not quoted), each split and unquoted as the run-time library
+// splits them, and the text after that "--" and the one blank that follows it, unsplit,
+// exactly as it stands in the command line (absent without such a "--").
+struct ProcessCommandLine {
+    std::vector<CommandArgument> arguments;
+    std::optional<CommandArgument> tail;
+};
+
+// How far a piece of work has come, or how large it is in all.
+struct Progress {
+    std::uint64_t items = 0;
+    std::uint64_t bytes = 0;
+};
+
 // Win32 error codes that lastError gives and the core tells apart.
 inline constexpr uint32_t kErrorPathNotFound = 3;
 inline constexpr uint32_t kErrorAccessDenied = 5;
 inline constexpr uint32_t kErrorWriteProtect = 19;
+inline constexpr uint32_t kErrorGenFailure = 31;
 inline constexpr uint32_t kErrorSharingViolation = 32;
 inline constexpr uint32_t kErrorLockViolation = 33;
 inline constexpr uint32_t kErrorHandleDiskFull = 39;
 inline constexpr uint32_t kErrorDiskFull = 112;
+inline constexpr uint32_t kErrorBadExeFormat = 193;
 inline constexpr uint32_t kErrorFilenameTooLong = 206;
 // A link or junction stands where the launcher will not follow one.
 inline constexpr uint32_t kErrorCantResolveFilename = 1921;
@@ -200,6 +219,8 @@ enum class FolderVerdict {
     X(bool, systemTimeToFileTime, (const SystemTime& system, FileTime& file))                  \
     /* LocalFileTimeToFileTime, with the time zone's current bias. */                          \
     X(bool, localFileTimeToFileTime, (const FileTime& local, FileTime& utc))                   \
+    /* GetLocalTime: the local date and time now, to the millisecond. */                       \
+    X(void, localTime, (SystemTime & now))                                                     \
     /* MultiByteToWideChar(CP_UTF8) then WideCharToMultiByte(CP_ACP), exactly: false for text  \
        that is no valid UTF-8 or holds a character the ANSI code page cannot express (nothing  \
        stands in for it, so two names never become one). */                                    \
@@ -217,10 +238,11 @@ enum class FolderVerdict {
     X(int, dialogBox, (uint32_t templateId))                                                   \
     /* system(): runs a command line through the command interpreter and waits for it. */      \
     X(int, runCommand, (const char* commandLine))                                              \
-    /* As runCommand, but neither the command interpreter nor a console program it starts      \
-       gets a window (CREATE_NO_WINDOW): for runs that nobody watches. -1 when the             \
-       interpreter cannot be started. */                                                       \
-    X(int, runHiddenCommand, (const char* commandLine))                                        \
+    /* CreateProcessA(program, "\"program\" arguments", ..., CREATE_NO_WINDOW): starts the     \
+       program directly, no command interpreter in between, with `arguments` after its own     \
+       quoted path exactly as they are, and waits for it. Its exit status, all 32 bits, goes   \
+       to `status`; false when it cannot be started (lastError says why). */                   \
+    X(bool, runProgram, (const char* program, const char* arguments, uint32_t& status))        \
     /* printf-style output on standard output. */                                              \
     X(void, writeStandardOutput, (const char* text))                                           \
     /* A program's usage, as a program of the system shows it: a message box (MB_OK) where     \
@@ -230,6 +252,16 @@ enum class FolderVerdict {
     X(uint32_t, processorCount, ())                                                            \
     /* Sleep. */                                                                               \
     X(void, sleep, (uint32_t milliseconds))                                                    \
+    /* GetCurrentProcessId. */                                                                 \
+    X(uint32_t, processId, ())                                                                 \
+    /* A long piece of work that the user is to see going on: it begins (with a caption, the   \
+       words for what is done, and its size in all), comes on (what is done so far), and       \
+       ends. Where programs have windows, a small window shows it once the work has gone on    \
+       for a second, and is gone when progressEnd returns; elsewhere one line that updates     \
+       itself, on standard error when that is a terminal. One piece of work at a time. */      \
+    X(void, progressBegin, (const char* caption, const char* what, const Progress& total))     \
+    X(void, progressUpdate, (const Progress& done))                                            \
+    X(void, progressEnd, ())                                                                   \
     /* One launcher at a time on this machine: opens the lock file `lockFile` (made when       \
        missing) so that no other process can hold it too (share mode 0; flock), until          \
        releaseSingleInstance or the end of the process, however it ends. False only when       \

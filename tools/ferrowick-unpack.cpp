@@ -1,5 +1,6 @@
-// ferrowick-unpack [--workers N] ARCHIVE FOLDER: unpacks every item of ARCHIVE below
-// FOLDER with the archive reader, in the order and manner of the installation sequence.
+// ferrowick-unpack [--workers N] [--quiet] ARCHIVE FOLDER: unpacks every item of ARCHIVE
+// below FOLDER with the archive reader, in the order and manner of the installation
+// sequence, with a progress bar on standard error when that is a terminal.
 //
 // Both arguments are host paths. On Windows they are drive paths already. Elsewhere an
 // absolute host path becomes its Z: drive path, its bytes converted to the ANSI code
@@ -8,6 +9,8 @@
 // and so is one that names nothing usable. FOLDER is made first, as spelled, so that the
 // reader's case-insensitive lookup finds it and nothing beside it.
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,10 +19,14 @@
 
 #include "archive/ArchiveReader.h"
 #include "archive/ArchiveUnpacker.h"
+#include "platform/ProgressText.h"
 #include "tools/ToolInfo.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -31,7 +38,7 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage: ferrowick-unpack [--workers N] ARCHIVE FOLDER\n";
+constexpr const char* kUsage = "usage: ferrowick-unpack [--workers N] [--quiet] ARCHIVE FOLDER\n";
 constexpr const char* kHelp =
     "Unpacks every item of the ZIP archive ARCHIVE below FOLDER (made when missing) with\n"
     "the launcher's archive reader, as the launcher unpacks its payload: on as many\n"
@@ -39,9 +46,64 @@ constexpr const char* kHelp =
     "by item on one thread), each item reported in the archive's order.\n"
     "Nothing is written through a symbolic link found in FOLDER or below it (links on the\n"
     "way to FOLDER are followed): an item in the way of one fails. Each item that fails\n"
-    "gets a line on standard error with its result; a summary follows. Exit status: 0\n"
-    "when every item was unpacked, 1 when one failed or the archive cannot be opened, 2\n"
+    "gets a line on standard error with its result; a summary follows. On a terminal a\n"
+    "progress bar shows the items and bytes unpacked; --quiet leaves it out. Exit status:\n"
+    "0 when every item was unpacked, 1 when one failed or the archive cannot be opened, 2\n"
     "when an argument cannot be used.\n";
+
+// A bar on standard error, drawn over itself at most ten times a second and wiped at the
+// end; a line about an item is written over it and the bar drawn again below.
+class TerminalBar {
+  public:
+    TerminalBar(bool wanted, fw::Progress total)
+        : shown_(wanted && isatty(fileno(stderr)) != 0), total_(total) {
+        draw();
+    }
+    ~TerminalBar() { wipe(); }
+    TerminalBar(const TerminalBar&) = delete;
+    TerminalBar& operator=(const TerminalBar&) = delete;
+
+    void itemDone(std::uint64_t bytes) {
+        ++done_.items;
+        done_.bytes += bytes;
+        if (done_.items == total_.items ||
+            Clock::now() - drawnAt_ >= std::chrono::milliseconds(100)) {
+            draw();
+        }
+    }
+    // Writes a line of its own, with the bar after it.
+    void say(const std::string& line) {
+        wipe();
+        std::fputs(line.c_str(), stderr);
+        draw();
+    }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    void draw() {
+        if (!shown_) {
+            return;
+        }
+        const std::string text = fw::progressBar(fw::progressPermille(done_, total_), 30) + " " +
+                                 fw::progressCounts(done_, total_);
+        std::fprintf(stderr, "\r%s", text.c_str());
+        std::fflush(stderr);
+        width_ = std::max(width_, text.size());
+        drawnAt_ = Clock::now();
+    }
+    void wipe() {
+        if (shown_ && width_ > 0) {
+            std::fprintf(stderr, "\r%s\r", std::string(width_, ' ').c_str());
+            std::fflush(stderr);
+        }
+        width_ = 0;
+    }
+    bool shown_;
+    fw::Progress total_;
+    fw::Progress done_;
+    std::size_t width_ = 0;
+    Clock::time_point drawnAt_;
+};
 
 // The result's name, and the system's reason where it says more.
 std::string outcome(ArchiveResult result, uint32_t error) {
@@ -203,7 +265,18 @@ int main(int argc, char** argv) {
         return 0;
     }
     int workers = 4;
-    if (argc == 5 && std::strcmp(argv[1], "--workers") == 0) {
+    bool quiet = false;
+    // The options, in any order, before the two arguments.
+    while (argc > 3) {
+        if (std::strcmp(argv[1], "--quiet") == 0) {
+            quiet = true;
+            argv += 1;
+            argc -= 1;
+            continue;
+        }
+        if (std::strcmp(argv[1], "--workers") != 0) {
+            break;
+        }
         char* end = nullptr;
         const long n = std::strtol(argv[2], &end, 10);
         if (end == argv[2] || *end != '\0' || n < 1 || n > 64) {
@@ -248,17 +321,21 @@ int main(int argc, char** argv) {
     ArchiveItem item;
     GetArchiveItem(handle, -1, item);
     const int32_t count = item.index;
+    fw::Progress total{static_cast<std::uint64_t>(count), 0};
+    (void)GetArchiveUnpackedSize(handle, total.bytes);  // what cannot be reached fails below
     int32_t failed = 0;
     {
+        TerminalBar bar(!quiet, total);
         fw::archive::ArchiveUnpacker unpacker(handle, count, folder,
                                               fw::archive::unpackWorkers(workers));
         for (fw::archive::ItemOutcome unpacked; unpacker.next(unpacked);) {
             if (unpacked.result != AR_OK) {
-                std::fprintf(stderr, "ferrowick-unpack: item %d%s: %s\n", unpacked.index,
-                             itemLabel(handle, unpacked).c_str(),
-                             outcome(unpacked.result, unpacked.error).c_str());
+                bar.say("ferrowick-unpack: item " + std::to_string(unpacked.index) +
+                        itemLabel(handle, unpacked) + ": " +
+                        outcome(unpacked.result, unpacked.error) + "\n");
                 ++failed;
             }
+            bar.itemDone(unpacked.described ? unpacked.size : 0);
         }
     }
     CloseArchive(handle);

@@ -239,7 +239,6 @@ std::string interpretedLine(std::string_view line) {
 }  // namespace
 
 CommandLine splitCommandLine(std::string_view line) {
-    const uint32_t codePage = ansiCodePage();
     CommandLine result;
     std::size_t i = 0;
     while (i < line.size() && isBlank(line[i])) {
@@ -257,26 +256,34 @@ CommandLine splitCommandLine(std::string_view line) {
             result.program += line[i];
         }
     }
+    result.arguments = splitArguments(line.substr(i));
+    return result;
+}
+
+std::vector<std::string> splitArguments(std::string_view text) {
+    const uint32_t codePage = ansiCodePage();
+    std::vector<std::string> arguments;
+    std::size_t i = 0;
     for (;;) {
-        while (i < line.size() && isBlank(line[i])) {
+        while (i < text.size() && isBlank(text[i])) {
             ++i;
         }
-        if (i >= line.size()) {
-            break;
+        if (i >= text.size()) {
+            return arguments;
         }
         std::string argument;
-        quoted = false;
-        while (i < line.size() && (quoted || !isBlank(line[i]))) {
+        bool quoted = false;
+        while (i < text.size() && (quoted || !isBlank(text[i]))) {
             std::size_t backslashes = 0;
-            while (i < line.size() && line[i] == '\\') {
+            while (i < text.size() && text[i] == '\\') {
                 ++backslashes;
                 ++i;
             }
-            if (i < line.size() && line[i] == '"') {
+            if (i < text.size() && text[i] == '"') {
                 argument.append(backslashes / 2, '\\');
                 if (backslashes % 2 == 1) {
                     argument += '"';
-                } else if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
+                } else if (quoted && i + 1 < text.size() && text[i + 1] == '"') {
                     argument += '"';
                     ++i;
                 } else {
@@ -285,16 +292,46 @@ CommandLine splitCommandLine(std::string_view line) {
                 ++i;
             } else {
                 argument.append(backslashes, '\\');
-                if (i < line.size() && (quoted || !isBlank(line[i]))) {
-                    const std::size_t length = characterAt(line, i, codePage);
-                    argument.append(line.substr(i, length));
+                if (i < text.size() && (quoted || !isBlank(text[i]))) {
+                    const std::size_t length = characterAt(text, i, codePage);
+                    argument.append(text.substr(i, length));
                     i += length;
                 }
             }
         }
-        result.arguments.push_back(std::move(argument));
+        arguments.push_back(std::move(argument));
     }
-    return result;
+}
+
+std::string joinArguments(const std::vector<std::string>& arguments) {
+    const uint32_t codePage = ansiCodePage();
+    std::string line;
+    for (const std::string& argument : arguments) {
+        if (!line.empty()) {
+            line += ' ';
+        }
+        if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) {
+            line += argument;
+            continue;
+        }
+        // Backslashes are plain but before a quote, the closing one included, where they
+        // are doubled; a quote of the argument's own gets one more.
+        line += '"';
+        std::size_t backslashes = 0;
+        for (std::size_t i = 0; i < argument.size();) {
+            const std::size_t length = characterAt(argument, i, codePage);
+            const char c = argument[i];
+            if (length == 1 && c == '"') {
+                line.append(backslashes + 1, '\\');
+            }
+            backslashes = length == 1 && c == '\\' ? backslashes + 1 : 0;
+            line.append(argument, i, length);
+            i += length;
+        }
+        line.append(backslashes, '\\');
+        line += '"';
+    }
+    return line;
 }
 
 ProgramKind programKindOf(std::string_view head) {
@@ -358,6 +395,68 @@ std::string findOnSearchPath(std::string_view name, std::string_view searchPath)
     return {};
 }
 
+namespace {
+
+// How the program file at the host path `program` is started: its argv up to its own
+// arguments, with the environment it needs beyond this process's. Null when it can be;
+// else why not, with errno set.
+const char* startingArguments(const std::string& program, std::vector<std::string>& argv,
+                              std::vector<std::string>& extraEnv) {
+    const std::string head = readHead(program);
+    const bool executable = access(program.c_str(), X_OK) == 0;
+    switch (programKindOf(head)) {
+        case ProgramKind::windows: {
+            const char* searchPath = std::getenv("PATH");
+            const std::string wine = findOnSearchPath("wine", searchPath ? searchPath : "");
+            if (wine.empty()) {
+                errno = ENOEXEC;
+                return "is a Windows program and cannot be started: wine is not on PATH.";
+            }
+            argv = {wine, program};
+            // The program is to see the same drives as this process.
+            if (std::getenv("WINEPREFIX") == nullptr && !prefixFolder().empty()) {
+                extraEnv.push_back("WINEPREFIX=" + prefixFolder());
+            }
+            return nullptr;
+        }
+        case ProgramKind::script: {
+            if (executable) {
+                argv = {program};
+                return nullptr;
+            }
+            std::string interpreter;
+            std::string argument;
+            if (!parseInterpreterLine(head, interpreter, argument)) {
+                errno = ENOEXEC;
+                return "cannot be started: its first line names no interpreter.";
+            }
+            argv = {interpreter};
+            if (!argument.empty()) {
+                argv.push_back(argument);
+            }
+            argv.push_back(program);
+            return nullptr;
+        }
+        case ProgramKind::elf:
+            if (!executable) {
+                errno = EACCES;
+                return "cannot be started: it is not executable.";
+            }
+            argv = {program};
+            return nullptr;
+        case ProgramKind::unknown:
+            if (head.empty() && executable) {
+                argv = {program};  // unreadable but executable: let the system decide
+                return nullptr;
+            }
+            errno = ENOEXEC;
+            return "is not a program that can be started here.";
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 int runCommand(const char* commandLine) {
     if (commandLine == nullptr) {
         return 1;  // system(NULL): an interpreter is there
@@ -373,59 +472,11 @@ int runCommand(const char* commandLine) {
                "operable program or batch file.");
         return kFailureStatus;
     }
-
     std::vector<std::string> argv;
     std::vector<std::string> extraEnv;
-    const std::string head = readHead(program);
-    const bool executable = access(program.c_str(), X_OK) == 0;
-    switch (programKindOf(head)) {
-        case ProgramKind::windows: {
-            const char* searchPath = std::getenv("PATH");
-            const std::string wine = findOnSearchPath("wine", searchPath ? searchPath : "");
-            if (wine.empty()) {
-                report(command.program,
-                       "is a Windows program and cannot be started: wine is not on PATH.");
-                return kFailureStatus;
-            }
-            argv = {wine, program};
-            // The program is to see the same drives as this process.
-            if (std::getenv("WINEPREFIX") == nullptr && !prefixFolder().empty()) {
-                extraEnv.push_back("WINEPREFIX=" + prefixFolder());
-            }
-            break;
-        }
-        case ProgramKind::script: {
-            if (executable) {
-                argv = {program};
-                break;
-            }
-            std::string interpreter;
-            std::string argument;
-            if (!parseInterpreterLine(head, interpreter, argument)) {
-                report(command.program, "cannot be started: its first line names no interpreter.");
-                return kFailureStatus;
-            }
-            argv = {interpreter};
-            if (!argument.empty()) {
-                argv.push_back(argument);
-            }
-            argv.push_back(program);
-            break;
-        }
-        case ProgramKind::elf:
-            if (!executable) {
-                report(command.program, "cannot be started: it is not executable.");
-                return kFailureStatus;
-            }
-            argv = {program};
-            break;
-        case ProgramKind::unknown:
-            if (head.empty() && executable) {
-                argv = {program};  // unreadable but executable: let the system decide
-                break;
-            }
-            report(command.program, "is not a program that can be started here.");
-            return kFailureStatus;
+    if (const char* why = startingArguments(program, argv, extraEnv); why != nullptr) {
+        report(command.program, why);
+        return kFailureStatus;
     }
     for (const std::string& argument : command.arguments) {
         argv.push_back(ansiToUtf8(argument, ansiCodePage()));
@@ -438,9 +489,36 @@ int runCommand(const char* commandLine) {
     return status;
 }
 
-// No program run here has a window of its own to hide.
-int runHiddenCommand(const char* commandLine) {
-    return runCommand(commandLine);
+// No program started here has a window of its own to hide: CREATE_NO_WINDOW has nothing
+// to do. The program is the file its drive path names, with no search and no extension
+// added, as CreateProcessA takes its application name.
+bool runProgram(const char* program, const char* arguments, uint32_t& status) {
+    if (program == nullptr) {
+        errno = EINVAL;
+        return false;
+    }
+    HostPath resolved;
+    if (!resolvePath(program, resolved)) {
+        return false;
+    }
+    if (!resolved.exists || !isRegularFile(resolved.path)) {
+        errno = ENOENT;
+        return false;
+    }
+    std::vector<std::string> argv;
+    std::vector<std::string> extraEnv;
+    if (startingArguments(resolved.path, argv, extraEnv) != nullptr) {
+        return false;
+    }
+    for (const std::string& argument : splitArguments(arguments != nullptr ? arguments : "")) {
+        argv.push_back(ansiToUtf8(argument, ansiCodePage()));
+    }
+    const int exited = spawnAndWait(argv, extraEnv);
+    if (exited < 0) {
+        return false;
+    }
+    status = static_cast<uint32_t>(exited);
+    return true;
 }
 
 }  // namespace fw::posix

@@ -19,11 +19,18 @@ struct CommandLine {
 };
 
 // The program ends at the first blank or tab outside double quotes; the arguments
-// follow the run-time library's rules (quotes group, 2n backslashes before a quote are
-// n backslashes and the quote groups, 2n+1 are n and a literal quote, "" inside quotes
-// is a literal quote). A double-byte character of the ANSI code page is taken whole: its
-// trail byte is never a backslash.
+// follow, split by splitArguments.
 CommandLine splitCommandLine(std::string_view line);
+
+// Arguments as the run-time library splits them: quotes group, 2n backslashes before a
+// quote are n backslashes and the quote groups, 2n+1 are n and a literal quote, "" inside
+// quotes is a literal quote. A double-byte character of the ANSI code page is taken
+// whole: its trail byte is never a backslash.
+std::vector<std::string> splitArguments(std::string_view text);
+
+// The arguments as a command line's text that splitArguments reads back as they are:
+// each one quoted only when it is empty or holds a blank, a tab or a quote.
+std::string joinArguments(const std::vector<std::string>& arguments);
 
 // What a program file is, by its first bytes.
 enum class ProgramKind { windows, script, elf, unknown };

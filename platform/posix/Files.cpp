@@ -503,16 +503,18 @@ uint32_t lastError() {
             return kErrorFilenameTooLong;
         case ELOOP:
             return kErrorCantResolveFilename;
+        case ENOEXEC:
+            return kErrorBadExeFormat;
         default:
-            return errno == 0 ? 0 : 31;  // ERROR_GEN_FAILURE
+            return errno == 0 ? 0 : kErrorGenFailure;
     }
 }
 
 bool errorText(uint32_t error, std::string& text) {
     // The errno of the failure just met, when it is the one `error` stands for; else the
     // first errno here that lastError turns into `error`.
-    static constexpr int kMeanings[] = {ENOENT, EACCES,       EROFS, EBUSY,
-                                        ENOSPC, ENAMETOOLONG, ELOOP, EIO};
+    static constexpr int kMeanings[] = {ENOENT,       EACCES, EROFS, EBUSY,  ENOSPC,
+                                        ENAMETOOLONG, ELOOP,  EIO,   ENOEXEC};
     const int saved = errno;
     int meaning = lastError() == error ? saved : 0;
     for (const int candidate : kMeanings) {

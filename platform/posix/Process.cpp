@@ -1,6 +1,6 @@
-// The process entries of the POSIX backend: the own path, the own resources and
-// strings, the notices and the About box on standard error, output and the usage on
-// standard output, and sleeping.
+// The process entries of the POSIX backend: the command line, the own path, the own
+// resources and strings, the notices and the About box on standard error, output and the
+// usage on standard output, sleeping and the process id.
 #include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>
@@ -14,9 +14,12 @@
 
 #include "platform/posix/Backend.h"
 #include "platform/posix/CodePage.h"
+#include "platform/posix/Command.h"
 #include "platform/posix/FileWrites.h"
 #include "platform/posix/MappedFiles.h"
 #include "platform/posix/Paths.h"
+#include "platform/posix/PrefixSetUp.h"
+#include "platform/posix/Progress.h"
 #include "platform/posix/ResourceTable.h"
 #include "res/resource.h"
 
@@ -96,6 +99,27 @@ std::string toTerminal(const char* ansi) {
 
 }  // namespace
 
+ProcessCommandLine commandLine(int argc, const char* const* argv) {
+    ProcessCommandLine line;
+    int i = 1;
+    for (; i < argc && std::string_view(argv[i]) != "--"; ++i) {
+        CommandArgument argument;
+        argument.expressible = ansiFromUtf8(argv[i], argument.text);
+        line.arguments.push_back(std::move(argument));
+    }
+    if (i < argc) {
+        std::vector<std::string> after;
+        bool expressible = true;
+        for (++i; i < argc; ++i) {
+            std::string ansi;
+            expressible = ansiFromUtf8(argv[i], ansi) && expressible;
+            after.push_back(std::move(ansi));
+        }
+        line.tail = CommandArgument{joinArguments(after), expressible};
+    }
+    return line;
+}
+
 bool moduleFileName(std::string& path) {
     const std::string host = readLink(kOwnExecutable);
     if (host.empty()) {
@@ -149,8 +173,10 @@ bool loadString(uint32_t id, std::string& text) {
 
 void messageBox(const char* text, const char* caption) {
     std::fflush(stdout);
+    wipeProgressLine();
     toStandardError(toTerminal(caption) + "\n" + toTerminal(text) + "\n\n");
     waitForAcknowledgement();
+    redrawProgressLine();
 }
 
 int dialogBox(uint32_t templateId) {
@@ -191,6 +217,10 @@ void sleep(uint32_t milliseconds) {
                   static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
+}
+
+uint32_t processId() {
+    return static_cast<uint32_t>(getpid());
 }
 
 }  // namespace fw::posix

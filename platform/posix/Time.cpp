@@ -1,5 +1,6 @@
 #include "platform/posix/Time.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -99,6 +100,26 @@ bool localFileTimeToFileTime(const FileTime& local, FileTime& utc) {
     }
     utc = FileTime::fromTicks(static_cast<uint64_t>(result));
     return true;
+}
+
+void localTime(SystemTime& now) {
+    timespec time{};
+    clock_gettime(CLOCK_REALTIME, &time);
+    tzset();
+    struct tm parts {};
+    if (localtime_r(&time.tv_sec, &parts) == nullptr) {
+        now = SystemTime{};
+        return;
+    }
+    now.year = static_cast<uint16_t>(parts.tm_year + 1900);
+    now.month = static_cast<uint16_t>(parts.tm_mon + 1);
+    now.dayOfWeek = static_cast<uint16_t>(parts.tm_wday);
+    now.day = static_cast<uint16_t>(parts.tm_mday);
+    now.hour = static_cast<uint16_t>(parts.tm_hour);
+    now.minute = static_cast<uint16_t>(parts.tm_min);
+    // A leap second reads as the second before it, as Windows has none.
+    now.second = static_cast<uint16_t>(std::min(parts.tm_sec, 59));
+    now.milliseconds = static_cast<uint16_t>(time.tv_nsec / 1000000);
 }
 
 }  // namespace fw::posix

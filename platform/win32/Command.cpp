@@ -1,5 +1,8 @@
-// Command lines through the run-time library's command interpreter.
+// Programs started: a command line through the run-time library's command interpreter,
+// or a program directly.
 #include <windows.h>
+// After <windows.h>, which it needs.
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +32,43 @@ std::string commandInterpreter() {
     return folder.empty() ? std::string("C:\\Windows\\System32\\cmd.exe") : folder + "\\cmd.exe";
 }
 
+// ERROR_ELEVATION_REQUIRED, which mingw-w64's headers lack.
+constexpr DWORD kErrorElevationRequired = 740;
+
+// Waits for a started process and takes its exit status; false when that cannot be had.
+bool waitForExit(HANDLE process, uint32_t& status) {
+    DWORD code = 0;
+    const bool waited = WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 &&
+                        GetExitCodeProcess(process, &code);
+    const DWORD error = GetLastError();
+    CloseHandle(process);
+    if (!waited) {
+        SetLastError(error);
+        return false;
+    }
+    status = code;
+    return true;
+}
+
+// A program whose manifest asks for an administrator is started as the shell starts it,
+// which asks the user to allow it (as the command interpreter does for such a program).
+bool runElevated(const char* program, const char* arguments, uint32_t& status) {
+    SHELLEXECUTEINFOA info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.lpFile = program;
+    info.lpParameters = arguments;
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExA(&info)) {
+        return false;
+    }
+    if (info.hProcess == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    return waitForExit(info.hProcess, status);
+}
+
 }  // namespace
 
 int runCommand(const char* commandLine) {
@@ -40,32 +80,32 @@ int runCommand(const char* commandLine) {
     return std::system(commandLine);
 }
 
-int runHiddenCommand(const char* commandLine) {
-    if (commandLine == nullptr) {
-        return 1;  // as system(NULL): an interpreter is there
+bool runProgram(const char* program, const char* arguments, uint32_t& status) {
+    if (program == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
     }
-    // The interpreter that system() runs, with the line after "/c" as system() gives it.
-    // Built by appending: GCC 12 at -O3 sees a false overlap in "\"" + std::string&&.
+    // The program's own path quoted, then its arguments as they are: the program splits
+    // them itself, by whatever rule it has. (Built by appending: GCC 12 at -O3 sees a
+    // false overlap in "\"" + std::string&&.)
     std::string line = "\"";
-    line += commandInterpreter();
-    line += "\" /c ";
-    line += commandLine;
+    line += program;
+    line += '"';
+    if (arguments != nullptr && *arguments != '\0') {
+        line += ' ';
+        line += arguments;
+    }
     std::fflush(stdout);
     std::fflush(stderr);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    // No application name: the interpreter is named by its full path in the line.
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+    if (!CreateProcessA(program, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                         nullptr, &startup, &process)) {
-        return -1;
+        return GetLastError() == kErrorElevationRequired && runElevated(program, arguments, status);
     }
     CloseHandle(process.hThread);
-    DWORD status = 1;
-    const bool waited = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
-                        GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hProcess);
-    return waited ? static_cast<int>(status) : -1;
+    return waitForExit(process.hProcess, status);
 }
 
 }  // namespace fw::win32

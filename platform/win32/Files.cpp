@@ -247,19 +247,25 @@ uint32_t lastError() {
 }
 
 bool errorText(uint32_t error, std::string& text) {
-    char* message = nullptr;
+    char* buffer = nullptr;
     const DWORD length = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<char*>(&message), 0, nullptr);
-    if (length == 0 || message == nullptr) {
+        nullptr, error, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    if (length == 0 || buffer == nullptr) {
         return false;
     }
-    text.assign(message, length);
-    LocalFree(message);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
-        text.pop_back();
+    std::string words(buffer, length);
+    LocalFree(buffer);
+    // A message that names its subject as an insert names no one here.
+    for (std::size_t at = words.find("%1"); at != std::string::npos; at = words.find("%1")) {
+        words.replace(at, 2, at == 0 ? "The file" : "the file");
     }
-    return true;
+    while (!words.empty() &&
+           (words.back() == '\n' || words.back() == '\r' || words.back() == ' ')) {
+        words.pop_back();
+    }
+    text = std::move(words);
+    return !text.empty();
 }
 
 }  // namespace fw::win32

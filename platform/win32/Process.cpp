@@ -1,13 +1,17 @@
-// The process: its command line, its own image's resources, modal windows, output.
+// The process: its command line, its own image's resources, modal windows, output, its
+// id.
 #include <windows.h>
 // After <windows.h>, which it needs.
 #include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "platform/CommandTail.h"
 #include "platform/win32/Backend.h"
 #include "res/resource.h"
 
@@ -41,36 +45,51 @@ INT_PTR CALLBACK plainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 
 }  // namespace
 
-std::vector<CommandArgument> commandLineArguments() {
-    std::vector<CommandArgument> arguments;
-    int count = 0;
-    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (wide == nullptr) {
-        // As the run-time library split it, each character the code page lacks made a '?'.
-        for (int i = 1; i < __argc; ++i) {
-            arguments.push_back({__argv[i], true});
-        }
-        return arguments;
-    }
+namespace {
+
+// Wide text in the ANSI code page, marked when the code page cannot express it.
+CommandArgument inAnsiCodePage(const wchar_t* wide) {
     // A code page of UTF-8 expresses everything, and takes no question about it.
     const bool utf8 = GetACP() == CP_UTF8;
     const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
-    for (int i = 1; i < count; ++i) {
-        BOOL lacking = FALSE;
-        const int size = WideCharToMultiByte(CP_ACP, flags, wide[i], -1, nullptr, 0, nullptr,
-                                             utf8 ? nullptr : &lacking);
-        CommandArgument argument;
-        if (size > 0) {
-            argument.text.resize(static_cast<std::size_t>(size));
-            WideCharToMultiByte(CP_ACP, flags, wide[i], -1, argument.text.data(), size, nullptr,
-                                nullptr);
-            argument.text.resize(static_cast<std::size_t>(size) - 1);  // its terminating NUL
-        }
-        argument.expressible = size > 0 && !lacking;
-        arguments.push_back(std::move(argument));
+    BOOL lacking = FALSE;
+    const int size = WideCharToMultiByte(CP_ACP, flags, wide, -1, nullptr, 0, nullptr,
+                                         utf8 ? nullptr : &lacking);
+    CommandArgument argument;
+    if (size > 0) {
+        argument.text.resize(static_cast<std::size_t>(size));
+        WideCharToMultiByte(CP_ACP, flags, wide, -1, argument.text.data(), size, nullptr, nullptr);
+        argument.text.resize(static_cast<std::size_t>(size) - 1);  // its terminating NUL
     }
-    LocalFree(wide);
-    return arguments;
+    argument.expressible = size > 0 && !lacking;
+    return argument;
+}
+
+}  // namespace
+
+ProcessCommandLine commandLine() {
+    ProcessCommandLine result;
+    const std::wstring_view line = GetCommandLineW();
+    const std::optional<CommandTail> split = findCommandTail(line);
+    // The program's own arguments end before the "--"; what follows it is not split.
+    const std::wstring own(line.substr(0, split ? split->separator : line.size()));
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(own.c_str(), &count);
+    if (wide == nullptr) {
+        // As the run-time library split it, each character the code page lacks made a '?'.
+        for (int i = 1; i < __argc && std::string_view(__argv[i]) != "--"; ++i) {
+            result.arguments.push_back({__argv[i], true});
+        }
+    } else {
+        for (int i = 1; i < count; ++i) {
+            result.arguments.push_back(inAnsiCodePage(wide[i]));
+        }
+        LocalFree(wide);
+    }
+    if (split) {
+        result.tail = inAnsiCodePage(std::wstring(line.substr(split->tail)).c_str());
+    }
+    return result;
 }
 
 bool moduleFileName(std::string& path) {
@@ -161,6 +180,10 @@ uint32_t processorCount() {
 
 void sleep(uint32_t milliseconds) {
     Sleep(milliseconds);
+}
+
+uint32_t processId() {
+    return GetCurrentProcessId();
 }
 
 }  // namespace fw::win32

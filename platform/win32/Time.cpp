@@ -26,4 +26,11 @@ bool localFileTimeToFileTime(const FileTime& local, FileTime& utc) {
     return true;
 }
 
+void localTime(SystemTime& now) {
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    now = SystemTime{st.wYear, st.wMonth,  st.wDayOfWeek, st.wDay,
+                     st.wHour, st.wMinute, st.wSecond,    st.wMilliseconds};
+}
+
 }  // namespace fw::win32

@@ -17,6 +17,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/FerrowickApp.h"
@@ -96,14 +97,24 @@ TEST_F(InstallSequenceTest, RunsThroughNoticesUnpackingCopyAndLaunchInOrder) {
         fw::test::writeHostFile(prefix.host("C:\\Tools\\res\\Pellmoor\\Pellmoor.exe"), "p"));
     ASSERT_TRUE(install({"disk1/DATA.TAG", "disk1/SETUP.EXE", "disk1/sub/x.cab"}));
 
+    // Progress is shown from the end of the preparation notice to the completion notice,
+    // item by item in archive order, in the items' unpacked bytes.
     const std::vector<std::string> expected = {
         "notice:" + kOpening,
         "notice:" + kPreparation,
+        "progress:BRASKETTLE|Unpacking the installation files|3|44",
+        "progress end",
         "notice:" + kCompletion,
         "run:" + kShippedCommand,
         "sleep:5000",
     };
     EXPECT_EQ(platform.recorded.events, expected);
+    const std::vector<std::pair<uint64_t, uint64_t>> progress = {{1, 14}, {2, 29}, {3, 44}};
+    std::vector<std::pair<uint64_t, uint64_t>> updates;
+    for (const fw::Progress& p : platform.recorded.progress) {
+        updates.emplace_back(p.items, p.bytes);
+    }
+    EXPECT_EQ(updates, progress);
     for (const std::string& caption : platform.recorded.captions) {
         EXPECT_EQ(caption, fw::test::kTitle);
     }
@@ -310,6 +321,8 @@ TEST_F(InstallSequenceTest, OneWorkerAndFourLeaveTheSameTreeLogAndStatus) {
         std::string log;
         std::vector<std::string> tree;
     };
+    // The log's lines are stamped alike, so that only what they say is compared.
+    platform.script.localTime = fw::SystemTime{2026, 12, 5, 11, 12, 3, 4, 123};
     const auto runWith = [&](const Case& c, int workers) {
         fs::remove_all(prefix.host("C:\\Temp"));
         fs::remove_all(prefix.host("C:\\Product_Released"));
@@ -322,7 +335,7 @@ TEST_F(InstallSequenceTest, OneWorkerAndFourLeaveTheSameTreeLogAndStatus) {
         Run r;
         {
             CFerrowickApp app;
-            r.status = AfxWinMain({{"/log", true}, {"C:\\run.log", true}});
+            r.status = AfxWinMain({{{"/log", true}, {"C:\\run.log", true}}});
         }
         r.events = platform.recorded.events;
         r.log = fw::test::readHostFile(prefix.host("C:\\run.log"));
@@ -557,20 +570,37 @@ TEST_F(InstallSequenceTest, TheCommandLineDecidesNoticesLaunchLogAndExitStatus) 
     const std::string unzip = "C:\\Temp\\_Download\\_UnZip\\";
     const std::string defaultLog = "C:\\Temp\\_Download\\Ferrowick.log";
     const std::string givenLog = "C:\\Logs\\run.log";
-    const std::string hidden = "run hidden:" + kShippedCommand;
+    const std::string direct = "start:\"C:\\Temp\\_Download\\_UnZip\\disk1\\SETUP.exe\"";
+    const std::string launchedDirectly =
+        "launch command: \"C:\\Temp\\_Download\\_UnZip\\disk1\\SETUP.exe\"";
+    // Every line of the log begins with the local time and the process id.
+    platform.script.localTime = fw::SystemTime{2026, 12, 5, 11, 12, 3, 4, 123};
+    platform.script.processId = 4242;
+    const std::string stamp = "2026-12-11 12:03:04.123 [4242] ";
     // What a silent run that reaches the launch logs, around what a row adds.
-    const std::vector<std::string> begun = {"start: Ferrowick ", "command line: ", "code page: ",
-                                            "notices: not shown (/S)", "notice: No problem"};
+    const std::vector<std::string> begun = {
+        "start: Ferrowick ", "command line: ", "code page: ", "notices: not shown (/S)",
+        "notice: No problem, you can officially start to "
+        "install the software 'Orvelin'. ...\n"};
     const auto silentRun = [&](std::vector<std::string> middle, std::string end) {
         std::vector<std::string> lines = begun;
         lines.insert(lines.end(), {"staging archive: C:\\Temp\\_Download\\_UnZip\\Morvanta.zip, ",
-                                   "notice: Note: After", "items: 3", "notice: Data preparation"});
+                                   "notice: Note: After closing this message box, it usually "
+                                   "takes ...\n",
+                                   "items: 3, 44 bytes unpacked\n", "progress: 30%: 1 of 3 items",
+                                   "progress: 60%: 2 of 3 items",
+                                   "progress: 100%: 3 of 3 items, 44 of 44 bytes\n",
+                                   "notice: Data preparation has been completed, now it is time "
+                                   "to install the 'Orvelin' tool. ...\n"});
         lines.insert(lines.end(), middle.begin(), middle.end());
-        lines.insert(lines.end(), {"SETUP.exe exit status: 3010", std::move(end)});
+        lines.insert(lines.end(), {"SETUP.exe exit status: 3010\n", std::move(end)});
         return lines;
     };
+    const std::string copied =
+        "resource folder: C:\\Tools\\res\\Pellmoor to C:\\Product_Released\\Pellmoor: 1 file "
+        "copied\n";
     const std::vector<std::string> launched =
-        silentRun({"launch command: " + kShippedCommand}, "end: exit status 3010, SETUP.exe's own");
+        silentRun({copied, launchedDirectly + "\n"}, "end: exit status 3010, SETUP.exe's own\n");
     // Nothing at all; the staging folder made, and nothing unpacked; unpacked; and copied.
     enum class Touched { nothing, staging, unpacked, installed };
     // Faults a row puts over the run, and takes off after it.
@@ -583,53 +613,75 @@ TEST_F(InstallSequenceTest, TheCommandLineDecidesNoticesLaunchLogAndExitStatus) 
     };
     struct Case {
         std::vector<std::string> arguments;
+        std::optional<std::string> tail;  // after "--"
         int status;
         std::vector<std::string> shown;   // the beginnings of the notices shown
-        std::string run;                  // the beginning of the launch or usage event, if any
+        std::string run;                  // the launch or usage event, whole unless it is usage
         std::string log;                  // where the log is, if anywhere
-        std::vector<std::string> logged;  // the beginnings of some of its lines, in order
+        std::vector<std::string> logged;  // some of its lines, in order: their beginnings,
+                                          // or whole with a "\n" at the end
         Touched touched;
         std::function<void()> plant = [] {};
     };
     const Case cases[] = {
         {{},
+         std::nullopt,
          0,
          {"No problem", "Note: After", "Data preparation"},
          "run:" + kShippedCommand,
          "",
          {},
          Touched::installed},
-        {{"/S"}, 3010, {}, hidden, defaultLog, launched, Touched::installed},
+        {{"/S"}, std::nullopt, 3010, {}, direct, defaultLog, launched, Touched::installed},
         {{"/quiet"},
+         std::nullopt,
          3010,
          {},
-         hidden,
+         direct,
          defaultLog,
-         {"command line: /quiet", "end: exit status 3010"},
+         {"command line: /quiet\n", "end: exit status 3010"},
          Touched::installed},
         {{"-s"},
+         std::nullopt,
          3010,
          {},
-         hidden,
+         direct,
          defaultLog,
-         {"command line: -s", "end: exit status 3010"},
+         {"command line: -s\n", "end: exit status 3010"},
          Touched::installed},
         {{"/S", "/log", givenLog},
+         std::nullopt,
          3010,
          {},
-         hidden,
+         direct,
          givenLog,
          launched,
          Touched::installed,
          [&] { fs::create_directories(prefix.host("C:\\Logs")); }},
-        {{"/S", "--", "a", "b c"},
+        // What follows "--" reaches SETUP.exe as it stands: '%', quotes, '^', '&', NSIS's
+        // "/D=" with blanks last and unquoted.
+        {{"/S"},
+         "/S %PATH% 50% ^ & \"a b\" /D=C:\\Program Files\\Orvelin Space",
          3010,
          {},
-         hidden + " a ^\"b c^\"",
+         direct + " /S %PATH% 50% ^ & \"a b\" /D=C:\\Program Files\\Orvelin Space",
          defaultLog,
-         {"command line: /S -- a \"b c\"", "launch command: " + kShippedCommand + " a ^\"b c^\""},
+         {"command line: /S -- /S %PATH% 50% ^ & \"a b\" /D=C:\\Program Files\\Orvelin Space\n",
+          launchedDirectly + " /S %PATH% 50% ^ & \"a b\" /D=C:\\Program Files\\Orvelin Space\n",
+          "end: exit status 3010, SETUP.exe's own\n"},
+         Touched::installed},
+        // With notices, arguments for SETUP.exe start it directly too; the run's status is
+        // the launcher's own.
+        {{},
+         "/quiet",
+         0,
+         {"No problem", "Note: After", "Data preparation"},
+         direct + " /quiet",
+         "",
+         {},
          Touched::installed},
         {{"/x"},
+         std::nullopt,
          5,
          {"The command line cannot be used, so nothing has been done: '/x' is not a "
           "switch of this program.\n\nFerrowick "},
@@ -637,135 +689,216 @@ TEST_F(InstallSequenceTest, TheCommandLineDecidesNoticesLaunchLogAndExitStatus) 
          "",
          {},
          Touched::nothing},
-        {{"/?"}, 0, {}, "usage:Ferrowick ", "", {}, Touched::nothing},
+        {{"/?"}, std::nullopt, 0, {}, "usage:Ferrowick ", "", {}, Touched::nothing},
         {{"/S", "/x"},
-         5,
+         std::nullopt,
+         1639,
          {},
          "",
          defaultLog,
-         {"command line: /S /x",
+         {"command line: /S /x\n",
           "notice: The command line cannot be used, so nothing has been "
-          "done: '/x' is not a switch",
-          "end: exit status 5, the launcher's: the command line"},
+          "done: '/x' is not a switch of this program. ...\n",
+          "end: exit status 1639, the launcher's: the command line cannot be used\n"},
          Touched::nothing},
         {{"/S", "/log", unzip + "run.log"},
-         5,
+         std::nullopt,
+         1639,
          {},
          "",
          defaultLog,
          {"notice: The command line cannot be used, so nothing has been done: the log file '" +
               unzip + "run.log' would lie in C:\\Temp\\_Download\\_UnZip, which",
-          "end: exit status 5"},
+          "end: exit status 1639"},
          Touched::nothing},
         {{"/S", "/log", "C:\\Product_Released\\Pellmoor\\run.log"},
-         5,
+         std::nullopt,
+         1639,
          {},
          "",
          defaultLog,
          {"notice: The command line cannot be used, so nothing has been done: the log file "
           "'C:\\Product_Released\\Pellmoor\\run.log' would lie in "
           "C:\\Product_Released\\Pellmoor, which",
-          "end: exit status 5"},
+          "end: exit status 1639"},
          Touched::nothing},
         {{"/S"},
-         3,
+         "ok a\nb",
+         1639,
          {},
          "",
          defaultLog,
-         {"notice: Set-up is already running",
-          "end: exit status 3, the launcher's: another launcher is running"},
+         {"command line: /S -- ok a b\n",
+          "notice: The set-up program cannot be started, so nothing has been done: its "
+          "arguments hold a control character",
+          "end: exit status 1639, the launcher's: the arguments for SETUP.exe cannot be passed\n"},
+         Touched::nothing},
+        {{},
+         "a\tb",
+         4,
+         {"The set-up program cannot be started, so nothing has been done: its arguments hold a "
+          "control character"},
+         "",
+         "",
+         {},
+         Touched::nothing},
+        {{"/S"},
+         std::nullopt,
+         1618,
+         {},
+         "",
+         defaultLog,
+         {"notice: Set-up is already running on this computer. ...\n",
+          "end: exit status 1618, the launcher's: another launcher is running\n"},
          Touched::nothing,
          [&] { platform.script.anotherLauncherRunning = true; }},
-        {{"/S", "--", "ok", "50%"},
-         4,
-         {},
-         "",
-         defaultLog,
-         {"notice: The set-up program cannot be started, so nothing has been done: its argument "
-          "'50%' cannot be passed to it on a command line: it holds a '%'",
-          "end: exit status 4, the launcher's: SETUP.exe cannot be started safely"},
-         Touched::nothing},
         // An item that fails under /S: no notice, and the reason in the log.
         {{"/S"},
-         2,
+         std::nullopt,
+         1603,
          {},
          "",
          defaultLog,
          {"items: 3", "failed item: C:/Temp/_Download/_UnZip/disk1/sub/b.txt: ",
-          "notice: The installation files could not be prepared.",
-          "end: exit status 2, the launcher's: items could not be unpacked"},
+          "notice: The installation files could not be prepared. ...\n",
+          "end: exit status 1603, the launcher's: items could not be unpacked\n"},
          Touched::unpacked,
          failing(fw::fault::Call::createFile, "b.txt")},
-        // Installation files that cannot be prepared: the reason in the log, status 1.
+        // A payload that is no archive: said so, and nothing is unpacked.
         {{"/S"},
-         1,
+         std::nullopt,
+         1603,
+         {},
+         "",
+         defaultLog,
+         {"items: none: the staging archive is no ZIP archive that can be read (the installer "
+          "set in the program is damaged)\n",
+          "end: exit status 1603, the launcher's: items could not be unpacked\n"},
+         Touched::staging,
+         [&] { platform.script.payload = std::string(54, 'B') + "PK junk"; }},
+        // Installation files that cannot be prepared: the reason in the log, 1603.
+        {{"/S"},
+         std::nullopt,
+         1603,
          {},
          "",
          defaultLog,
          {"staging archive: the installer set could not be loaded from the program: ",
-          "notice: The installation files could not be prepared.",
-          "        The installation archive could not be loaded from this program",
-          "end: exit status 1, the launcher's: the installer set could not be loaded"},
+          "notice: The installation files could not be prepared. ...\n",
+          "end: exit status 1603, the launcher's: the installer set could not be loaded"},
          Touched::staging,
          failing(fw::fault::Call::findResource)},
         {{"/S"},
-         1,
+         std::nullopt,
+         1603,
          {},
          "",
          defaultLog,
          {"staging archive: C:\\Temp\\_Download\\_UnZip\\Morvanta.zip could not be written: ",
-          "notice: The installation files could not be prepared.",
-          "        The installation archive could not be written to "
-          "C:\\Temp\\_Download\\_UnZip\\Morvanta.zip: ",
-          "end: exit status 1, the launcher's: the staging archive could not be written"},
+          "notice: The installation files could not be prepared. ...\n",
+          "end: exit status 1603, the launcher's: the staging archive could not be written\n"},
          Touched::staging,
          failing(fw::fault::Call::writeFile, "")},
         {{"/S"},
-         1,
+         std::nullopt,
+         1603,
          {},
          "",
          defaultLog,
          {"not removed: C:\\Temp\\_Download\\_UnZip: ",
-          "notice: The installation files could not be prepared.",
-          "        C:\\Temp\\_Download\\_UnZip, left by an earlier installation, could not be "
-          "removed: ",
-          "end: exit status 1, the launcher's: the staging folder could not be emptied"},
+          "notice: The installation files could not be prepared. ...\n",
+          "end: exit status 1603, the launcher's: the staging folder could not be emptied\n"},
          Touched::staging,
          failing(fw::fault::Call::emptyFolder)},
         // A file the copy cannot replace is logged, and the run goes on.
         {{"/S"},
+         std::nullopt,
          3010,
          {},
-         hidden,
+         direct,
          defaultLog,
          silentRun({"not copied: C:\\Tools\\res\\Pellmoor\\p.txt to "
                     "C:\\Product_Released\\Pellmoor\\p.txt: ",
-                    "notice: Remind ! Failed to copy", "launch command: "},
+                    "notice: Remind ! Failed to copy",
+                    "resource folder: C:\\Tools\\res\\Pellmoor to C:\\Product_Released\\Pellmoor: "
+                    "0 files copied, 1 not copied\n",
+                    "launch command: "},
                    "end: exit status 3010"),
-         Touched::installed,
+         Touched::installed,  // a folder stands where p.txt would
          [&] { fs::create_directories(prefix.host("C:\\Product_Released\\Pellmoor\\p.txt")); }},
+        // No resource folder beside the launcher: said so, and the run goes on.
+        {{"/S"},
+         std::nullopt,
+         3010,
+         {},
+         direct,
+         defaultLog,
+         // (The system's words, which differ between systems, follow.)
+         silentRun({"resource folder: C:\\Tools\\res\\Pellmoor cannot be listed, so nothing "
+                    "of it is copied to C:\\Product_Released\\Pellmoor: ",
+                    launchedDirectly + "\n"},
+                   "end: exit status 3010"),
+         Touched::unpacked,
+         [&] { fs::remove_all(prefix.host("C:\\Tools\\res")); }},
+        // SETUP.exe that cannot be started: why, in the system's words.
+        {{"/S"},
+         std::nullopt,
+         1603,
+         {},
+         direct,
+         defaultLog,
+         {launchedDirectly + "\n", "SETUP.exe not started: ",
+          "notice: The installation files have been prepared, but the set-up program could not "
+          "be started: ",
+          "end: exit status 1603, the launcher's: SETUP.exe could not be started\n"},
+         Touched::installed,
+         [&] { platform.script.programError = fw::kErrorPathNotFound; }},
+        {{},
+         "/quiet",
+         4,
+         {"No problem", "Note: After", "Data preparation",
+          "The installation files have been prepared, but the set-up program could not be "
+          "started: "},
+         direct + " /quiet",
+         "",
+         {},
+         Touched::installed,
+         [&] { platform.script.programError = fw::kErrorPathNotFound; }},
         // Without /S the notices are shown and logged, and the run ends as it always has.
         {{"/log", givenLog},
+         std::nullopt,
          0,
          {"No problem", "Note: After", "Data preparation"},
          "run:" + kShippedCommand,
          givenLog,
-         {"notices: shown", "notice: No problem", "SETUP.exe exit status: 3010",
-          "end: exit status 0, the launcher's: SETUP.exe was started"},
+         {"notices: shown\n", "notice: No problem", "progress: 100%",
+          "launch command: " + kShippedCommand + "\n", "SETUP.exe exit status: 3010\n",
+          "end: exit status 0, the launcher's: SETUP.exe was started\n"},
          Touched::installed,
          [&] { fs::create_directories(prefix.host("C:\\Logs")); }},
         // A log that cannot be written does not stop the run.
-        {{"/S", "/log", "C:\\NoFolder\\run.log"}, 3010, {}, hidden, "", {}, Touched::installed},
+        {{"/S", "/log", "C:\\NoFolder\\run.log"},
+         std::nullopt,
+         3010,
+         {},
+         direct,
+         "",
+         {},
+         Touched::installed},
     };
-    platform.script.payload =
+    const std::string payload =
         PayloadOf(prefix, EntriesNamed({"disk1/DATA.TAG", "disk1/SETUP.EXE", "disk1/sub/b.txt"}));
     platform.script.commandStatus = 3010;
     for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.arguments));
+        SCOPED_TRACE(::testing::PrintToString(c.arguments) + " -- " +
+                     ::testing::PrintToString(c.tail));
         for (const char* folder : {"C:\\Temp", "C:\\Product_Released", "C:\\Logs"}) {
             fs::remove_all(prefix.host(folder));
         }
         ASSERT_TRUE(fw::test::writeHostFile(prefix.host("C:\\Tools\\res\\Pellmoor\\p.txt"), "p"));
+        platform.script.payload = payload;
+        platform.script.anotherLauncherRunning = false;
+        platform.script.programError = 0;
         // What an earlier run left in the log: a run refused before it holds the
         // single-instance lock adds its lines after it (another launcher may be writing
         // there); a run that holds the lock starts the log afresh.
@@ -773,16 +906,18 @@ TEST_F(InstallSequenceTest, TheCommandLineDecidesNoticesLaunchLogAndExitStatus) 
         if (!c.log.empty()) {
             ASSERT_TRUE(fw::test::writeHostFile(prefix.host(c.log), earlier + "\r\n"));
         }
-        platform.script.anotherLauncherRunning = false;
         c.plant();
         platform.recorded = {};
-        std::vector<fw::CommandArgument> arguments;
+        fw::ProcessCommandLine commandLine;
         for (const std::string& a : c.arguments) {
-            arguments.push_back({a, true});
+            commandLine.arguments.push_back({a, true});
+        }
+        if (c.tail) {
+            commandLine.tail = fw::CommandArgument{*c.tail, true};
         }
         {
             CFerrowickApp app;
-            status = AfxWinMain(arguments);
+            status = AfxWinMain(commandLine);
         }
         faults.reset();
 
@@ -793,37 +928,50 @@ TEST_F(InstallSequenceTest, TheCommandLineDecidesNoticesLaunchLogAndExitStatus) 
                 << platform.recorded.notices[i];
         }
         std::vector<std::string> started;
+        bool progressShown = false;
         for (const std::string& event : platform.recorded.events) {
-            if (event.rfind("run", 0) == 0 || event.rfind("usage:", 0) == 0) {
+            if (event.rfind("run:", 0) == 0 || event.rfind("start:", 0) == 0 ||
+                event.rfind("usage:", 0) == 0) {
                 started.push_back(event);
             }
+            progressShown = progressShown || event.rfind("progress:", 0) == 0;
         }
         if (c.run.empty()) {
             EXPECT_TRUE(started.empty()) << ::testing::PrintToString(started);
         } else {
             ASSERT_EQ(started.size(), 1u);
-            EXPECT_EQ(started[0].rfind(c.run, 0), 0u) << started[0];
-            EXPECT_EQ(started[0].size() == c.run.size(), c.run.rfind("run", 0) == 0) << started[0];
+            EXPECT_EQ(
+                c.run.rfind("usage:", 0) == 0 ? started[0].substr(0, c.run.size()) : started[0],
+                c.run);
         }
+        // Progress is shown where notices are, and only while items are unpacked.
+        EXPECT_EQ(progressShown, !c.shown.empty() && c.touched >= Touched::unpacked);
 
         for (const std::string& log : {defaultLog, givenLog}) {
             EXPECT_EQ(exists(log.c_str()), log == c.log) << log;
         }
         if (!c.log.empty()) {
-            const std::vector<std::string> lines =
-                LinesOf(fw::test::readHostFile(prefix.host(c.log)));
+            const std::string text = fw::test::readHostFile(prefix.host(c.log));
+            std::vector<std::string> lines = LinesOf(text);
             ASSERT_FALSE(lines.empty());
             EXPECT_EQ(lines.front() == earlier, c.touched == Touched::nothing) << lines.front();
+            if (lines.front() == earlier) {
+                lines.erase(lines.begin());
+            }
+            for (std::string& line : lines) {
+                ASSERT_EQ(line.rfind(stamp, 0), 0u) << line;
+                line = line.substr(stamp.size()) + "\n";
+            }
             auto at = lines.begin();
             for (const std::string& expected : c.logged) {
                 at = std::find_if(at, lines.end(),
                                   [&](const std::string& l) { return l.rfind(expected, 0) == 0; });
                 ASSERT_NE(at, lines.end()) << "not logged in this order: " << expected << "\n"
-                                           << fw::test::readHostFile(prefix.host(c.log));
+                                           << text;
             }
         }
         EXPECT_EQ(exists("C:\\Temp\\_Download\\_UnZip\\disk1\\DATA.TAG"),
-                  c.touched == Touched::unpacked || c.touched == Touched::installed);
+                  c.touched >= Touched::unpacked);
         EXPECT_EQ(exists("C:\\Product_Released\\Pellmoor\\p.txt"), c.touched == Touched::installed);
         EXPECT_EQ(exists("C:\\Temp\\_Download\\_UnZip"), c.touched != Touched::nothing);
         if (c.touched == Touched::nothing) {

@@ -76,12 +76,15 @@ TEST(WinAppTest, EntryReportsTheStartUpsOutcome) {
     EXPECT_EQ(AfxWinMain(), 1);  // no application object
     for (const Case& c : cases) {
         Starter app(c.result, c.posted);
-        EXPECT_EQ(AfxWinMain({{"/S", true}, {"?", false}}), c.status);
+        EXPECT_EQ(AfxWinMain({{{"/S", true}, {"?", false}}, fw::CommandArgument{"a b", true}}),
+                  c.status);
         EXPECT_EQ(app.calls, 1);
-        // The start-up sees the command line's arguments as the entry gave them.
-        ASSERT_EQ(app.m_commandArguments.size(), 2u);
-        EXPECT_EQ(app.m_commandArguments[0].text, "/S");
-        EXPECT_FALSE(app.m_commandArguments[1].expressible);
+        // The start-up sees the command line as the entry gave it.
+        ASSERT_EQ(app.m_commandLine.arguments.size(), 2u);
+        EXPECT_EQ(app.m_commandLine.arguments[0].text, "/S");
+        EXPECT_FALSE(app.m_commandLine.arguments[1].expressible);
+        ASSERT_TRUE(app.m_commandLine.tail.has_value());
+        EXPECT_EQ(app.m_commandLine.tail->text, "a b");
     }
 }
 

@@ -83,6 +83,75 @@ TEST_F(CatalogueTest, HandleAndIndexChecks) {
     EXPECT_EQ(close(h), AR_OK);
 }
 
+// What unpacking the whole archive writes, from the central directory alone: a local
+// header that disagrees does not stop the sum, a Zip64 size counts whole, a directory
+// entry that cannot be read stops it; items are described as before afterwards.
+TEST_F(CatalogueTest, TheUnpackedSizeIsTheDirectorysSumOfItemSizes) {
+    constexpr uint64_t kFiveGiB = uint64_t{5} << 30;
+    struct Case {
+        const char* what;
+        std::vector<RawEntry> entries;
+        ArchiveResult result;
+        uint64_t bytes;
+    };
+    const Case cases[] = {
+        {"no items", {}, AR_OK, 0},
+        {"three items",
+         {{.name = "a", .content = ""},
+          {.name = "b", .content = "b"},
+          {.name = "c", .content = "cc", .method = 8}},
+         AR_OK,
+         3},
+        {"a local header that disagrees",
+         {{.name = "a", .content = "aaaa", .localCrc = 7}},
+         AR_OK,
+         4},
+        {"a Zip64 size",
+         {{.name = "a", .content = "a"},
+          {.name = "huge", .content = "h", .zip64CentralSize = kFiveGiB}},
+         AR_OK,
+         1 + kFiveGiB},
+        {"a Zip64 block cut short",
+         {{.name = "a", .content = "aa"},
+          {.name = "b", .content = "b", .zip64Central = kCentralUncompressed, .zip64CentralCut = 4},
+          {.name = "c", .content = "c"}},
+         AR_BAD_CATALOGUE,
+         2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ArchiveHandle h = openRaw(c.entries);
+        ASSERT_NE(h, nullptr);
+        uint64_t bytes = 99;
+        EXPECT_EQ(GetArchiveUnpackedSize(h, bytes), c.result);
+        EXPECT_EQ(bytes, c.bytes);
+        if (!c.entries.empty() && c.result == AR_OK) {
+            ArchiveItem item;
+            const ArchiveResult first = GetArchiveItem(h, 0, item);
+            if (first == AR_OK) {
+                EXPECT_STREQ(item.name, c.entries[0].name.c_str());
+            }
+        }
+    }
+    ArchiveHandle h = openZip(numbered(3));
+    ArchiveHandleRecord foreign{2, h->reader};
+    uint64_t bytes = 99;
+    EXPECT_EQ(GetArchiveUnpackedSize(nullptr, bytes), AR_BAD_ARGUMENT);
+    EXPECT_EQ(bytes, 0u);
+    EXPECT_EQ(GetArchiveUnpackedSize(&foreign, bytes), AR_WRONG_KIND);
+    // Walked after an item was described, it leaves the items to be described again.
+    ArchiveItem item;
+    ASSERT_EQ(GetArchiveItem(h, 1, item), AR_OK);
+    ASSERT_EQ(GetArchiveUnpackedSize(h, bytes), AR_OK);
+    EXPECT_EQ(bytes, 3u);
+    for (int32_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(GetArchiveItem(h, i, item), AR_OK);
+        EXPECT_EQ(std::string(item.name), "item" + std::to_string(i));
+        EXPECT_EQ(ExtractArchiveItem(h, i, ("C:/out/" + std::string(item.name)).c_str()), AR_OK);
+        EXPECT_EQ(read("C:/out/item" + std::to_string(i)), std::string(i, 'x'));
+    }
+}
+
 TEST_F(CatalogueTest, WhatOpensAndWhatDoesNot) {
     std::string eocd;
     append32(eocd, zip::kEndSignature);

@@ -35,8 +35,11 @@ namespace fs = std::filesystem;
 using fault::Call;
 using fault::FaultInjector;
 using fw::CommandArgument;
+using fw::ProcessCommandLine;
 
 constexpr const char* kLaunch = "C:/Temp/_Download/_UnZip/disk1/SETUP.exe";
+// Under /S SETUP.exe is started directly.
+constexpr const char* kStart = "\"C:\\Temp\\_Download\\_UnZip\\disk1\\SETUP.exe\"";
 constexpr const char* kUnzip = "C:/Temp/_Download/_UnZip/";
 constexpr const char* kFailureNotice = "The installation files could not be prepared.";
 
@@ -134,6 +137,7 @@ class LauncherFaultTest : public ::testing::TestWithParam<Call> {
     static Outcome run(const std::function<void(FaultInjector&)>& arm,
                        std::vector<CommandArgument> arguments = {}) {
         const bool logged = !arguments.empty();
+        ProcessCommandLine commandLine{std::move(arguments), std::nullopt};
         Outcome outcome;
         TempPrefix prefix;
         // The resource folder beside the executable's build folder, and files that
@@ -161,7 +165,7 @@ class LauncherFaultTest : public ::testing::TestWithParam<Call> {
             arm(injector);
             {
                 CFerrowickApp app;
-                outcome.status = AfxWinMain(std::move(arguments));
+                outcome.status = AfxWinMain(std::move(commandLine));
             }
             for (std::size_t k = 0; k < fault::kCallCount; ++k) {
                 outcome.calls[k] = injector.calls(static_cast<Call>(k));
@@ -382,7 +386,7 @@ TEST_F(LauncherFaultTest, ASilentRunEndsSoundlyWhateverCallFails) {
     const Outcome clean = run([](FaultInjector&) {}, silent);
     ASSERT_EQ(clean.status, 0);
     ASSERT_TRUE(clean.unpackedAsExpected);
-    ASSERT_EQ(clean.world.commands, std::vector<std::string>{kLaunch});
+    ASSERT_EQ(clean.world.commands, std::vector<std::string>{kStart});
     ASSERT_GT(clean.calls[static_cast<std::size_t>(Call::appendText)], 10);
     for (std::size_t k = 0; k < fault::kCallCount; ++k) {
         const Call call = static_cast<Call>(k);
@@ -408,12 +412,17 @@ TEST_F(LauncherFaultTest, ASilentRunEndsSoundlyWhateverCallFails) {
             }
             if (o.status == 0) {
                 EXPECT_TRUE(o.unpackedAsExpected) << "a broken tree reported as complete";
-                EXPECT_EQ(o.world.commands, std::vector<std::string>{kLaunch});
+                EXPECT_EQ(o.world.commands, std::vector<std::string>{kStart});
                 continue;
             }
-            EXPECT_EQ(o.status == 3, call == Call::claimSingleInstance) << o.status;
-            EXPECT_EQ(o.status == -1, call == Call::runHiddenCommand) << o.status;
-            if (o.status == 1 || o.status == 2 || o.status == 3) {
+            // Windows Installer's codes: 1618 another launcher runs, 1603 anything else
+            // that stopped the run, a SETUP.exe that could not be started too.
+            EXPECT_EQ(o.status == 1618, call == Call::claimSingleInstance) << o.status;
+            if (call == Call::runProgram) {
+                EXPECT_EQ(o.status, 1603);
+                EXPECT_TRUE(o.unpackedAsExpected);
+            } else {
+                ASSERT_TRUE(o.status == 1603 || o.status == 1618) << o.status;
                 EXPECT_TRUE(o.world.commands.empty());
                 EXPECT_FALSE(o.productFolder);
             }

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -167,11 +169,9 @@ TEST(LauncherRunTest, RefusesFoldersOthersCouldChangeAndTightensItsOwn) {
              ASSERT_EQ(chown(p.host(unzip).c_str(), kOther, kOther), 0);
          },
          false,
-         1,
-         "\nown folder: " + unzip +
-             " refused: another user owns it; an administrator should "
-             "remove it\nnotice: The installation files could not be "
-             "prepared.\n",
+         1603 & 0xFF,
+         "] own folder: " + unzip +
+             " refused: another user owns it; an administrator should remove it\n",
          {},
          true},
         {"the product folder owned by another user",
@@ -277,24 +277,26 @@ TEST(LauncherRunTest, TheCommandLineReachesSetUpAndDecidesTheExitStatus) {
         std::string err;       // the beginning of standard error
         std::string logged;    // a line of the log beside the staging folder, when there is one
     } cases[] = {
-        {{"/S", "--", "/quiet", "a b", "x&y", "q\"r", "\xE8\xAF\xB4\xE6\x98\x8E"},
+        {{"/S", "--", "/quiet", "a b", "x&y", "q\"r", "\xE8\xAF\xB4\xE6\x98\x8E", "%PATH%", "50%",
+          "^"},
          7,
          true,
          "argument: /quiet\nargument: a b\nargument: x&y\nargument: q\"r\nargument: "
-         "\xE8\xAF\xB4\xE6\x98\x8E\n",
+         "\xE8\xAF\xB4\xE6\x98\x8E\nargument: %PATH%\nargument: 50%\nargument: ^\n",
          "",
          "",
          "end: exit status 7, SETUP.exe's own\n"},
         {{"-?"}, 0, false, "", "Ferrowick 1.0.0.1 unpacks", "", ""},
-        // Not in code page 936, and no UTF-8 at all.
+        // Not in code page 936, and no UTF-8 at all: the command line cannot be used, which
+        // Windows Installer's 1639 says, of which 8 bits arrive.
         {{"/S", "--", "\xF0\x9F\x98\x80", "\xFF"},
-         4,
+         1639 & 0xFF,
          false,
          "",
          "",
          "",
-         "notice: The set-up program cannot be started, so nothing has been done: its argument 3 "
-         "holds a character that this computer's code page cannot express.\n"},
+         "notice: The set-up program cannot be started, so nothing has been done: its arguments "
+         "hold a character that this computer's code page cannot express.\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.arguments));
@@ -563,6 +565,84 @@ TEST(LauncherRunTest, OfTwoLaunchersStartedTogetherOneInstallsAndTheOtherSaysSo)
         expectCompleteTree(prefix, sample::sampleItems(),
                            fs::path(kLauncher).parent_path() / "res" / "Pellmoor");
     }
+}
+
+// Two runs into one log: the second, started while the first one waits after SETUP.exe,
+// is refused with Windows Installer's "another installation is in progress" (1618, of
+// which 8 bits arrive), and every line says which run wrote it and when.
+TEST(LauncherRunTest, TheLinesOfOverlappingRunsInOneLogCanBeToldApart) {
+    TempPrefix prefix;
+    const std::string logFolder = prefix.host("C:\\Logs");
+    fs::create_directories(logFolder);
+    const std::vector<std::string> argv = {kLauncher, "/S", "/log", "C:\\Logs\\both.log"};
+    const StartedProgram first = startProgram(argv, {kLocale});
+    ASSERT_GT(first.pid, 0) << first.failure;
+    const std::string setupLog = prefix.host("C:\\Temp\\_Download\\_UnZip\\disk1\\SETUP.LOG");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!fs::exists(setupLog) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const ProgramRun second = runProgram(argv, {kLocale});
+    const ProgramRun firstRun = waitProgram(first);
+    ASSERT_EQ(firstRun.status, 0) << firstRun.err;
+    ASSERT_EQ(second.status, 1618 & 0xFF) << second.err;
+
+    // "2026-12-11 12:03:04.123 [4242] what: text"
+    const std::regex stamped(
+        R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) \[(\d+)\] ([a-zA-Z. ]+): .*)");
+    const std::string log = readHostFile(logFolder + "/both.log");
+    std::map<std::string, std::vector<std::string>> linesOf;  // by process id
+    std::map<std::string, std::string> lastTimeOf;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch parts;
+        ASSERT_TRUE(std::regex_match(line, parts, stamped)) << line;
+        EXPECT_GE(parts[1].str(), lastTimeOf[parts[2]]) << line;
+        lastTimeOf[parts[2]] = parts[1];
+        linesOf[parts[2]].push_back(parts[3]);
+    }
+    ASSERT_EQ(linesOf.size(), 2u) << log;
+    std::vector<std::string> ends;
+    for (const auto& [id, whats] : linesOf) {
+        EXPECT_EQ(whats.front(), "start") << log;
+        ends.push_back(whats.back());
+    }
+    EXPECT_EQ(ends, (std::vector<std::string>{"end", "end"}));
+    EXPECT_NE(log.find("end: exit status 1618, the launcher's: another launcher is running\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("end: exit status 0, SETUP.exe's own\n"), std::string::npos) << log;
+    // The second run's lines stand between the first run's.
+    EXPECT_LT(log.find("exit status 1618"), log.find("exit status 0, SETUP.exe's own")) << log;
+}
+
+// On a terminal the unpacking draws one line on standard error, between the preparation
+// notice and the completion notice, and wipes it; under /S nothing is shown at all.
+TEST(LauncherRunTest, UnpackingShowsOneProgressLineOnATerminal) {
+    TempPrefix prefix;
+    const ProgramRun run = runProgramOnTerminal({kLauncher}, {kLocale});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::size_t items = sample::sampleItems().size();
+    const std::string drawn = "\rUnpacking the installation files [";
+    const std::string done =
+        "] " + std::to_string(items) + " of " + std::to_string(items) + " items, ";
+    const std::size_t preparation = run.err.find("Note: After closing");
+    const std::size_t first = run.err.find(drawn);
+    const std::size_t last = run.err.rfind(done);
+    const std::size_t completion = run.err.find("Data preparation has been completed");
+    ASSERT_NE(first, std::string::npos) << run.err;
+    ASSERT_NE(last, std::string::npos) << run.err;
+    EXPECT_LT(preparation, first);
+    EXPECT_LT(last, completion);
+    EXPECT_EQ(countOf(run.err, "BRASKETTLE\r\n"), 3u) << run.err;
+    // Never a line end within the drawings: it is one line, drawn over.
+    const std::size_t next = run.err.find("BRASKETTLE\r\n", first);
+    EXPECT_EQ(run.err.substr(first, next - first).find('\n'), std::string::npos) << run.err;
+
+    TempPrefix silentPrefix;
+    const ProgramRun silent = runProgramOnTerminal({kLauncher, "/S"}, {kLocale});
+    ASSERT_EQ(silent.status, 0) << silent.err;
+    EXPECT_EQ(silent.err, "");
 }
 
 TEST(LauncherRunTest, FindsItsResourceFolderBesideAReleaseFolderOnDriveC) {

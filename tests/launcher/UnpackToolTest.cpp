@@ -140,6 +140,65 @@ TEST(UnpackToolTest, ArgumentsAreHostPathsTakenFaithfullyOrRefused) {
     }
 }
 
+// On a terminal a bar shows the items and bytes, with the lines about failed items
+// written over it; --quiet, or output that is no terminal, shows none.
+TEST(UnpackToolTest, AProgressBarOnATerminalThatQuietLeavesOut) {
+    TempPrefix prefix;
+    const std::string zip = prefix.root() + "/set.zip";
+    ASSERT_TRUE(
+        writeHostFile(zip, buildArchive({stored("disk1/one.txt", std::string(1000, '1')),
+                                         stored(std::string("a\0b", 3), "nul"),
+                                         stored("disk1/two.txt", std::string(2000, '2'))})));
+    const std::string failure =
+        "ferrowick-unpack: item 1 (stored as \"a\\x00b\"): AR_NAME_HAS_NUL\r\n";
+    const std::string full = "[##############################] 3 of 3 items, 3 of 3 KB";
+    struct Case {
+        bool terminal;
+        bool quiet;
+        bool bar;
+        const char* workers = nullptr;  // --workers N, given before --quiet
+    } cases[] = {{true, false, true},
+                 {true, true, false},
+                 {false, false, false},
+                 {true, false, true, "1"},
+                 {true, true, false, "2"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.terminal ? "terminal" : "file") + (c.quiet ? ", --quiet" : "") +
+                     (c.workers != nullptr ? std::string(", --workers ") + c.workers : ""));
+        std::vector<std::string> argv = {FERROWICK_UNPACK_PATH};
+        if (c.workers != nullptr) {
+            argv.insert(argv.end(), {"--workers", c.workers});
+        }
+        if (c.quiet) {
+            argv.push_back("--quiet");
+        }
+        argv.insert(argv.end(), {zip, prefix.root() + "/out" + (c.quiet ? "q" : "") +
+                                          (c.workers != nullptr ? c.workers : "")});
+        const ProgramRun run =
+            c.terminal ? runProgramOnTerminal(argv, {kWestern}) : runProgram(argv, {kWestern});
+        EXPECT_EQ(run.status, 1) << run.err;
+        EXPECT_EQ(run.out, "ferrowick-unpack: 2 of 3 items unpacked, 1 failed\n");
+        const std::string line =
+            c.terminal ? failure : failure.substr(0, failure.size() - 2) + "\n";
+        if (!c.bar) {
+            EXPECT_EQ(run.err, line);
+            continue;
+        }
+        // The bar is drawn, wiped for the line about the failed item, drawn again to the end
+        // and wiped.
+        const std::string empty = "[..............................] 0 of 3 items, 0 of 3 KB";
+        EXPECT_EQ(run.err.rfind("\r" + empty, 0), 0u) << run.err;
+        const std::size_t said =
+            run.err.find("\r" + std::string(empty.size(), ' ') + "\r" + failure);
+        const std::size_t end = run.err.rfind("\r" + full);
+        ASSERT_NE(said, std::string::npos) << run.err;
+        ASSERT_NE(end, std::string::npos) << run.err;
+        EXPECT_LT(said, end);
+        EXPECT_EQ(run.err.substr(end + 1 + full.size()),
+                  "\r" + std::string(full.size(), ' ') + "\r");
+    }
+}
+
 TEST(UnpackToolTest, EveryToolExplainsItselfAndSaysWhatToDo) {
     for (const char* tool : {FERROWICK_UNPACK_PATH, FERROWICK_PACK_PATH, FERROWICK_SAMPLE_PATH}) {
         SCOPED_TRACE(tool);

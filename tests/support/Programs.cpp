@@ -1,6 +1,7 @@
 #include "tests/support/Programs.h"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,19 +35,20 @@ std::string temporaryFile(const char* stem) {
 
 }  // namespace
 
-StartedProgram startProgram(const std::vector<std::string>& argv,
-                            const std::vector<std::string>& extraEnv) {
-    StartedProgram started;
-    started.outPath = temporaryFile("ferrowick-out");
-    started.errPath = temporaryFile("ferrowick-err");
-    const std::string& outPath = started.outPath;
-    const std::string& errPath = started.errPath;
+namespace {
 
+// argv as posix_spawn takes it; the strings must outlive the pointers.
+std::vector<char*> argumentsOf(const std::vector<std::string>& argv) {
     std::vector<char*> args;
     for (const std::string& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));
     }
     args.push_back(nullptr);
+    return args;
+}
+
+// This process's environment with `extraEnv` taking precedence.
+std::vector<char*> environmentWith(const std::vector<std::string>& extraEnv) {
     std::vector<char*> env;
     for (const std::string& e : extraEnv) {
         env.push_back(const_cast<char*>(e.c_str()));
@@ -64,12 +66,31 @@ StartedProgram startProgram(const std::vector<std::string>& argv,
         }
     }
     env.push_back(nullptr);
+    return env;
+}
+
+int exitStatusOf(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+StartedProgram startProgram(const std::vector<std::string>& argv,
+                            const std::vector<std::string>& extraEnv) {
+    StartedProgram started;
+    started.outPath = temporaryFile("ferrowick-out");
+    started.errPath = temporaryFile("ferrowick-err");
+    std::vector<char*> args = argumentsOf(argv);
+    std::vector<char*> env = environmentWith(extraEnv);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_TRUNC, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_TRUNC, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, started.outPath.c_str(), O_WRONLY | O_TRUNC, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, started.errPath.c_str(), O_WRONLY | O_TRUNC, 0);
     pid_t pid = 0;
     const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -81,13 +102,63 @@ StartedProgram startProgram(const std::vector<std::string>& argv,
     return started;
 }
 
+bool openTerminal(int& master, int& slave) {
+    winsize size{};
+    size.ws_col = 100;
+    size.ws_row = 24;
+    return openpty(&master, &slave, nullptr, nullptr, &size) == 0;
+}
+
+ProgramRun runProgramOnTerminal(const std::vector<std::string>& argv,
+                                const std::vector<std::string>& extraEnv) {
+    ProgramRun run;
+    int master = -1;
+    int slave = -1;
+    if (!openTerminal(master, slave)) {
+        run.err = std::string("no pseudo-terminal: ") + std::strerror(errno);
+        return run;
+    }
+    const std::string outPath = temporaryFile("ferrowick-out");
+    std::vector<char*> args = argumentsOf(argv);
+    std::vector<char*> env = environmentWith(extraEnv);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_TRUNC, 0);
+    posix_spawn_file_actions_adddup2(&actions, slave, 2);
+    posix_spawn_file_actions_addclose(&actions, master);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(slave);
+    if (rc != 0) {
+        close(master);
+        run.err = std::string("cannot start ") + argv[0] + ": " + std::strerror(rc);
+        return run;
+    }
+    // Read until every writer has closed the terminal (EIO), so that it never fills.
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(master, buffer, sizeof buffer);
+        if (n > 0) {
+            run.err.append(buffer, static_cast<std::size_t>(n));
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    close(master);
+    run.status = exitStatusOf(pid);
+    run.out = readHostFile(outPath);
+    std::remove(outPath.c_str());
+    return run;
+}
+
 ProgramRun waitProgram(const StartedProgram& started) {
     ProgramRun run;
     if (started.pid > 0) {
-        int status = 0;
-        while (waitpid(started.pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        run.status = exitStatusOf(started.pid);
     }
     run.out = readHostFile(started.outPath);
     run.err = started.failure + readHostFile(started.errPath);

@@ -33,6 +33,14 @@ ProgramRun waitProgram(const StartedProgram& started);
 ProgramRun runProgram(const std::vector<std::string>& argv,
                       const std::vector<std::string>& extraEnv = {});
 
+// A pseudo-terminal of 100 columns and 24 rows: false when none can be had.
+bool openTerminal(int& master, int& slave);
+
+// As runProgram, but with standard error on such a pseudo-terminal: `err` is what
+// reached the terminal, its line ends as the terminal turned them (CR LF).
+ProgramRun runProgramOnTerminal(const std::vector<std::string>& argv,
+                                const std::vector<std::string>& extraEnv = {});
+
 // A resource for withResources: type and name as FindResourceA takes them.
 struct TestResource {
     std::string type;

@@ -8,6 +8,8 @@ namespace fw::test {
 namespace {
 
 RecordingPlatform* active = nullptr;
+// The error of a start that the script failed, for the next lastError.
+uint32_t pendingError = 0;
 
 Resource findResource(const char* name, const char* type) {
     const Script& s = active->script;
@@ -52,10 +54,51 @@ int runCommand(const char* commandLine) {
     return active->script.commandStatus;
 }
 
-int runHiddenCommand(const char* commandLine) {
-    active->recorded.events.push_back(std::string("run hidden:") + commandLine);
-    active->recorded.commands.push_back(commandLine);
-    return active->script.commandStatus;
+bool runProgram(const char* program, const char* arguments, uint32_t& status) {
+    std::string line = std::string("\"") + program + "\"";
+    if (*arguments != '\0') {
+        line += std::string(" ") + arguments;
+    }
+    active->recorded.events.push_back("start:" + line);
+    active->recorded.commands.push_back(line);
+    if (active->script.programError != 0) {
+        pendingError = active->script.programError;
+        return false;
+    }
+    status = static_cast<uint32_t>(active->script.commandStatus);
+    return true;
+}
+
+uint32_t lastError() {
+    const uint32_t error = pendingError;
+    pendingError = 0;
+    return error != 0 ? error : active->below().lastError();
+}
+
+void localTime(SystemTime& now) {
+    if (active->script.localTime) {
+        now = *active->script.localTime;
+    } else {
+        active->below().localTime(now);
+    }
+}
+
+uint32_t processId() {
+    return active->script.processId.value_or(active->below().processId());
+}
+
+void progressBegin(const char* caption, const char* what, const Progress& total) {
+    active->recorded.events.push_back(std::string("progress:") + caption + "|" + what + "|" +
+                                      std::to_string(total.items) + "|" +
+                                      std::to_string(total.bytes));
+}
+
+void progressUpdate(const Progress& done) {
+    active->recorded.progress.push_back(done);
+}
+
+void progressEnd() {
+    active->recorded.events.push_back("progress end");
 }
 
 void writeStandardOutput(const char* text) {
@@ -98,13 +141,20 @@ RecordingPlatform::RecordingPlatform() : below_(os()), table_(os()), replaced_(n
         throw std::logic_error("one recording platform at a time");
     }
     active = this;
+    pendingError = 0;
     table_.findResource = findResource;
     table_.moduleFileName = moduleFileName;
     table_.loadString = loadString;
     table_.messageBox = messageBox;
     table_.dialogBox = dialogBox;
     table_.runCommand = runCommand;
-    table_.runHiddenCommand = runHiddenCommand;
+    table_.runProgram = runProgram;
+    table_.lastError = lastError;
+    table_.localTime = localTime;
+    table_.processId = processId;
+    table_.progressBegin = progressBegin;
+    table_.progressUpdate = progressUpdate;
+    table_.progressEnd = progressEnd;
     table_.showUsage = showUsage;
     table_.writeStandardOutput = writeStandardOutput;
     table_.sleep = sleep;

@@ -1,11 +1,13 @@
 // A platform table for the application's and the whole launcher's tests: the real backend
-// underneath, with the process-facing entries (notices, dialogs, the command line, the
-// sleep, standard output, the executable's path, its strings and its payload) recorded
-// or scripted, so that no real command runs and no real sleep happens.
+// underneath, with the process-facing entries (notices, dialogs, the command line and
+// the programs started, the sleep, progress, standard output, the executable's path, its
+// strings and its payload, the time and the process id) recorded or scripted, so that no
+// real command runs, no real sleep happens and nothing is drawn.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,12 +17,16 @@ namespace fw::test {
 
 struct Recorded {
     // Everything the user or the outside world would see, in order: "notice:<text>",
-    // "dialog:<id>", "run:<command>", "run hidden:<command>", "usage:<text>",
-    // "sleep:<ms>".
+    // "dialog:<id>", "run:<command>" (through the interpreter), "start:<command line>"
+    // (a program started directly: its quoted path and its arguments), "usage:<text>",
+    // "sleep:<ms>", "progress:<caption>|<what>|<items>|<bytes>" when progress begins and
+    // "progress end".
     std::vector<std::string> events;
     std::vector<std::string> notices;
     std::vector<std::string> captions;
-    std::vector<std::string> commands;  // run hidden or not
+    std::vector<std::string> commands;  // run or started
+    // Each progressUpdate: items and bytes done.
+    std::vector<Progress> progress;
     std::vector<uint32_t> sleeps;
     std::vector<std::string> findPatterns;
     std::vector<std::string> copySources;
@@ -37,8 +43,15 @@ struct Script {
     uint32_t codePage = 0;
     // Another launcher holds the one-at-a-time lock.
     bool anotherLauncherRunning = false;
-    // What the command interpreter returns for a command.
+    // What the command interpreter returns for a command, and a program started directly
+    // for its run.
     int commandStatus = 0;
+    // Not 0: a program to be started directly cannot be, and the system's last error
+    // then is this one.
+    uint32_t programError = 0;
+    // The local time and the process id; the real ones when absent.
+    std::optional<SystemTime> localTime;
+    std::optional<uint32_t> processId;
     // Called while a notice is up, with its text.
     std::function<void(const std::string&)> onNotice;
 };

@@ -4,13 +4,16 @@
 # complete. The opening notice is kept as a screenshot.
 #   notices-xvfb.sh EXE WORK-FOLDER [COUNT [PACK.exe ITEMS]]
 # COUNT is 3 for the sample (opening, preparation, completion) and 4 for a payload of
-# more than 600 items, which adds the patience notice. With PACK.exe and ITEMS, EXE is
+# more than 600 items, which adds the patience notice; the unpacking waits while that is
+# up, so the progress window comes up beside it: it is no notice, and must leave Enter to
+# the patience notice. With PACK.exe and ITEMS, EXE is
 # first packed with an archive of ITEMS small items (the first disk1/DATA.TAG), and every
 # item must be unpacked.
 # (run through xvfb-run -a, which provides DISPLAY).
 set -euo pipefail
 exe=$1 work=$2 expected=${3:-3} pack=${4:-} items=${5:-0}
 . "$(dirname "$0")/fresh-prefix.sh" "$work"
+. "$(dirname "$0")/braskettle-windows.sh"
 mkdir -p "$WINEPREFIX/drive_c/Dist"
 if [ -n "$pack" ]; then
     python3 - "$work/payload.zip" "$items" <<'PY'
@@ -38,7 +41,8 @@ answered=0
 heights=()
 deadline=$((SECONDS + 240))
 while kill -0 "$launcher" 2>/dev/null && [ $SECONDS -lt $deadline ]; do
-    window=$(xdotool search --name '^BRASKETTLE$' 2>/dev/null | head -n1 || true)
+    # The progress window, which a long unpack brings up beside the notices, is no notice.
+    window=$(noticeWindows | head -n1)
     if [ -z "$window" ]; then
         sleep 0.5
         continue
@@ -55,7 +59,7 @@ while kill -0 "$launcher" 2>/dev/null && [ $SECONDS -lt $deadline ]; do
     answered=$((answered + 1))
     # Wait for that window to go before looking for the next.
     for _ in $(seq 1 40); do
-        xdotool search --name '^BRASKETTLE$' 2>/dev/null | grep -qx "$window" || break
+        noticeWindows | grep -qx "$window" || break
         sleep 0.25
     done
 done

@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -25,6 +27,14 @@ const char* const kRecorder =
     "#!/bin/sh\n"
     "printf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args.txt\"\n"
     "exit \"${STATUS:-0}\"\n";
+
+// The first bytes of a Windows program and of a Linux one, which say what they are.
+const std::string kWindowsProgram = std::string("MZ\x90\x00\x03", 5) + std::string(100, '\0');
+const std::string kLinuxProgram = std::string(
+                                      "\x7F"
+                                      "ELF\x02\x01\x01",
+                                      7) +
+                                  std::string(100, '\0');
 
 class CommandTest : public ::testing::Test {
   protected:
@@ -124,13 +134,8 @@ TEST_F(CommandTest, NeverHandsTheLineToAShell) {
 }
 
 TEST_F(CommandTest, ReportsWhatItCannotStart) {
-    install("C:\\Win\\SETUP.exe", std::string("MZ\x90\x00\x03", 5) + std::string(100, '\0'), true);
-    install("C:\\Bin\\tool",
-            std::string("\x7F"
-                        "ELF\x02\x01\x01",
-                        7) +
-                std::string(100, '\0'),
-            false);
+    install("C:\\Win\\SETUP.exe", kWindowsProgram, true);
+    install("C:\\Bin\\tool", kLinuxProgram, false);
     install("C:\\Doc\\readme.exe", "just text\n", true);
     install("C:\\A&B\\run.sh", kRecorder, true);
     install("C:\\A,B\\run.sh", kRecorder, true);
@@ -199,6 +204,86 @@ TEST_F(CommandTest, SplitsAsTheRunTimeLibraryDoes) {
         const posix::CommandLine split = posix::splitCommandLine(c.line);
         EXPECT_EQ(split.program, c.program);
         EXPECT_EQ(split.arguments, c.arguments);
+        // Joined again, the arguments read back as they are.
+        EXPECT_EQ(posix::splitArguments(posix::joinArguments(c.arguments)), c.arguments);
+    }
+}
+
+// What the Linux launcher's entry makes of its arguments after "--": quoted only where
+// they must be (an installer may look for "/quiet" as it is), read back as they were.
+TEST_F(CommandTest, JoinsArgumentsSoThatTheyReadBackAsTheyWere) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string line;
+        const char* locale = "C.UTF-8";
+    } cases[] = {
+        {{"/quiet", "/norestart"}, "/quiet /norestart"},
+        {{"/D=C:\\Program Files\\X"}, "\"/D=C:\\Program Files\\X\""},
+        {{"C:\\X\\", "C:\\A B\\"}, "C:\\X\\ \"C:\\A B\\\\\""},
+        {{"", "%PATH%", "a&b"}, "\"\" %PATH% a&b"},
+        {{"q\"r", "\\\""}, "\"q\\\"r\" \"\\\\\\\"\""},
+        {{"a\tb"}, "\"a\tb\""},
+        // A trail byte 0x5C before the closing quote is no backslash to double.
+        {{"a \x9C\x5C"}, "\"a \x9C\x5C\"", "zh_CN.UTF-8"},
+        {{"a \x9C\x5C"}, "\"a \x9C\x5C\\\"", "C.UTF-8"},
+        {{}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        ScopedLocale locale(c.locale);
+        EXPECT_EQ(posix::joinArguments(c.arguments), c.line);
+        EXPECT_EQ(posix::splitArguments(c.line), c.arguments);
+    }
+}
+
+// CreateProcess's way: the program named by its path alone, its arguments as they stand,
+// no interpreter, and why it failed when it cannot be started.
+TEST_F(CommandTest, StartsAProgramByItsPathWithItsArgumentsAsTheyStand) {
+    install("C:\\My Tools\\run.sh", kRecorder, true);
+    install("C:\\Win\\SETUP.exe", kWindowsProgram, true);
+    install("C:\\Bin\\tool", kLinuxProgram, false);
+    // No wine to be found: a Windows program cannot be started.
+    const std::string emptyPath = prefix.root() + "/empty-path";
+    fs::create_directories(emptyPath);
+    ScopedEnv status("STATUS", "3010");
+    struct Case {
+        const char* program;
+        const char* arguments;
+        bool started;
+        uint32_t errorOrStatus;  // the exit status when started, else lastError
+        const char* args = "";   // what the program received, one a line
+    } cases[] = {
+        {"C:\\My Tools\\run.sh", "one \"two three\" %PATH% 50% ^ & > x", true, 3010 & 0xFF,
+         "one\ntwo three\n%PATH%\n50%\n^\n&\n>\nx\n"},
+        {"C:/My Tools/RUN.SH", "", true, 3010 & 0xFF, "\n"},
+        // No search and no extension added: the path is the program.
+        {"C:\\My Tools\\run", "", false, kErrorPathNotFound},
+        {"run.sh", "", false, kErrorPathNotFound},
+        {"C:\\Nowhere\\SETUP.exe", "", false, kErrorPathNotFound},
+        {"C:\\My Tools", "", false, kErrorPathNotFound},
+        {"C:\\Win\\SETUP.exe", "/S", false, kErrorBadExeFormat},
+        {"C:\\Bin\\tool", "", false, kErrorAccessDenied},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.program);
+        fs::remove(prefix.host("C:\\My Tools\\args.txt"));
+        uint32_t exited = 12345;
+        std::optional<ScopedEnv> noWine;
+        if (std::string_view(c.program).find("Win") != std::string_view::npos) {
+            noWine.emplace("PATH", emptyPath);
+        }
+        const bool started = hostPlatform().runProgram(c.program, c.arguments, exited);
+        ASSERT_EQ(started, c.started);
+        if (started) {
+            EXPECT_EQ(exited, c.errorOrStatus);
+            EXPECT_EQ(argsOf("C:\\My Tools"), c.args);
+            continue;
+        }
+        const uint32_t error = hostPlatform().lastError();
+        EXPECT_EQ(error, c.errorOrStatus);
+        std::string words;
+        EXPECT_TRUE(hostPlatform().errorText(error, words));
+        EXPECT_FALSE(words.empty());
     }
 }
 

@@ -1,5 +1,6 @@
 // FILETIME conversions: host times, calendar times and the local time zone.
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include <limits>
 
@@ -113,6 +114,40 @@ TEST(TimeTest, LocalTimeUsesTheZonesCurrentBias) {
     EXPECT_EQ(early.ticks(), 6 * kHour);
     test::ScopedEnv east("TZ", "UTC-5");
     EXPECT_FALSE(os().localFileTimeToFileTime(FileTime::fromTicks(kHour), early));
+}
+
+// The log's clock: the zone's local time now, to the millisecond, whatever the zone.
+TEST(TimeTest, LocalTimeNowIsTheZonesWallClock) {
+    for (const char* zone : {"UTC-8", "UTC+5", "UTC0"}) {
+        SCOPED_TRACE(zone);
+        test::ScopedEnv tz("TZ", zone);
+        SystemTime now;
+        time_t before = 0;
+        time_t after = 1;
+        // Taken within one second, the wall clock's fields are those of that second. The
+        // clock the call reads: time() reads a coarser one that may lag it across a second.
+        const auto seconds = [] {
+            timespec t{};
+            clock_gettime(CLOCK_REALTIME, &t);
+            return t.tv_sec;
+        };
+        for (int attempt = 0; attempt < 10 && before != after; ++attempt) {
+            before = seconds();
+            os().localTime(now);
+            after = seconds();
+        }
+        ASSERT_EQ(before, after);
+        struct tm parts {};
+        ASSERT_NE(localtime_r(&before, &parts), nullptr);
+        EXPECT_EQ(now.year, parts.tm_year + 1900);
+        EXPECT_EQ(now.month, parts.tm_mon + 1);
+        EXPECT_EQ(now.day, parts.tm_mday);
+        EXPECT_EQ(now.dayOfWeek, parts.tm_wday);
+        EXPECT_EQ(now.hour, parts.tm_hour);
+        EXPECT_EQ(now.minute, parts.tm_min);
+        EXPECT_EQ(now.second, parts.tm_sec);
+        EXPECT_LT(now.milliseconds, 1000);
+    }
 }
 
 }  // namespace

@@ -191,11 +191,56 @@ TEST(BackendTest, AppendedTextGoesAfterWhatIsThereWithCrLf) {
     EXPECT_EQ(fw::test::readHostFile("C:\\other.txt"), "keep");
 }
 
-// Through the command interpreter, with no window, and its status in all its bits.
-TEST(BackendTest, AHiddenCommandGivesItsExitStatus) {
-    EXPECT_EQ(os().runHiddenCommand("exit 3010"), 3010);
-    EXPECT_EQ(os().runHiddenCommand("exit 0"), 0);
-    EXPECT_NE(os().runHiddenCommand("C:\\NoSuchFolder\\NoSuchProgram.exe"), 0);
+// Started directly, with its arguments as they are, its status in all its bits; and why
+// it could not be started, in the system's words.
+TEST(BackendTest, AProgramStartedDirectlyGivesItsExitStatus) {
+    char system[MAX_PATH] = {};
+    ASSERT_GT(GetSystemDirectoryA(system, MAX_PATH), 0u);
+    const std::string interpreter = std::string(system) + "\\cmd.exe";
+    struct Case {
+        const char* arguments;
+        uint32_t status;
+    };
+    const Case cases[] = {
+        {"/c exit 3010", 3010}, {"/c exit 0", 0}, {"/c exit -1073741819", 0xC0000005}};
+    for (const Case& c : cases) {
+        uint32_t status = 1;
+        ASSERT_TRUE(os().runProgram(interpreter.c_str(), c.arguments, status)) << c.arguments;
+        EXPECT_EQ(status, c.status) << c.arguments;
+    }
+    uint32_t status = 1;
+    EXPECT_FALSE(os().runProgram("C:\\NoSuchFolder\\NoSuchProgram.exe", "", status));
+    const uint32_t error = os().lastError();
+    EXPECT_TRUE(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) << error;
+    std::string words;
+    EXPECT_TRUE(os().errorText(error, words));
+    EXPECT_FALSE(words.empty());
+    EXPECT_NE(words.back(), '\n');
+    EXPECT_FALSE(os().errorText(0xDEADBEEF, words));
+}
+
+// The log's clock and the process's id.
+TEST(BackendTest, LocalTimeAndProcessId) {
+    SYSTEMTIME before{};
+    fw::SystemTime now;
+    SYSTEMTIME after{};
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        GetLocalTime(&before);
+        os().localTime(now);
+        GetLocalTime(&after);
+        if (before.wSecond == after.wSecond) {
+            break;
+        }
+    }
+    EXPECT_EQ(now.year, before.wYear);
+    EXPECT_EQ(now.month, before.wMonth);
+    EXPECT_EQ(now.day, before.wDay);
+    EXPECT_EQ(now.hour, before.wHour);
+    EXPECT_EQ(now.minute, before.wMinute);
+    EXPECT_EQ(now.second, before.wSecond);
+    EXPECT_GE(now.milliseconds, before.wMilliseconds);
+    EXPECT_LE(now.milliseconds, after.wMilliseconds);
+    EXPECT_EQ(os().processId(), GetCurrentProcessId());
 }
 
 TEST(BackendTest, SetsAttributesAndHoldsOneInstance) {
