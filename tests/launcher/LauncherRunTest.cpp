@@ -619,6 +619,9 @@ TEST(LauncherRunTest, TheLinesOfOverlappingRunsInOneLogCanBeToldApart) {
 // On a terminal the unpacking draws one line on standard error, between the preparation
 // notice and the completion notice, and wipes it; under /S nothing is shown at all.
 TEST(LauncherRunTest, UnpackingShowsOneProgressLineOnATerminal) {
+    if (const std::string missing = terminalsMissing(); !missing.empty()) {
+        GTEST_SKIP() << missing;
+    }
     TempPrefix prefix;
     const ProgramRun run = runProgramOnTerminal({kLauncher}, {kLocale});
     ASSERT_EQ(run.status, 0) << run.err;

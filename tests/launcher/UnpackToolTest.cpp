@@ -162,7 +162,11 @@ TEST(UnpackToolTest, AProgressBarOnATerminalThatQuietLeavesOut) {
                  {false, false, false},
                  {true, false, true, "1"},
                  {true, true, false, "2"}};
+    const std::string terminalMissing = terminalsMissing();
     for (const Case& c : cases) {
+        if (c.terminal && !terminalMissing.empty()) {
+            continue;
+        }
         SCOPED_TRACE(std::string(c.terminal ? "terminal" : "file") + (c.quiet ? ", --quiet" : "") +
                      (c.workers != nullptr ? std::string(", --workers ") + c.workers : ""));
         std::vector<std::string> argv = {FERROWICK_UNPACK_PATH};
@@ -196,6 +200,9 @@ TEST(UnpackToolTest, AProgressBarOnATerminalThatQuietLeavesOut) {
         EXPECT_LT(said, end);
         EXPECT_EQ(run.err.substr(end + 1 + full.size()),
                   "\r" + std::string(full.size(), ' ') + "\r");
+    }
+    if (!terminalMissing.empty()) {
+        GTEST_SKIP() << "the rows on a terminal: " << terminalMissing;
     }
 }
 

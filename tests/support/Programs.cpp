@@ -109,6 +109,17 @@ bool openTerminal(int& master, int& slave) {
     return openpty(&master, &slave, nullptr, nullptr, &size) == 0;
 }
 
+std::string terminalsMissing() {
+    int master = -1;
+    int slave = -1;
+    if (!openTerminal(master, slave)) {
+        return std::string("this machine gives no pseudo-terminal: ") + std::strerror(errno);
+    }
+    close(master);
+    close(slave);
+    return {};
+}
+
 ProgramRun runProgramOnTerminal(const std::vector<std::string>& argv,
                                 const std::vector<std::string>& extraEnv) {
     ProgramRun run;

@@ -36,6 +36,10 @@ ProgramRun runProgram(const std::vector<std::string>& argv,
 // A pseudo-terminal of 100 columns and 24 rows: false when none can be had.
 bool openTerminal(int& master, int& slave);
 
+// Empty when this machine gives pseudo-terminals; else why not (a root without devpts
+// mounted, say), for the tests of terminal output to skip with.
+std::string terminalsMissing();
+
 // As runProgram, but with standard error on such a pseudo-terminal: `err` is what
 // reached the terminal, its line ends as the terminal turned them (CR LF).
 ProgramRun runProgramOnTerminal(const std::vector<std::string>& argv,
