@@ -15,6 +15,7 @@
 #include <functional>
 #include <vector>
 
+#include "pack/DescriptorWrites.h"
 #include "pack/Pkcs7Signature.h"
 #include "pe/PeImage.h"
 #include "platform/LittleEndian.h"
@@ -39,22 +40,6 @@ struct ToolRun {
 
 // Writes a program's standard input, all of it; false stops it.
 using Feed = std::function<bool(int fd)>;
-
-bool writeAll(int fd, const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = write(fd, bytes, size);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 Feed bytesFeed(const std::string& bytes) {
     return [&bytes](int fd) { return writeAll(fd, bytes.data(), bytes.size()); };

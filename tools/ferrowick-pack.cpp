@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "pack/CodeSigning.h"
+#include "pack/DescriptorWrites.h"
 #include "pack/Packer.h"
 #include "pack/WindowsLauncher.h"
 #include "pe/PePayload.h"
@@ -39,6 +40,7 @@ namespace {
 
 using fw::pack::kPrefixSize;
 using fw::pack::Options;
+using fw::pack::writeAll;
 using fw::posix::ResourceEntry;
 using fw::posix::ResourceTable;
 
@@ -89,21 +91,6 @@ bool readAt(int fd, void* buffer, std::size_t size, uint64_t offset) {
         out += n;
         size -= static_cast<std::size_t>(n);
         offset += static_cast<uint64_t>(n);
-    }
-    return true;
-}
-
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
     }
     return true;
 }
@@ -355,9 +342,7 @@ std::string writePe(const Options& options, int stub, uint64_t stubSize, const s
                     const fw::pack::Payload& payload, const fw::pe::ResourceEdits& edits, int out,
                     fw::pack::Made& made) {
     fw::pe::Output output;
-    output.append = [out](const void* data, std::size_t size) {
-        return writeAll(out, static_cast<const char*>(data), size);
-    };
+    output.append = [out](const void* data, std::size_t size) { return writeAll(out, data, size); };
     output.writeAt = [out](const void* data, std::size_t size, uint64_t offset) {
         return pwrite(out, data, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
     };
